@@ -1,0 +1,121 @@
+// Prints the character error rate of the RTTY receiver and of minimodem on the
+// same noisy recordings: a 500-character message from our transmitter, white
+// Gaussian noise from a fixed seed, SNR from +6 to -12 dB in 1 dB steps, with the
+// signal on the set tones and 20 Hz above them.
+//
+//   rtty_sensitivity [trials]   (each point averages `trials` noise seeds, default 1)
+#include <unistd.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "minimodem.h"
+#include "rtty_channel.h"
+#include "rtty_timing.h"
+#include "wav_file.h"
+
+namespace {
+
+using namespace rtty::testing;
+
+constexpr int kMessageLength = 500;
+constexpr int kHighestSnr = 6;
+constexpr int kLowestSnr = -12;
+constexpr double kMistuningHz = 20.0;
+constexpr uint64_t kSeed = 0x5EED;
+constexpr int kChannelMargin = 8000;
+
+std::string Message()
+{
+    static const char* const kLines[] = {
+        "CQ CQ CQ DE DL2XYZ DL2XYZ PSE K\r\n",
+        "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 1234567890\r\n",
+        "UR RST 599 5NN QTH JENA, NAME KARL. WX: 21C & SUNNY!\r\n",
+        "RIG 100W (DIPOLE) /P? $73 #42 \"QSL\" VIA BURO; TNX 'OM'\r\n",
+        "PACK MY BOX WITH FIVE DOZEN LIQUOR JUGS - 73 ES GL\r\n",
+    };
+    std::string text;
+    for (size_t i = 0; text.size() < kMessageLength; ++i)
+        text += kLines[i % std::size(kLines)];
+    text.resize(kMessageLength);
+    return text;
+}
+
+struct Rates {
+    double ours = 0.0;
+    std::optional<double> minimodem;
+};
+
+Rates Measure(const std::string& message, const std::vector<int16_t>& signal, double snrDb, int trials,
+              const std::optional<std::string>& minimodem, const std::string& wavPath)
+{
+    Rates rates;
+    double minimodemSum = 0.0;
+    bool minimodemOk = minimodem.has_value();
+    for (int trial = 0; trial < trials; ++trial) {
+        const uint64_t seed = kSeed + static_cast<uint64_t>(trial) * 1000 + static_cast<uint64_t>(snrDb + 100);
+        const std::vector<int16_t> mix = AddNoise(signal, snrDb, seed, kChannelMargin, kChannelMargin);
+        rates.ours += CharacterErrorRate(message, ReceiveText(mix));
+        if (minimodemOk && WriteWav(wavPath, mix)) {
+            const std::optional<std::string> text = MinimodemReceive(*minimodem, wavPath);
+            if (text)
+                minimodemSum += CharacterErrorRate(message, *text);
+            else
+                minimodemOk = false;
+        }
+    }
+    rates.ours /= trials;
+    if (minimodemOk)
+        rates.minimodem = minimodemSum / trials;
+    return rates;
+}
+
+void PrintRate(std::optional<double> rate)
+{
+    if (rate)
+        std::printf(" | %9.1f %%", 100.0 * *rate);
+    else
+        std::printf(" | %11s", "n/a");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int trials = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
+    const std::optional<std::string> minimodem = FindMinimodem();
+    if (!minimodem)
+        std::printf("minimodem not found on PATH: its columns are empty\n");
+    char directory[] = "/tmp/rtty_sensitivity.XXXXXX";
+    if (mkdtemp(directory) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string wavPath = std::string(directory) + "/mix.wav";
+
+    const std::string message = Message();
+    const rtty::Tones mistuned{kDefaultTones.markHz + kMistuningHz, kDefaultTones.spaceHz + kMistuningHz};
+    const std::vector<int16_t> onTune = TransmitText(message, kDefaultTones, rtty::kCharSamples * 2);
+    const std::vector<int16_t> offTune = TransmitText(message, mistuned, rtty::kCharSamples * 2);
+
+    std::printf("Character error rate, %d characters, %d trial(s) per point\n\n", kMessageLength, trials);
+    std::printf("| SNR (dB) | ours, 0 Hz | minimodem, 0 Hz | ours, +20 Hz | minimodem, +20 Hz |\n");
+    std::printf("|---------:|-----------:|----------------:|-------------:|------------------:|\n");
+    for (int snr = kHighestSnr; snr >= kLowestSnr; --snr) {
+        const Rates on = Measure(message, onTune, snr, trials, minimodem, wavPath);
+        const Rates off = Measure(message, offTune, snr, trials, minimodem, wavPath);
+        std::printf("| %8d", snr);
+        PrintRate(on.ours);
+        PrintRate(on.minimodem);
+        PrintRate(off.ours);
+        PrintRate(off.minimodem);
+        std::printf(" |\n");
+        std::fflush(stdout);
+    }
+    std::remove(wavPath.c_str());
+    rmdir(directory);
+    return 0;
+}

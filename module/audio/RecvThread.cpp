@@ -1,0 +1,134 @@
+#include "audio/RecvThread.h"
+
+#include <memory>
+
+#include <RUZada.h>
+
+#include "audio/Resample.h"
+#include "audio/Sound.h"
+#include "core/ScopedLock.h"
+#include "core/globals.h"
+#include "core/messages.h"
+#include "spectrum/Feeders.h"
+
+namespace {
+
+constexpr int kRecvBlockSize = 4096;
+// A block is decoded once it holds more than this many samples.
+constexpr int kDecodeThreshold = 3072;
+constexpr int kCardSamplesPerBlockSample = 6;
+constexpr int kCharsCapacity = DG_DECODE_CAPACITY;
+constexpr DWORD kPollMs = 5;
+constexpr DWORD kRecvBit = 2;
+
+int16_t g_RecvBlock[kRecvBlockSize];
+int32_t g_nRecvFill = 0;
+char g_szRecvChars[kCharsCapacity];
+char16_t g_wszRecvChars[kCharsCapacity];
+
+// A decoder's count, cut to what it was given room for.
+int ClampDecoded(int count)
+{
+    return count < 0 ? 0 : (count > kCharsCapacity ? kCharsCapacity : count);
+}
+
+// A single 0 is how a decoder says it found nothing.
+template <class Unit>
+bool HasCharacters(const Unit* chars, int count)
+{
+    return count > 1 || (count == 1 && chars[0] != 0);
+}
+
+// A mode without sound input: its decoder finds characters by other means.
+void PolledPass()
+{
+    CScopedLock mode(&g_csMode);
+    const PFN_DecodeDGDataA decode = g_ModeFuncs.DecodeDGDataA;
+    if (!decode)
+        return;
+    FeedRecvSamples(g_RecvBlock, kRecvBlockSize);
+    const int count = ClampDecoded(decode(g_RecvBlock, kRecvBlockSize, g_szRecvChars, kCharsCapacity));
+    mode.Unlock();
+    for (int i = 0; i < count && g_bRunning; ++i)
+        PostToHost(g_uMsgChar, static_cast<WPARAM>(static_cast<int32_t>(static_cast<int8_t>(g_szRecvChars[i]))), 0);
+}
+
+// Reads what the card has into the block past g_nRecvFill; returns the number
+// of 8000-per-second samples added there.
+int ReadCard(int16_t* scratch)
+{
+    CScopedLock sound(&g_csSound);
+    CSound* card = g_pSound;
+    if (!card)
+        return 0;
+    const int room = kRecvBlockSize - g_nRecvFill;
+    if (g_bUse48KHz) {
+        const int read = card->ReadIn(scratch, kCardSamplesPerBlockSample * room);
+        return read > 0 ? Decimate6(g_RecvBlock + g_nRecvFill, scratch, read) : 0;
+    }
+    const int read = card->ReadIn(g_RecvBlock + g_nRecvFill, room);
+    return read > 0 ? read : 0;
+}
+
+void DecodeBlock()
+{
+    FeedRecvSamples(g_RecvBlock, g_nRecvFill);
+    CScopedLock mode(&g_csMode);
+    if (const PFN_DecodeDGDataW decode = g_ModeFuncs.DecodeDGDataW) {
+        const int count = ClampDecoded(decode(g_RecvBlock, g_nRecvFill, g_wszRecvChars, kCharsCapacity));
+        mode.Unlock();
+        if (HasCharacters(g_wszRecvChars, count)) {
+            for (int i = 0; i < count && g_bRunning; ++i) {
+                if (g_wszRecvChars[i] != 0)
+                    PostToHost(g_uMsgChar, g_wszRecvChars[i], 0);
+            }
+        }
+    } else if (const PFN_DecodeDGDataA decode = g_ModeFuncs.DecodeDGDataA) {
+        const int count = ClampDecoded(decode(g_RecvBlock, g_nRecvFill, g_szRecvChars, kCharsCapacity));
+        mode.Unlock();
+        if (HasCharacters(g_szRecvChars, count)) {
+            for (int i = 0; i < count && g_bRunning; ++i) {
+                if (static_cast<int8_t>(g_szRecvChars[i]) > 0)
+                    PostToHost(g_uMsgChar, static_cast<unsigned char>(g_szRecvChars[i]), 0);
+            }
+        }
+    }
+    g_nRecvFill = 0;
+}
+
+void SoundPass(int16_t* scratch)
+{
+    CSound* card = g_pSound;
+    if (GetDGFreq() == 0.0 || !card || !card->IsInOpen())
+        return;
+    // Without a snap-in nothing empties the block; once it is full, drop it so
+    // that a snap-in loaded later decodes fresh audio rather than stale.
+    if (g_nRecvFill == kRecvBlockSize && !g_hModeLib)
+        g_nRecvFill = 0;
+    const int added = ReadCard(scratch);
+    if (!(g_dwSoundMode & kRecvBit) || g_bModeBusy || added == 0)
+        return;
+    g_nRecvFill += added;
+    if (!g_hModeLib || g_nRecvFill <= kDecodeThreshold)
+        return;
+    DecodeBlock();
+}
+
+}  // namespace
+
+DWORD RecvThreadProc(void*)
+{
+    g_bRecvThreadAlive = 1;
+    const auto scratch = std::make_unique<int16_t[]>(kCardSamplesPerBlockSample * kRecvBlockSize);
+    ResetEvent(g_hStopRecvEvent);
+    while (g_bRunning) {
+        if (WaitForSingleObject(g_hStopRecvEvent, kPollMs) == WAIT_OBJECT_0 || !g_bRunning)
+            break;
+        if (g_bNoSoundCard || g_bNoSoundInput)
+            PolledPass();
+        else
+            SoundPass(scratch.get());
+    }
+    g_bRecvThreadAlive = 0;
+    return 0;
+}

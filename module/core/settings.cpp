@@ -1,0 +1,25 @@
+#include "core/settings.h"
+
+#include <atomic>
+
+#include <RUZada.h>
+
+#include "core/globals.h"
+#include "core/guard.h"
+
+namespace {
+// A flag is on only for the value 1; a missing key keeps the flag as it was.
+void ReadFlag(std::atomic<bool>& flag, const char* key)
+{
+    flag = GetPrivateProfileIntA(kSettingsSection, key, flag ? 1 : 0, kSettingsFile) == 1;
+}
+}
+
+void DGRefreshSettings(void)
+{
+    Guarded([] {
+        ReadFlag(g_bUseFFT, "UseFFT");
+        ReadFlag(g_bSlowFFT, "SlowFFT");
+        ReadFlag(g_bUse48KHz, "Use48KHz");
+    });
+}

@@ -1,0 +1,108 @@
+#include "spectrum/FFTThread.h"
+
+#include <cstdio>
+
+#include <RUZada.h>
+
+#include "audio/Level.h"
+#include "audio/SoundControl.h"
+#include "core/ScopedLock.h"
+#include "core/globals.h"
+#include "core/guard.h"
+#include "core/messages.h"
+#include "spectrum/Feeders.h"
+#include "util/SystemErrorText.h"
+
+[[gnu::init_priority(1003)]] CDFT g_DFT;
+std::atomic<uint8_t> g_bDFTReady{0};
+std::atomic<uint8_t> g_bSlowMode{0};
+std::atomic<uint8_t> g_bSlowMachine{0};
+HANDLE g_hFFTThread = nullptr;
+
+namespace {
+
+constexpr int kBlockSamples = 2048;
+constexpr int kBlockBytes = kBlockSamples * 2;
+// Below this figure (about 1.57 GHz) a machine counts as slow.
+constexpr DWORD kSlowMachineSpeed = 1500;
+
+DWORD CardRate()
+{
+    CScopedLock hold(&g_csSound);
+    return g_WaveFormat.nSamplesPerSec;
+}
+
+// Keeps the backlog below one block: the oldest audio goes first.
+void TrimBacklog()
+{
+    while (g_FFTFifo.size() >= 2 * kBlockBytes)
+        g_FFTFifo.discard(kBlockBytes);
+}
+
+void Transform(const int16_t* raw)
+{
+    double block[kBlockSamples];
+    for (int i = 0; i < kBlockSamples; ++i)
+        block[i] = raw[i];
+    g_DFT.Process(block);
+    int16_t level = GetLevelPercent();
+    if (level == 0)
+        level = 1;
+    PostToHost(g_uMsgRawData, CardRate(), level);
+}
+
+}  // namespace
+
+void InitDFT()
+{
+    char line[80];
+    std::snprintf(line, sizeof line, "RUZada::InitDFT: Detected %d kHz machine.\r\n", static_cast<int>(g_dwCpuSpeed));
+    OutputDebugStringA(line);
+    if (g_dwCpuSpeed < kSlowMachineSpeed)
+        g_bSlowMode = 1;
+    g_DFT.Configure(1, 5.0, 1);
+    g_DFT.Clear();
+    if (g_bSlowMode)
+        OutputDebugStringA("RUZada::InitDFT: Slow PC Mode enabled.\n");
+    g_hFFTThread = CreateThread(nullptr, 0, FFTThreadProc, nullptr, 0, nullptr);
+    if (!g_hFFTThread) {
+        std::string text = "RUZada:CreateThread(FFT)::";
+        text += static_cast<const char*>(SystemErrorText(GetLastError()));
+        OutputDebugStringA(text.c_str());
+    }
+    g_bSlowMachine = g_bSlowMode.load();
+    g_bDFTReady = 1;
+}
+
+DWORD FFTThreadProc(void*)
+{
+    g_bFFTThreadAlive = 1;
+    bool phase = true;
+    int16_t raw[kBlockSamples];
+    while (g_bRunning) {
+        if (WaitForSingleObject(g_hStopRecvEvent, 10) == WAIT_OBJECT_0)
+            break;
+        g_bSlowMode = (g_bSlowMachine || g_bSlowFFT) ? 1 : 0;
+        TrimBacklog();
+        if (g_FFTFifo.size() >= kBlockBytes) {
+            g_FFTFifo.read(raw, kBlockBytes);
+            phase = !phase;
+            if (!(g_bSlowMode && phase))
+                Transform(raw);
+        }
+    }
+    g_bFFTThreadAlive = 0;
+    return 0;
+}
+
+int GetDGFFTData(int32_t* data, int maxBin, int firstBin, int lastBin)
+{
+    return Guarded(1, [&] {
+        if (lastBin > maxBin || lastBin < firstBin || !g_bDFTReady)
+            return 1;
+        // The engine holds bins 0 to 1023 only, and a null array holds none.
+        if (!data || firstBin < 0 || lastBin > 1023)
+            return 1;
+        return g_DFT.GetSpectrum(firstBin, lastBin, data) == 1 ? 1 : 0;
+    });
+}

@@ -1,0 +1,175 @@
+/* The platform's wave driver: the wave-audio calls of Windows (waveIn..., waveOut...)
+ * with their header, flag, callback and result-code rules, over one of four backends.
+ *
+ * Backend choice, made at the first call that needs a device and made again when
+ * RUZADA_AUDIODRIVER has changed while no device is open:
+ *   RUZADA_AUDIODRIVER=portaudio | loopback | file | null, or a comma-separated
+ *   list tried in order. An unknown or unusable name leaves no devices, so every
+ *   open answers MMSYSERR_NODRIVER. Without the variable: PortAudio when it offers
+ *   a capture and a playback device, else the loopback.
+ *   portaudio  real sound cards; device n is PortAudio's n-th capture (waveIn) or
+ *              playback (waveOut) device.
+ *   loopback   one in-process cable: every byte played on device 0 is captured on
+ *              device 0, in order, paced by the clock. A burst of playback reaches
+ *              capture after a fixed latency, which absorbs scheduling jitter.
+ *   file       capture from the WAV file $RUZADA_AUDIO_IN, playback into the WAV
+ *              file $RUZADA_AUDIO_OUT (truncated at each open; complete and valid
+ *              whenever playback is closed). Paced by the clock, or as fast as
+ *              buffers are queued with RUZADA_AUDIO_PACE=0. Without an input file
+ *              capture is silence, and a file that ends goes on as silence; the
+ *              file's sample rate must be the one opened (else WAVERR_BADFORMAT).
+ *              Without an output file playback is discarded.
+ *   null       silence in, nothing out, paced by the clock.
+ * Device WAVE_MAPPER (-1) is the backend's default device. Each loopback and file
+ * device direction opens once at a time (MMSYSERR_ALLOCATED for a second open).
+ *
+ * Callbacks (CALLBACK_FUNCTION) run on the device's own driver thread, one at a
+ * time, never while the driver holds a lock: WIM_OPEN/WOM_OPEN first, then one
+ * WIM_DATA/WOM_DONE per returned header (dwParam1 is the header), in the order
+ * the headers were queued, and WIM_CLOSE/WOM_CLOSE last. A callback may call
+ * waveInAddBuffer, waveOutWrite and the prepare calls, but not waveInClose or
+ * waveOutClose (MMSYSERR_HANDLEBUSY).
+ *
+ * Reset (waveInReset, waveOutReset) stops the device's work on every queued
+ * header and returns them all: when it returns, each is marked WHDR_DONE and no
+ * longer WHDR_INQUEUE, and the driver no longer touches their data; their
+ * callbacks follow on the driver thread. Close waits for the driver thread to
+ * deliver the remaining callbacks and end: never close while holding a lock that
+ * the callback takes.
+ *
+ * A device that fails while running (a sound server that went away, a stalled
+ * device, a full disk) goes on as a "zombie": capture delivers silence and
+ * playback discards, both paced by the clock, so the threads above keep running.
+ * The backend's reason is kept for GetWaveFailure.
+ *
+ * Nothing is allocated by the calls on an open device. */
+#ifndef RUZADA_WAVE_H
+#define RUZADA_WAVE_H
+
+#include "wintypes.h"
+
+typedef uintptr_t DWORD_PTR;
+typedef struct RZWaveIn* HWAVEIN;
+typedef struct RZWaveOut* HWAVEOUT;
+
+/* ---- result codes (Windows values) ---- */
+#define MMSYSERR_NOERROR 0u
+#define MMSYSERR_ERROR 1u        /* the backend failed for a reason of its own */
+#define MMSYSERR_BADDEVICEID 2u  /* no such device */
+#define MMSYSERR_NOTENABLED 3u
+#define MMSYSERR_ALLOCATED 4u    /* the device is already open */
+#define MMSYSERR_INVALHANDLE 5u  /* unknown or closed handle */
+#define MMSYSERR_NODRIVER 6u     /* no backend could be chosen */
+#define MMSYSERR_NOMEM 7u
+#define MMSYSERR_NOTSUPPORTED 8u /* a callback type other than CALLBACK_NULL or CALLBACK_FUNCTION */
+#define MMSYSERR_INVALFLAG 10u   /* open flags beyond the callback type */
+#define MMSYSERR_INVALPARAM 11u  /* null pointer, wrong header size, header without data */
+#define MMSYSERR_HANDLEBUSY 12u  /* close called from the device's own callback */
+#define WAVERR_BADFORMAT 32u     /* format not PCM 8/16-bit, 1-2 channels, consistent */
+#define WAVERR_STILLPLAYING 33u  /* header still queued, or close with headers queued */
+#define WAVERR_UNPREPARED 34u    /* header queued without being prepared */
+
+/* ---- format ---- */
+#define WAVE_FORMAT_PCM 1u
+#define WAVE_MAPPER ((UINT)-1)
+
+/* 18 bytes, packed, as on Windows. Accepted: PCM, 1 or 2 channels, 8 (unsigned)
+ * or 16 (signed) bits, nBlockAlign = channels * bits / 8, nAvgBytesPerSec =
+ * nSamplesPerSec * nBlockAlign, 1000 to 192000 samples per second. */
+typedef struct WAVEFORMATEX {
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;
+    WORD nBlockAlign;
+    WORD wBitsPerSample;
+    WORD cbSize;
+} __attribute__((packed)) WAVEFORMATEX;
+
+#ifdef __cplusplus
+static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX is 18 bytes");
+#else
+_Static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX is 18 bytes");
+#endif
+
+/* ---- buffers ---- */
+#define WHDR_DONE 0x00000001u      /* the driver has returned the buffer */
+#define WHDR_PREPARED 0x00000002u
+#define WHDR_BEGINLOOP 0x00000004u /* accepted, not acted on */
+#define WHDR_ENDLOOP 0x00000008u   /* accepted, not acted on */
+#define WHDR_INQUEUE 0x00000010u   /* queued with the driver */
+
+/* Storage is the caller's. While WHDR_INQUEUE is set the driver owns lpData,
+ * dwBytesRecorded, dwFlags and lpNext; dwUser is never touched by the driver. */
+typedef struct WAVEHDR {
+    char* lpData;
+    DWORD dwBufferLength;
+    DWORD dwBytesRecorded;
+    DWORD_PTR dwUser;
+    DWORD dwFlags;
+    DWORD dwLoops;
+    struct WAVEHDR* lpNext;
+    DWORD_PTR reserved;
+} WAVEHDR;
+
+/* ---- callbacks ---- */
+#define CALLBACK_NULL 0x00000000u
+#define CALLBACK_FUNCTION 0x00030000u
+#define CALLBACK_TYPEMASK 0x00070000u
+
+#define WOM_OPEN 0x3BBu
+#define WOM_CLOSE 0x3BCu
+#define WOM_DONE 0x3BDu
+#define WIM_OPEN 0x3BEu
+#define WIM_CLOSE 0x3BFu
+#define WIM_DATA 0x3C0u
+
+/* Passed to the open calls as dwCallback. `device` is the HWAVEIN or HWAVEOUT. */
+typedef void (*WAVECALLBACK)(void* device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
+
+/* ---- capture ---- */
+RZ_PLATFORM_API UINT waveInGetNumDevs(void);
+RZ_PLATFORM_API MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
+                                    DWORD_PTR instance, DWORD flags);
+RZ_PLATFORM_API MMRESULT waveInClose(HWAVEIN device);
+RZ_PLATFORM_API MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize);
+RZ_PLATFORM_API MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize);
+/* Queues an empty buffer; the driver fills it to dwBufferLength (whole frames) and
+ * returns it with dwBytesRecorded set. */
+RZ_PLATFORM_API MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT headerSize);
+/* Capture runs between start and stop or reset; while it runs with no buffer
+ * queued, the device's audio is lost. Stop returns the buffer being filled. */
+RZ_PLATFORM_API MMRESULT waveInStart(HWAVEIN device);
+RZ_PLATFORM_API MMRESULT waveInStop(HWAVEIN device);
+RZ_PLATFORM_API MMRESULT waveInReset(HWAVEIN device);
+
+/* ---- playback ---- */
+RZ_PLATFORM_API UINT waveOutGetNumDevs(void);
+/* The device opens playing: buffers go out as soon as they are written. */
+RZ_PLATFORM_API MMRESULT waveOutOpen(HWAVEOUT* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
+                                     DWORD_PTR instance, DWORD flags);
+RZ_PLATFORM_API MMRESULT waveOutClose(HWAVEOUT device);
+RZ_PLATFORM_API MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header, UINT headerSize);
+RZ_PLATFORM_API MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header, UINT headerSize);
+/* Queues a buffer to play; it comes back through WOM_DONE once played. */
+RZ_PLATFORM_API MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header, UINT headerSize);
+/* Pause holds playback where it is; restart resumes it. Reset leaves the pause
+ * state as it was. */
+RZ_PLATFORM_API MMRESULT waveOutPause(HWAVEOUT device);
+RZ_PLATFORM_API MMRESULT waveOutRestart(HWAVEOUT device);
+RZ_PLATFORM_API MMRESULT waveOutReset(HWAVEOUT device);
+
+/* ---- for the host program ---- */
+/* The backend in use ("portaudio", "loopback", "file", "null"), choosing it if
+ * none is chosen yet; "" when none could be chosen. Copies at most size-1
+ * characters and returns the full length. */
+RZ_PLATFORM_API UINT GetWaveDriverName(char* buffer, UINT size);
+/* A device's name, as GetWaveDriverName copies it; MMSYSERR_BADDEVICEID for a
+ * device that does not exist, MMSYSERR_INVALPARAM for a null buffer. */
+RZ_PLATFORM_API MMRESULT GetWaveInDeviceName(UINT deviceId, char* buffer, UINT size);
+RZ_PLATFORM_API MMRESULT GetWaveOutDeviceName(UINT deviceId, char* buffer, UINT size);
+/* The backend's reason for the latest failed open or mid-stream failure, once:
+ * TRUE with the text, then FALSE until the next failure. */
+RZ_PLATFORM_API BOOL GetWaveFailure(char* buffer, UINT size);
+
+#endif

@@ -1,0 +1,341 @@
+// The PortAudio backend: real sound cards. PortAudio calls back on its own
+// real-time thread; a lock-free ring per stream stands between that thread and the
+// device's driver thread, so the real-time side never waits. Playback plays
+// silence when the ring runs dry, and capture drops what does not fit.
+#include <dlfcn.h>
+
+#include <alsa/asoundlib.h>
+#include <portaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include "wave/Backend.h"
+
+namespace rzwave {
+namespace {
+
+// How much audio each ring holds: capture must ride out a late driver thread,
+// playback only needs to stay ahead of the device.
+constexpr auto kCaptureRing = std::chrono::milliseconds(1000);
+constexpr auto kPlaybackRing = std::chrono::milliseconds(150);
+// A device whose callbacks stop for this long has failed.
+constexpr auto kStallLimit = std::chrono::seconds(2);
+constexpr auto kShortestWait = std::chrono::milliseconds(1);
+constexpr auto kLongestWait = std::chrono::milliseconds(50);
+
+// ALSA and JACK print dozens of lines while PortAudio probes them; a host's
+// terminal is no place for them. stderr itself stays open.
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+void QuietJack(const char*) {}
+
+void QuietHostLibraries()
+{
+    snd_lib_error_set_handler(QuietAlsa);
+    // PortAudio brings libjack in; reach it without linking it ourselves.
+    if (void* jack = dlopen("libjack.so.0", RTLD_LAZY | RTLD_NOLOAD)) {
+        using SetHandler = void (*)(void (*)(const char*));
+        for (const char* name : {"jack_set_error_function", "jack_set_info_function"}) {
+            if (auto set = reinterpret_cast<SetHandler>(dlsym(jack, name)))
+                set(QuietJack);
+        }
+        dlclose(jack);
+    }
+}
+
+MMRESULT ToResult(PaError error)
+{
+    switch (error) {
+    case paInvalidDevice:
+        return MMSYSERR_BADDEVICEID;
+    case paDeviceUnavailable:
+        return MMSYSERR_ALLOCATED;
+    case paInvalidChannelCount:
+    case paInvalidSampleRate:
+    case paSampleFormatNotSupported:
+        return WAVERR_BADFORMAT;
+    case paInsufficientMemory:
+        return MMSYSERR_NOMEM;
+    default:
+        return MMSYSERR_ERROR;
+    }
+}
+
+std::string Reason(PaError error)
+{
+    std::string text = std::string("portaudio: ") + Pa_GetErrorText(error);
+    if (error == paUnanticipatedHostError) {
+        if (const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo(); host && host->errorText)
+            text += std::string(": ") + host->errorText;
+    }
+    return text;
+}
+
+// One producer, one consumer, positions counted from the start.
+class ByteRing {
+public:
+    explicit ByteRing(size_t capacity) : m_data(capacity) {}
+    size_t Capacity() const { return m_data.size(); }
+
+    size_t Write(const uint8_t* source, size_t bytes)
+    {
+        const size_t written = m_written.load(std::memory_order_relaxed);
+        const size_t count = std::min(bytes, m_data.size() - (written - m_read.load(std::memory_order_acquire)));
+        for (size_t done = 0; done < count;) {
+            const size_t at = (written + done) % m_data.size();
+            const size_t run = std::min(count - done, m_data.size() - at);
+            std::memcpy(m_data.data() + at, source + done, run);
+            done += run;
+        }
+        m_written.store(written + count, std::memory_order_release);
+        return count;
+    }
+
+    // A null destination drops the bytes.
+    size_t Read(uint8_t* destination, size_t bytes)
+    {
+        const size_t read = m_read.load(std::memory_order_relaxed);
+        const size_t count = std::min(bytes, m_written.load(std::memory_order_acquire) - read);
+        for (size_t done = 0; destination && done < count;) {
+            const size_t at = (read + done) % m_data.size();
+            const size_t run = std::min(count - done, m_data.size() - at);
+            std::memcpy(destination + done, m_data.data() + at, run);
+            done += run;
+        }
+        m_read.store(read + count, std::memory_order_release);
+        return count;
+    }
+
+private:
+    std::vector<uint8_t> m_data;
+    std::atomic<size_t> m_read{0};
+    std::atomic<size_t> m_written{0};
+};
+
+// One open PortAudio stream and its ring.
+class Channel {
+public:
+    Channel(const StreamFormat& format, Alarm& alarm, Clock::duration ringTime)
+        : m_format(format), m_alarm(alarm),
+          m_ring(std::max<size_t>(format.frameBytes,
+                                  std::chrono::duration_cast<std::chrono::milliseconds>(ringTime).count() *
+                                      format.bytesPerSecond / 1000 / format.frameBytes * format.frameBytes))
+    {
+    }
+    ~Channel()
+    {
+        if (m_stream) {
+            Pa_AbortStream(m_stream);
+            Pa_CloseStream(m_stream);
+        }
+    }
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+
+    PaError Open(PaDeviceIndex device, Direction direction)
+    {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+        if (!info)
+            return paInvalidDevice;
+        const bool capture = direction == Direction::Capture;
+        const PaStreamParameters parameters = {
+            device, m_format.channels, m_format.bits == 8 ? paUInt8 : paInt16,
+            capture ? info->defaultHighInputLatency : info->defaultHighOutputLatency, nullptr};
+        PaError error = Pa_OpenStream(&m_stream, capture ? &parameters : nullptr, capture ? nullptr : &parameters,
+                                      m_format.rate, paFramesPerBufferUnspecified, paClipOff, Callback, this);
+        if (error != paNoError) {
+            m_stream = nullptr;
+            return error;
+        }
+        m_lastCount = 0;
+        m_lastChange = Clock::now();
+        return Pa_StartStream(m_stream);
+    }
+
+    // Moves bytes through the ring, waiting for the device as it goes. A null
+    // capture destination drops them.
+    template <class Step>
+    Moved Move(size_t bytes, Step&& step)
+    {
+        size_t moved = 0;
+        for (;;) {
+            moved += step(moved, bytes - moved);
+            if (moved == bytes)
+                return {bytes};
+            if (const char* failure = Failure())
+                return {moved, failure};
+            const auto wait = std::clamp<Clock::duration>(
+                m_format.Duration(std::min(bytes - moved, m_ring.Capacity() / 2)), kShortestWait, kLongestWait);
+            if (!m_alarm.SleepUntil(Clock::now() + wait))
+                return {moved};
+        }
+    }
+
+    ByteRing& Ring() { return m_ring; }
+
+private:
+    static int Callback(const void* input, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                        PaStreamCallbackFlags, void* user)
+    {
+        auto* self = static_cast<Channel*>(user);
+        const size_t bytes = frames * self->m_format.frameBytes;
+        if (input)
+            self->m_ring.Write(static_cast<const uint8_t*>(input), bytes);
+        if (output) {
+            auto* out = static_cast<uint8_t*>(output);
+            const size_t given = self->m_ring.Read(out, bytes);
+            std::memset(out + given, self->m_format.SilenceByte(), bytes - given);
+        }
+        self->m_callbacks.fetch_add(1, std::memory_order_relaxed);
+        return paContinue;
+    }
+
+    const char* Failure()
+    {
+        if (Pa_IsStreamActive(m_stream) != 1)
+            return "portaudio: the stream stopped";
+        const uint64_t count = m_callbacks.load(std::memory_order_relaxed);
+        const Clock::time_point now = Clock::now();
+        if (count != m_lastCount) {
+            m_lastCount = count;
+            m_lastChange = now;
+        } else if (now - m_lastChange > kStallLimit) {
+            return "portaudio: the device stalled";
+        }
+        return nullptr;
+    }
+
+    StreamFormat m_format;
+    Alarm& m_alarm;
+    ByteRing m_ring;
+    PaStream* m_stream = nullptr;
+    std::atomic<uint64_t> m_callbacks{0};
+    uint64_t m_lastCount = 0;
+    Clock::time_point m_lastChange;
+};
+
+class PortAudioCapture final : public CaptureStream {
+public:
+    PortAudioCapture(const StreamFormat& format, Alarm& alarm) : m_channel(format, alarm, kCaptureRing) {}
+    PaError Open(PaDeviceIndex device) { return m_channel.Open(device, Direction::Capture); }
+
+    Moved Read(uint8_t* destination, size_t bytes) override
+    {
+        return m_channel.Move(bytes, [&](size_t done, size_t rest) { return m_channel.Ring().Read(destination + done, rest); });
+    }
+
+    Moved Drop(size_t bytes) override
+    {
+        return m_channel.Move(bytes, [&](size_t, size_t rest) { return m_channel.Ring().Read(nullptr, rest); });
+    }
+
+private:
+    Channel m_channel;
+};
+
+class PortAudioPlayback final : public PlaybackStream {
+public:
+    PortAudioPlayback(const StreamFormat& format, Alarm& alarm) : m_channel(format, alarm, kPlaybackRing) {}
+    PaError Open(PaDeviceIndex device) { return m_channel.Open(device, Direction::Playback); }
+
+    Moved Write(const uint8_t* source, size_t bytes) override
+    {
+        return m_channel.Move(bytes, [&](size_t done, size_t rest) { return m_channel.Ring().Write(source + done, rest); });
+    }
+
+private:
+    Channel m_channel;
+};
+
+class PortAudioBackend final : public Backend {
+public:
+    PortAudioBackend()
+    {
+        for (PaDeviceIndex device = 0; device < Pa_GetDeviceCount(); ++device) {
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+            if (info && info->maxInputChannels > 0)
+                m_devices[0].push_back(device);
+            if (info && info->maxOutputChannels > 0)
+                m_devices[1].push_back(device);
+        }
+    }
+
+    unsigned DeviceCount(Direction direction) const override
+    {
+        return static_cast<unsigned>(Devices(direction).size());
+    }
+
+    std::string DeviceName(Direction direction, unsigned device) const override
+    {
+        return Pa_GetDeviceInfo(Devices(direction)[device])->name;
+    }
+
+    unsigned DefaultDevice(Direction direction) const override
+    {
+        const PaDeviceIndex preferred =
+            direction == Direction::Capture ? Pa_GetDefaultInputDevice() : Pa_GetDefaultOutputDevice();
+        const std::vector<PaDeviceIndex>& devices = Devices(direction);
+        const auto found = std::find(devices.begin(), devices.end(), preferred);
+        return found == devices.end() ? 0 : static_cast<unsigned>(found - devices.begin());
+    }
+
+    MMRESULT OpenCapture(unsigned device, const StreamFormat& format, Alarm& alarm,
+                         std::unique_ptr<CaptureStream>& stream, std::string& reason) override
+    {
+        return Open<PortAudioCapture>(Devices(Direction::Capture)[device], format, alarm, stream, reason);
+    }
+
+    MMRESULT OpenPlayback(unsigned device, const StreamFormat& format, Alarm& alarm,
+                          std::unique_ptr<PlaybackStream>& stream, std::string& reason) override
+    {
+        return Open<PortAudioPlayback>(Devices(Direction::Playback)[device], format, alarm, stream, reason);
+    }
+
+private:
+    const std::vector<PaDeviceIndex>& Devices(Direction direction) const
+    {
+        return m_devices[direction == Direction::Capture ? 0 : 1];
+    }
+
+    template <class Opened, class Stream>
+    static MMRESULT Open(PaDeviceIndex device, const StreamFormat& format, Alarm& alarm, std::unique_ptr<Stream>& stream,
+                         std::string& reason)
+    {
+        auto opened = std::make_unique<Opened>(format, alarm);
+        if (const PaError error = opened->Open(device); error != paNoError) {
+            reason = Reason(error);
+            return ToResult(error);
+        }
+        stream = std::move(opened);
+        return MMSYSERR_NOERROR;
+    }
+
+    std::vector<PaDeviceIndex> m_devices[2];  // capture, playback
+};
+
+// PortAudio starts once per process and stays: terminating it unloads ALSA's
+// plugins with their allocations still held, and starting again probes every
+// host library anew.
+bool Started()
+{
+    static const bool started = [] {
+        QuietHostLibraries();
+        return Pa_Initialize() == paNoError;
+    }();
+    return started;
+}
+
+std::unique_ptr<Backend> Create()
+{
+    if (!Started())
+        return nullptr;
+    return std::make_unique<PortAudioBackend>();
+}
+
+}  // namespace
+
+const BackendDescriptor kPortAudioBackend = {"portaudio", "sound cards through PortAudio", false, Create};
+
+}  // namespace rzwave

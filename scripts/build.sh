@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Configures and builds one variant: scripts/build.sh [plain|asan|tsan] -> build/<variant>
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+variant=${1:-plain}
+case $variant in
+  plain) sanitize="" ;;
+  asan) sanitize="address,undefined" ;;
+  tsan) sanitize="thread" ;;
+  *) echo "unknown variant: $variant (plain, asan or tsan)" >&2; exit 2 ;;
+esac
+
+cmake -S . -B "build/$variant" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRUZADA_SANITIZE="$sanitize" >/dev/null
+cmake --build "build/$variant"

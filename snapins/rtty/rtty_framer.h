@@ -1,0 +1,89 @@
+// Character timing of the RTTY receiver. Works on the matched-filter levels of
+// each sample, kept for a few characters so that every decision can look both
+// back and ahead:
+// - decision: a bit is mark when the mark filter, scaled by the automatic
+//   threshold (the ratio of the two tones' recent levels), beats the space filter
+//   at the end of that bit;
+// - hunting: after mark, the first sample where space wins marks a possible start
+//   bit; the start is the time around it that best fits a whole character (mark
+//   before, space start bit, clear data bits, mark stop bit);
+// - tracking: each following character is expected one character time later
+//   and only its small timing error is searched, half of which is taken; a
+//   start or stop bit that reads wrong, but weakly, is taken for noise;
+// - squelch: a character counts only when the stronger tone stands well above
+//   the weaker one, over two characters' time before its end and two after its
+//   start; noise keeps the two tones level.
+#ifndef RTTY_FRAMER_H
+#define RTTY_FRAMER_H
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "fsk_demodulator.h"
+#include "rtty_timing.h"
+
+namespace rtty {
+
+class RttyFramer {
+public:
+    // The squelch looks this far before a character's end and after its start.
+    static constexpr int kSquelchWindow = 4 * kCharSamples;
+    // Over both windows the mean log ratio of the stronger tone's power to the
+    // weaker one's must reach this; noise keeps it near 1.4 (2 ln 2). A character
+    // right after one that passed needs less.
+    static constexpr double kSquelchContrast = 1.7;
+    static constexpr double kSquelchHoldContrast = 1.6;
+    static constexpr int kHuntWindow = kSamplesPerBit / 2;
+    static constexpr int kTrackWindow = kSamplesPerBit / 16;
+    // The longest wait, in samples, from the end of a character to its decision.
+    static constexpr int kMaxDecisionDelay = kSquelchWindow - kCharSamples + 2 * kHuntWindow;
+
+    // Adds one sample's levels; returns the code of a character completed by it.
+    std::optional<uint8_t> Push(ToneLevels levels);
+
+    // A character passed the squelch within the last two character times.
+    bool CarrierPresent() const;
+
+private:
+    static constexpr int kHistory = 16384;
+
+    enum class State { Hunting, Framing };
+
+    float Decision(int64_t index) const;
+    double FrameFit(int64_t start) const;
+    bool FrameValid(int64_t start) const;
+    bool CanCoast(int64_t start) const;
+    uint8_t FrameCode(int64_t start) const;
+    double WinnerPower(int64_t index) const;
+    bool SquelchOpen(int64_t start, bool follows) const;
+    double ToneContrast(int64_t from, int64_t to) const;
+    double MeanWinnerPower(int64_t start) const;
+    void LearnLevels(int64_t start);
+    std::optional<uint8_t> Frame();
+
+    std::array<ToneLevels, kHistory> m_levels{};
+    std::array<float, kHistory> m_contrast{}; // log of stronger over weaker tone power
+    int64_t m_newest = -1;
+
+    State m_state = State::Hunting;
+    int64_t m_scan = 0;     // hunting: next sample to look at
+    bool m_sawMark = false; // hunting: mark seen since the last candidate
+    int64_t m_center = 0;   // framing: expected start of the character
+    bool m_tracking = false;
+    double m_rate = 0.0;    // tracking: how much longer than nominal the sender's characters are
+    int m_coasted = 0;      // characters in a row taken despite a wrong start or stop bit
+
+    // Automatic threshold: mean log levels of each tone when it won.
+    bool m_levelsKnown = false;
+    double m_logMark = 0.0;
+    double m_logSpace = 0.0;
+    double m_spaceWeight = 1.0;
+
+    int64_t m_lastAccepted = -1; // end of the last character that passed
+    double m_lastWinnerPower = 0.0;
+};
+
+} // namespace rtty
+
+#endif

@@ -1,0 +1,81 @@
+// Detach waits for the worker threads while it keeps serving the calling thread's
+// messages, and gives up on a worker after two seconds.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/globals.h"
+#include "core/lifecycle.h"
+
+namespace {
+
+std::mutex g_linesLock;
+std::vector<std::string> g_lines;
+
+void Collect(const char* text, void*)
+{
+    std::lock_guard hold(g_linesLock);
+    g_lines.emplace_back(text);
+}
+
+LRESULT Answer(HWND, UINT, WPARAM, LPARAM) { return 9; }
+
+class DetachTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetDebugOutputHandler(&Collect, nullptr); }
+    void TearDown() override
+    {
+        SetDebugOutputHandler(nullptr, nullptr);
+        g_bRecvThreadAlive = 0;
+    }
+};
+
+TEST_F(DetachTest, ServesSendsToTheUnloadingThreadWhileAWorkerFinishes)
+{
+    HWND host = CreateHostWindow(&Answer, nullptr);
+    std::atomic<LRESULT> reply{0};
+    g_bRecvThreadAlive = 1;
+    std::thread worker([&] {
+        reply = SendMessageA(host, WM_USER, 0, 0);
+        g_bRecvThreadAlive = 0;
+    });
+    DetachModule();
+    worker.join();
+    EXPECT_EQ(reply.load(), 9);
+    std::lock_guard hold(g_linesLock);
+    EXPECT_TRUE(g_lines.empty());
+    DestroyHostWindow(host);
+}
+
+DWORD SleepForever(void*)
+{
+    for (;;)
+        Sleep(1000);
+}
+
+TEST_F(DetachTest, AWorkerThatDoesNotEndIsReportedAndCancelledAfterTwoSeconds)
+{
+    g_hRecvThread = CreateThread(nullptr, 0, &SleepForever, nullptr, 0, nullptr);
+    ASSERT_NE(g_hRecvThread, nullptr);
+    HANDLE thread = g_hRecvThread;
+    g_bRecvThreadAlive = 1;
+    const DWORD start = GetTickCount();
+    DetachModule();
+    const DWORD took = GetTickCount() - start;
+    EXPECT_GE(took, 2000u);
+    EXPECT_LT(took, 6000u);
+    {
+        std::lock_guard hold(g_linesLock);
+        ASSERT_EQ(g_lines.size(), 1u);
+        EXPECT_EQ(g_lines[0], "RUZada Warning: Receive Thread did not exit...\n");
+    }
+    // Cancelled at its sleep, and its handle closed by detach.
+    EXPECT_EQ(g_hRecvThread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_FAILED);
+}
+
+}  // namespace

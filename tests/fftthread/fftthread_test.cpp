@@ -1,0 +1,214 @@
+// The FFT thread between the spectrum FIFO and the host: what it transforms,
+// what it drops, what it posts.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <RUZada.h>
+
+#include "audio/SoundControl.h"
+#include "core/globals.h"
+#include "core/messages.h"
+#include "spectrum/FFTThread.h"
+#include "spectrum/Feeders.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct RawData {
+    WPARAM rate;
+    LPARAM level;
+};
+std::vector<RawData> g_posted;
+std::mutex g_debugLock;
+std::vector<std::string> g_debug;
+
+LRESULT Record(HWND, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == g_uMsgRawData)
+        g_posted.push_back({wParam, lParam});
+    return 0;
+}
+
+void Collect(const char* text, void*)
+{
+    std::lock_guard hold(g_debugLock);
+    g_debug.emplace_back(text);
+}
+
+std::vector<int16_t> Tone(int count, int bin, double amplitude, int offset = 0)
+{
+    std::vector<int16_t> samples(count);
+    for (int t = 0; t < count; ++t)
+        samples[t] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * bin * (t + offset) / 2048.0)));
+    return samples;
+}
+
+class FFTThreadTest : public ::testing::Test {
+protected:
+    void Start(DWORD cpuSpeed, bool slowFFT = false)
+    {
+        SetDebugOutputHandler(&Collect, nullptr);
+        InitializeCriticalSection(&g_csSound);
+        g_WaveFormat.nSamplesPerSec = 8000;
+        g_hwndHost = m_window = CreateHostWindow(&Record, nullptr);
+        g_hStopRecvEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        g_dwCpuSpeed = cpuSpeed;
+        g_bSlowFFT = slowFFT;
+        g_bUseFFT = true;
+        g_bRunning = 1;
+        InitDFT();
+    }
+    void TearDown() override
+    {
+        g_bRunning = 0;
+        SetEvent(g_hStopRecvEvent);
+        while (g_bFFTThreadAlive)
+            std::this_thread::sleep_for(1ms);
+        CloseHandle(g_hStopRecvEvent);
+        DestroyHostWindow(m_window);
+        SetDebugOutputHandler(nullptr, nullptr);
+    }
+    // Handles posts until the FIFO holds less than a block and `count` spectra came.
+    bool PumpUntilPosted(size_t count)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        MSG msg;
+        while (std::chrono::steady_clock::now() < deadline) {
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
+            if (g_posted.size() >= count && g_FFTFifo.size() < 4096)
+                return true;
+            std::this_thread::sleep_for(1ms);
+        }
+        return false;
+    }
+    void Queue(const std::vector<int16_t>& samples)
+    {
+        g_FFTFifo.write(samples.data(), static_cast<int>(samples.size() * 2));
+    }
+    HWND m_window = nullptr;
+};
+
+TEST_F(FFTThreadTest, ConfiguresTheEngineAndReportsTheMachine)
+{
+    Start(2000);
+    EXPECT_EQ(g_DFT.m_dScale, 5.0);
+    EXPECT_EQ(g_DFT.m_nAverage, 1);
+    EXPECT_EQ(g_DFT.m_bLogScale, 1);
+    EXPECT_EQ(g_bDFTReady, 1);
+    EXPECT_EQ(g_bSlowMachine, 0);
+    std::lock_guard hold(g_debugLock);
+    ASSERT_EQ(g_debug.size(), 1u);
+    EXPECT_EQ(g_debug[0], "RUZada::InitDFT: Detected 2000 kHz machine.\r\n");
+}
+
+TEST_F(FFTThreadTest, ABatchOfTenThousandSamplesIsTrimmedToItsNewestBlock)
+{
+    Start(2000);
+    // Each sample carries its own index, so the block the thread kept is known.
+    std::vector<int16_t> batch(10000);
+    for (int i = 0; i < 10000; ++i)
+        batch[i] = static_cast<int16_t>(i);
+    Queue(batch);
+    ASSERT_TRUE(PumpUntilPosted(1));
+    EXPECT_EQ(g_posted.size(), 1u);
+    EXPECT_EQ(g_FFTFifo.size(), 3616);
+    std::vector<int16_t> left(1808);
+    g_FFTFifo.read(left.data(), 3616);
+    EXPECT_EQ(left.front(), 8192);
+    EXPECT_EQ(left.back(), 9999);
+
+    CDFT reference;
+    reference.Configure(1, 5.0, 1);
+    std::vector<double> block(batch.begin() + 6144, batch.begin() + 8192);
+    reference.Process(block.data());
+    std::vector<int32_t> expected(1024), actual(1024);
+    reference.GetSpectrum(0, 1023, expected.data());
+    EXPECT_EQ(GetDGFFTData(actual.data(), 1023, 0, 1023), reference.m_bOverload.load());
+    EXPECT_EQ(actual, expected);
+}
+
+TEST_F(FFTThreadTest, EachTransformedBlockPostsTheRateAndTheLevel)
+{
+    Start(2000);
+    Queue(Tone(2048, 256, 32767));
+    ASSERT_TRUE(PumpUntilPosted(1));
+    ASSERT_EQ(g_posted.size(), 1u);
+    EXPECT_EQ(g_posted[0].rate, 8000u);
+    // The FIFO is not the meter: nothing was metered, so level 0 goes out as 1.
+    EXPECT_EQ(g_posted[0].level, 1);
+    std::vector<int32_t> bins(300, -7);
+    EXPECT_EQ(GetDGFFTData(bins.data(), 299, 250, 260), 1) << "the tone peaks above 29491.2";
+    EXPECT_EQ(bins[256], 49);
+    EXPECT_EQ(bins[249], -7);
+
+    g_WaveFormat.nSamplesPerSec = 48000;
+    Queue(Tone(2048, 256, 1000));
+    ASSERT_TRUE(PumpUntilPosted(2));
+    EXPECT_EQ(g_posted[1].rate, 48000u);
+    EXPECT_EQ(GetDGFFTData(bins.data(), 299, 256, 256), 0);
+    EXPECT_EQ(bins[256], 34);
+}
+
+TEST_F(FFTThreadTest, SlowMachineTransformsEveryOtherBlockForGood)
+{
+    Start(1499, false);
+    EXPECT_EQ(g_bSlowMachine, 1);
+    const size_t expectedAfter[6] = {1, 1, 2, 2, 3, 3};
+    for (int block = 0; block < 6; ++block) {
+        Queue(Tone(2048, 64 * (block + 1), 8000));
+        ASSERT_TRUE(PumpUntilPosted(expectedAfter[block]));
+        std::this_thread::sleep_for(30ms);  // room for a wrong extra post to show up
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        EXPECT_EQ(g_posted.size(), expectedAfter[block]) << "after block " << block + 1;
+    }
+}
+
+TEST_F(FFTThreadTest, ThresholdIsFifteenHundredAndSlowFFTFollowsTheSettings)
+{
+    Start(1500, false);
+    EXPECT_EQ(g_bSlowMachine, 0);
+    g_bSlowFFT = true;
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(g_bSlowMode, 1);
+    g_bSlowFFT = false;
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(g_bSlowMode, 0);
+}
+
+TEST_F(FFTThreadTest, RangeChecksRefuseWithoutWriting)
+{
+    Start(2000);
+    std::vector<int32_t> data(2048, -7);
+    EXPECT_EQ(GetDGFFTData(data.data(), 100, 10, 101), 1);
+    EXPECT_EQ(GetDGFFTData(data.data(), 100, 10, 9), 1);
+    EXPECT_EQ(GetDGFFTData(data.data(), 2047, 1000, 1024), 1);
+    EXPECT_EQ(GetDGFFTData(data.data(), 2047, -1, 5), 1);
+    EXPECT_EQ(GetDGFFTData(nullptr, 100, 0, 10), 1);
+    EXPECT_EQ(data, std::vector<int32_t>(2048, -7));
+    // Nothing transformed yet: the cleared spectrum, no overload.
+    EXPECT_EQ(GetDGFFTData(data.data(), 100, 10, 20), 0);
+    for (int b = 0; b < 2048; ++b)
+        EXPECT_EQ(data[b], b >= 10 && b <= 20 ? 0 : -7) << b;
+    EXPECT_EQ(GetDGFFTData(data.data(), 100, 5, 5), 0);
+    EXPECT_EQ(data[5], 0);
+    EXPECT_EQ(data[4], -7);
+}
+
+TEST(FFTExport, RefusedBeforeTheEngineIsReady)
+{
+    int32_t data[4] = {-7, -7, -7, -7};
+    EXPECT_EQ(GetDGFFTData(data, 3, 0, 3), 1);
+    EXPECT_EQ(data[0], -7);
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "audio/Level.h"
+#include "core/globals.h"
+#include "spectrum/Feeders.h"
+
+namespace {
+
+class FeedersTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_FFTFifo.empty();
+        g_nSquelch = 0;
+        std::vector<int16_t> silence(1000, 0);
+        FeedXmitSamples(silence.data(), 1000);
+        g_FFTFifo.empty();
+    }
+    std::vector<int16_t> Queued()
+    {
+        std::vector<int16_t> out(g_FFTFifo.size() / 2);
+        g_FFTFifo.read(out.data(), static_cast<int>(out.size() * 2));
+        return out;
+    }
+};
+
+TEST_F(FeedersTest, SpectrumGetsReceivedAudioAsItArrivedWhileTheDecoderGetsItGated)
+{
+    g_bUseFFT = true;
+    g_nSquelch = 10;
+    std::vector<int16_t> block(3250, 5000);
+    FeedRecvSamples(block.data(), 3250);
+    EXPECT_EQ(Queued(), std::vector<int16_t>(3250, 5000));
+    EXPECT_EQ(block.back(), 0);
+    EXPECT_EQ(block.front(), 5000);
+    EXPECT_EQ(GetLevelPercent(), 15);
+}
+
+TEST_F(FeedersTest, TransmitAudioIsNeverGated)
+{
+    g_bUseFFT = true;
+    g_nSquelch = -50;
+    std::vector<int16_t> block(500, 1234);
+    FeedXmitSamples(block.data(), 500);
+    EXPECT_EQ(block, std::vector<int16_t>(500, 1234));
+    EXPECT_EQ(Queued(), block);
+}
+
+TEST_F(FeedersTest, EmptyOrNegativeCountsTouchNothing)
+{
+    g_bUseFFT = true;
+    g_nSquelch = -50;
+    std::vector<int16_t> block(10, 32767);
+    FeedRecvSamples(block.data(), 0);
+    FeedRecvSamples(block.data(), -5);
+    FeedXmitSamples(block.data(), -1);
+    EXPECT_EQ(g_FFTFifo.size(), 0);
+    EXPECT_EQ(block, std::vector<int16_t>(10, 32767));
+    EXPECT_EQ(GetLevelPercent(), 0);
+}
+
+TEST_F(FeedersTest, WithoutSpectrumTheLevelStillFollows)
+{
+    g_bUseFFT = false;
+    std::vector<int16_t> block(1000, 32767);
+    FeedRecvSamples(block.data(), 1000);
+    EXPECT_EQ(g_FFTFifo.size(), 0);
+    EXPECT_EQ(GetLevelPercent(), 100);
+}
+
+}  // namespace

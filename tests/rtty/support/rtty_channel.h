@@ -1,0 +1,42 @@
+// Shared by the RTTY tests and the sensitivity bench: our transmitter and
+// receiver driven as the module drives them, a noisy channel, and the error measure.
+#ifndef RTTY_TEST_CHANNEL_H
+#define RTTY_TEST_CHANNEL_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "rtty_tones.h"
+
+namespace rtty::testing {
+
+inline constexpr Tones kDefaultTones{kDefaultMarkHz, kDefaultMarkHz - kDefaultShiftHz};
+inline constexpr int kDecodeBlock = 3250;
+inline constexpr int kEncodeCapacity = 89999;
+inline constexpr int kEncodeBatch = 19;
+
+// Every letter, every figure (the bell included), space, CR and LF.
+inline constexpr char kEveryCharacter[] =
+    "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG\r\n0123456789 -?:$!&#()\".,/;'\a\r\nEND 73 K\n";
+
+// One over: lead-in, `text` in batches of 19 characters, then `idleSamples` of idle.
+std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples);
+
+// Feeds `samples` to a fresh receiver in blocks of `block` samples, then enough
+// silence for the last character's decision, and returns all text decoded.
+std::string ReceiveText(const std::vector<int16_t>& samples, Tones tones = kDefaultTones, int block = kDecodeBlock);
+
+// `signal` with `leadSamples` of channel before and `tailSamples` after, plus
+// white Gaussian noise over 0-4000 Hz at `snrDb` (signal power over noise power,
+// the signal's power measured where it is sent), scaled so that the mix stays
+// well inside 16 bits.
+std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, uint64_t seed, int leadSamples,
+                              int tailSamples);
+
+// Edit distance between the two texts over the length of `sent`.
+double CharacterErrorRate(const std::string& sent, const std::string& received);
+
+} // namespace rtty::testing
+
+#endif

@@ -1,0 +1,52 @@
+#include "tone_probe.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "rtty_timing.h"
+
+namespace rtty::testing {
+
+namespace {
+
+double StepCosine(double hz)
+{
+    return std::cos(2.0 * std::numbers::pi * hz / kSampleRate);
+}
+
+} // namespace
+
+double TonePower(const int16_t* samples, int count, double hz)
+{
+    const double coefficient = 2.0 * StepCosine(hz);
+    double previous = 0.0;
+    double beforePrevious = 0.0;
+    for (int i = 0; i < count; ++i) {
+        const double current = samples[i] + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    return previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+}
+
+bool HoldsMark(const int16_t* samples, int count, Tones tones)
+{
+    return TonePower(samples, count, tones.markHz) > TonePower(samples, count, tones.spaceHz);
+}
+
+double LargestStray(const std::vector<int16_t>& samples, Tones tones)
+{
+    const double markCosine = StepCosine(tones.markHz);
+    const double spaceCosine = StepCosine(tones.spaceHz);
+    double largest = 0.0;
+    for (size_t i = 1; i + 1 < samples.size(); ++i) {
+        const double outer = static_cast<double>(samples[i - 1]) + samples[i + 1];
+        const double stray = std::min(std::abs(outer - 2.0 * markCosine * samples[i]),
+                                      std::abs(outer - 2.0 * spaceCosine * samples[i]));
+        largest = std::max(largest, stray);
+    }
+    return largest;
+}
+
+} // namespace rtty::testing

@@ -1,0 +1,186 @@
+// The transmitter: character framing, continuous phase however the calls cut the
+// audio, the capacity limit, idle and the start of an over.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "fsk_oscillator.h"
+#include "rtty_channel.h"
+#include "rtty_timing.h"
+#include "rtty_transmitter.h"
+#include "tone_probe.h"
+
+namespace {
+
+using rtty::kCharSamples;
+using rtty::kSamplesPerBit;
+using rtty::RttyTransmitter;
+using rtty::testing::HoldsMark;
+using rtty::testing::kDefaultTones;
+using rtty::testing::LargestStray;
+
+// Within a tone a sample strays by rounding only, across a tone change with
+// continuous phase by under a tenth of the amplitude; a phase jump of a fifth of
+// a radian strays by more.
+constexpr double kContinuousStray = 0.12 * rtty::FskOscillator::kAmplitude;
+
+constexpr int kSentinel = 0x5A5A;
+
+std::vector<int16_t> RenderAll(RttyTransmitter& transmitter)
+{
+    std::vector<int16_t> audio(200000);
+    audio.resize(static_cast<size_t>(transmitter.Render(audio.data(), static_cast<int>(audio.size()))));
+    return audio;
+}
+
+void QueueText(RttyTransmitter& transmitter, const std::string& text)
+{
+    for (char c : text)
+        transmitter.QueueChar(static_cast<unsigned char>(c));
+}
+
+// Mark (true) or space per sample stretch: `count` stretches of `length` from `from`.
+std::vector<bool> Tones(const std::vector<int16_t>& audio, size_t from, int length, int count)
+{
+    std::vector<bool> marks;
+    for (int i = 0; i < count; ++i)
+        marks.push_back(HoldsMark(audio.data() + from + static_cast<size_t>(i * length), length, kDefaultTones));
+    return marks;
+}
+
+TEST(RttyTransmitter, FramesACharacterAsStartFiveDataBitsLeastFirstAndOneAndAHalfStop)
+{
+    RttyTransmitter transmitter(kDefaultTones);
+    QueueText(transmitter, "R"); // letters shift 11111, then R = 01010
+    const std::vector<int16_t> audio = RenderAll(transmitter);
+    ASSERT_EQ(audio.size(), 2u * kCharSamples);
+
+    EXPECT_EQ(Tones(audio, 0, kSamplesPerBit, 6), (std::vector<bool>{false, true, true, true, true, true}));
+    EXPECT_EQ(Tones(audio, kCharSamples, kSamplesPerBit, 6), (std::vector<bool>{false, false, true, false, true, false}));
+    // The stop holds mark for 1.5 bits, in halves of a bit.
+    EXPECT_EQ(Tones(audio, kCharSamples + 6 * kSamplesPerBit, kSamplesPerBit / 2, 3),
+              (std::vector<bool>{true, true, true}));
+}
+
+TEST(RttyTransmitter, AudioIsTheSameHoweverTheCallsCutIt)
+{
+    const std::string text = "CQ 73 DE TEST\r\n";
+    RttyTransmitter whole(kDefaultTones);
+    whole.BeginOver();
+    QueueText(whole, text);
+    std::vector<int16_t> expected = RenderAll(whole);
+    expected.resize(expected.size() + 5000);
+    whole.RenderIdle(expected.data() + expected.size() - 5000, 5000);
+
+    RttyTransmitter pieces(kDefaultTones);
+    pieces.BeginOver();
+    QueueText(pieces, text);
+    std::vector<int16_t> audio;
+    for (int capacity : {1, 175, 176, 177, 999, 1320, 7}) {
+        std::vector<int16_t> block(static_cast<size_t>(capacity));
+        audio.insert(audio.end(), block.begin(), block.begin() + pieces.Render(block.data(), capacity));
+    }
+    while (pieces.HasData()) {
+        std::vector<int16_t> block(3000);
+        audio.insert(audio.end(), block.begin(), block.begin() + pieces.Render(block.data(), 3000));
+    }
+    for (int wanted : {1, 2000, 2999}) {
+        std::vector<int16_t> block(static_cast<size_t>(wanted));
+        ASSERT_EQ(pieces.RenderIdle(block.data(), wanted), wanted);
+        audio.insert(audio.end(), block.begin(), block.end());
+    }
+    EXPECT_EQ(audio, expected);
+}
+
+TEST(RttyTransmitter, PhaseRunsOnAcrossToneChangesIdleAndCalls)
+{
+    RttyTransmitter transmitter(kDefaultTones);
+    std::vector<int16_t> audio;
+    const auto append = [&audio](const std::vector<int16_t>& block, int count) {
+        audio.insert(audio.end(), block.begin(), block.begin() + count);
+    };
+    std::vector<int16_t> block(8000);
+    append(block, transmitter.RenderIdle(block.data(), 3333));
+    QueueText(transmitter, "RYRY 12345");
+    append(block, transmitter.Render(block.data(), 4321));
+    append(block, transmitter.RenderIdle(block.data(), 8000));
+    QueueText(transmitter, "?");
+    append(block, transmitter.Render(block.data(), 8000));
+    append(block, transmitter.RenderIdle(block.data(), 100));
+    EXPECT_LT(LargestStray(audio, kDefaultTones), kContinuousStray);
+
+    // The probe does see a jump: the same audio with one sample left out.
+    std::vector<int16_t> jumped(audio.begin(), audio.begin() + 4000);
+    jumped.insert(jumped.end(), audio.begin() + 4001, audio.begin() + 8000);
+    EXPECT_GT(LargestStray(jumped, kDefaultTones), kContinuousStray);
+}
+
+TEST(RttyTransmitter, NeverWritesPastTheCapacityAndKeepsTheRest)
+{
+    RttyTransmitter transmitter(kDefaultTones);
+    QueueText(transmitter, "AB");
+    int total = 0;
+    for (int capacity : {0, -5, 1, 100, kCharSamples - 1}) {
+        std::vector<int16_t> block(static_cast<size_t>(std::max(capacity, 0)) + 16, kSentinel);
+        const int written = transmitter.Render(block.data(), capacity);
+        EXPECT_EQ(written, std::max(capacity, 0));
+        EXPECT_TRUE(std::all_of(block.begin() + written, block.end(), [](int16_t s) { return s == kSentinel; }));
+        total += written;
+    }
+    EXPECT_TRUE(transmitter.HasData());
+    total += static_cast<int>(RenderAll(transmitter).size());
+    EXPECT_EQ(total, 3 * kCharSamples);
+    EXPECT_FALSE(transmitter.HasData());
+}
+
+TEST(RttyTransmitter, IdleIsLettersShiftsAndLeavesNoData)
+{
+    RttyTransmitter transmitter(kDefaultTones);
+    std::vector<int16_t> audio(2 * kCharSamples + 100);
+    EXPECT_EQ(transmitter.RenderIdle(audio.data(), static_cast<int>(audio.size())), static_cast<int>(audio.size()));
+    EXPECT_FALSE(transmitter.HasData());
+    EXPECT_EQ(Tones(audio, kCharSamples, kSamplesPerBit, 6), (std::vector<bool>{false, true, true, true, true, true}));
+    EXPECT_EQ(transmitter.RenderIdle(audio.data(), 0), 0);
+}
+
+TEST(RttyTransmitter, AnOverStartsWithMarkAndTwoLettersShifts)
+{
+    RttyTransmitter transmitter(kDefaultTones);
+    transmitter.BeginOver();
+    QueueText(transmitter, "E");
+    const std::vector<int16_t> audio = RenderAll(transmitter);
+    ASSERT_EQ(audio.size(), static_cast<size_t>(RttyTransmitter::kLeadInSamples + 3 * kCharSamples));
+    EXPECT_EQ(Tones(audio, 0, kSamplesPerBit, RttyTransmitter::kLeadInSamples / kSamplesPerBit),
+              std::vector<bool>(RttyTransmitter::kLeadInSamples / kSamplesPerBit, true));
+    // The shifts put the receiver in letters: E follows without another.
+    EXPECT_EQ(rtty::testing::ReceiveText(audio), "E");
+}
+
+TEST(RttyTransmitter, AnOverDropsIdleButNotCharactersStillQueued)
+{
+    RttyTransmitter transmitter(kDefaultTones);
+    std::vector<int16_t> block(500);
+    transmitter.RenderIdle(block.data(), 500);
+    transmitter.BeginOver();
+    const std::vector<int16_t> over = RenderAll(transmitter);
+    EXPECT_EQ(over.size(), static_cast<size_t>(RttyTransmitter::kLeadInSamples + 2 * kCharSamples));
+
+    QueueText(transmitter, "K");
+    transmitter.Render(block.data(), 500);
+    transmitter.BeginOver();
+    EXPECT_EQ(RenderAll(transmitter).size(), static_cast<size_t>(kCharSamples - 500));
+}
+
+TEST(RttyTransmitter, RefusesCharactersBeyondTenMinutesOfAudio)
+{
+    RttyTransmitter transmitter(kDefaultTones);
+    size_t accepted = 0;
+    while (transmitter.QueueChar(U'E'))
+        ++accepted;
+    EXPECT_GE(accepted * kCharSamples + kCharSamples, static_cast<size_t>(RttyTransmitter::kMaxQueuedSamples) - 2 * kCharSamples);
+    EXPECT_LE(accepted * kCharSamples, static_cast<size_t>(RttyTransmitter::kMaxQueuedSamples));
+}
+
+} // namespace

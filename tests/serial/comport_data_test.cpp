@@ -1,0 +1,141 @@
+// The port's queues as its user and the COM exports see them, on a closed port.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "serial/COMPort.h"
+
+namespace {
+
+void Receive(CCOMPort& port, std::string bytes)
+{
+    port.ProcessReceived(reinterpret_cast<unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+}
+
+TEST(ComPortQueues, HasSendDataLooksAtBothQueues)
+{
+    CCOMPort port;
+    EXPECT_EQ(port.HasSendData(), 0);
+    Receive(port, "x");
+    EXPECT_EQ(port.HasSendData(), 1);
+    EXPECT_EQ(port.HasMoreData(), 1);
+    EXPECT_EQ(port.HasSendThreadData(), 0);
+    unsigned char out;
+    port.read(&out, 1);
+    port.write(&out, 1);
+    EXPECT_EQ(port.HasSendData(), 1);
+    EXPECT_EQ(port.HasMoreData(), 0);
+}
+
+TEST(ComPortQueues, ClearBufferedDataEmptiesOnlyTheSendSide)
+{
+    CCOMPort port;
+    Receive(port, "in");
+    unsigned char out[2] = {'o', 'u'};
+    port.write(out, 2);
+    port.ForceTransmitOn(1);
+    ASSERT_EQ(port.Transmitting(), 1);
+    port.ClearBufferedData();
+    EXPECT_EQ(port.outsize(), 0);
+    EXPECT_EQ(port.size(), 2);
+    EXPECT_EQ(port.TransmitForceOn(), 0);
+    EXPECT_EQ(port.Transmitting(), 0);
+    port.Stop();
+    port.ClearBufferedData();
+    EXPECT_EQ(port.TransmitDisabled(), 0);
+
+    port.write(out, 2);
+    port.Empty();
+    EXPECT_EQ(port.outsize(), 0);
+    EXPECT_EQ(port.size(), 0);
+    EXPECT_EQ(port.HasData(), 0);
+}
+
+class ReceiveBlock : public ::testing::Test {
+protected:
+    void SetUp() override { Receive(port, "0123456789"); }
+    CCOMPort port;
+};
+
+TEST_F(ReceiveBlock, RoomyBufferGetsEverythingAndATerminator)
+{
+    unsigned char buffer[64];
+    std::fill(std::begin(buffer), std::end(buffer), 0xEE);
+    EXPECT_EQ(port.ReadReceiveBlock(buffer, 64), 10);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), "0123456789");
+    EXPECT_EQ(buffer[11], 0xEE);
+    EXPECT_EQ(port.ReadReceiveBlock(buffer, 64), 0);
+}
+
+TEST_F(ReceiveBlock, SmallBufferGetsTheFrontAndTheRestIsGone)
+{
+    unsigned char buffer[8];
+    std::fill(std::begin(buffer), std::end(buffer), 0xEE);
+    EXPECT_EQ(port.ReadReceiveBlock(buffer, 4), 4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "0123");
+    EXPECT_EQ(buffer[4], 0xEE);
+    EXPECT_EQ(port.size(), 0);
+    EXPECT_EQ(port.ReadReceiveBlock(buffer, 4), 0);
+}
+
+TEST_F(ReceiveBlock, NoCapacityStillEmptiesTheQueue)
+{
+    unsigned char buffer[1] = {0xEE};
+    EXPECT_EQ(port.ReadReceiveBlock(buffer, 0), 0);
+    EXPECT_EQ(buffer[0], 0xEE);
+    EXPECT_EQ(port.size(), 0);
+    Receive(port, "z");
+    EXPECT_EQ(port.ReadReceiveBlock(nullptr, 16), 0);
+    EXPECT_EQ(port.size(), 0);
+}
+
+TEST_F(ReceiveBlock, NothingNewAfterAPartialReadGivesNothing)
+{
+    unsigned char buffer[4];
+    port.read(buffer, 4);
+    Receive(port, "");
+    EXPECT_EQ(port.ReadReceiveBlock(buffer, 4), 0);
+    EXPECT_EQ(port.size(), 6);
+}
+
+TEST(QueueForSending, EmptyWriteOnAnIdlePortReportsTransmitEmpty)
+{
+    CCOMPort port;
+    port.SetTXEmpty(0);
+    port.QueueForSending(nullptr, 0);
+    EXPECT_EQ(port.TXEmpty(), 1);
+
+    const unsigned char bytes[2] = {1, 2};
+    port.SetTXEmpty(0);
+    port.QueueForSending(bytes, 2);
+    EXPECT_EQ(port.TXEmpty(), 0);
+    EXPECT_EQ(port.outsize(), 2);
+    port.QueueForSending(bytes, -3);
+    EXPECT_EQ(port.outsize(), 2);
+}
+
+TEST(ComPortSettings, PortNumbersOutsideTheRangeBecomeOne)
+{
+    CCOMPort port;
+    port.SetPort(0, 0, 0, 8, 9600);
+    EXPECT_EQ(port.GetPort(), 1);
+    port.SetPort(256, 0, 0, 8, 9600);
+    EXPECT_EQ(port.GetPort(), 1);
+    port.SetPort(255, 2, 1, 7, 300);
+    EXPECT_EQ(port.GetPort(), 255);
+    EXPECT_EQ(port.BitWidth(), 7);
+    EXPECT_EQ(port.BaudRate(), 300u);
+}
+
+TEST(ComPortSettings, FiveBitsTurnRtsKeyingOn)
+{
+    CCOMPort port;
+    EXPECT_EQ(port.GetRTS(), 0);
+    port.SetPort(1, 0, 0, 5, 45);
+    EXPECT_EQ(port.GetRTS(), 1);
+    port.SetPort(1, 0, 0, 8, 45);
+    EXPECT_EQ(port.GetRTS(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+// Push-to-talk and line control, watched on virtual ports that record every RTS,
+// DTR and break change with its time.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <ruzada/kernel.h>
+
+#include "SerialTestSupport.h"
+#include "serial/COMPort.h"
+
+namespace {
+
+using namespace serialtest;
+
+// "RTS+ DTR-" and so on, oldest first.
+std::string Describe(const std::vector<VirtualLineChange>& changes)
+{
+    std::string text;
+    for (const VirtualLineChange& change : changes) {
+        if (!text.empty())
+            text += ' ';
+        text += change.line == VIRTUAL_LINE_RTS ? "RTS" : change.line == VIRTUAL_LINE_DTR ? "DTR" : "BRK";
+        text += change.raised ? '+' : '-';
+    }
+    return text;
+}
+
+class LinePort : public ::testing::Test {
+protected:
+    void Open(int hamMode, unsigned char byteSize)
+    {
+        wire.MapTo(31);
+        port.SetHAMMode(hamMode);
+        port.SetPort(31, 0, 0, byteSize, 45);
+        ASSERT_EQ(port.Activate(1), 1);
+        ASSERT_TRUE(port.IsOpen());
+        mark = wire.Changes().size();
+    }
+
+    // The changes since Open, or since the last call.
+    std::vector<VirtualLineChange> NewChanges()
+    {
+        std::vector<VirtualLineChange> changes = wire.ChangesFrom(mark);
+        mark += changes.size();
+        return changes;
+    }
+
+    // Runs `call` and checks that it made the one change `expected` with
+    // `pause` before and after it.
+    void ExpectPausedChange(const std::function<void()>& call, const std::string& expected, int64_t pauseMs)
+    {
+        const int64_t before = NowNs();
+        call();
+        const int64_t after = NowNs();
+        const std::vector<VirtualLineChange> changes = NewChanges();
+        ASSERT_EQ(Describe(changes), expected);
+        EXPECT_GE(changes[0].time - before, Ms(pauseMs));
+        EXPECT_GE(after - changes[0].time, Ms(pauseMs));
+        EXPECT_LT(after - before, Ms(2 * pauseMs + 2000));
+    }
+
+    static int64_t Duration(const std::function<void()>& call)
+    {
+        const int64_t before = NowNs();
+        call();
+        return NowNs() - before;
+    }
+
+    VirtualPort wire;
+    CCOMPort port;
+    size_t mark = 0;
+};
+
+TEST_F(LinePort, HamModeOpenRaisesRtsThenDtrWithoutKeying)
+{
+    Open(1, 8);
+    // Opening raises both as a terminal does, the line settings drop them, the
+    // port's own set-up raises them.
+    EXPECT_EQ(Describe(wire.Changes()), "DTR+ RTS+ DTR- RTS- RTS+ DTR+");
+}
+
+TEST_F(LinePort, HamModeOpenWithKeyingDropsRts)
+{
+    Open(1, 5);
+    EXPECT_EQ(Describe(wire.Changes()), "DTR+ RTS+ DTR- RTS- RTS-");
+    EXPECT_EQ(port.Transmitting(), 0);
+}
+
+TEST_F(LinePort, WithoutHamModeTheDriverHandlesTheLines)
+{
+    Open(0, 5);
+    // DTR handshake raises DTR; RTS toggle drops RTS while nothing is sent.
+    EXPECT_EQ(Describe(wire.Changes()), "DTR+ RTS+ DTR+ RTS-");
+    mark = wire.Changes().size();
+
+    port.ForceTransmitOn(1);
+    port.SetRTSRaw(1);
+    port.SetRTS(0);
+    port.ForceTransmitOn(0);
+    // The shift code went out: the driver raised RTS for it.
+    EXPECT_EQ(wire.Drain(1), std::vector<uint8_t>{31});
+    EXPECT_TRUE(WaitUntil([&] { return Describe(wire.ChangesFrom(mark)) == "RTS+ RTS-"; }))
+        << Describe(wire.ChangesFrom(mark));
+}
+
+TEST_F(LinePort, KeyingTwiceSwitchesRtsOnce)
+{
+    Open(1, 5);
+    ExpectPausedChange([&] { port.PTTOn(); }, "RTS+", 100);
+    EXPECT_LT(Duration([&] { port.PTTOn(); }), Ms(100));
+    EXPECT_EQ(Describe(NewChanges()), "");
+    EXPECT_EQ(port.Transmitting(), 1);
+
+    ExpectPausedChange([&] { port.PTTOff(); }, "RTS-", 100);
+    EXPECT_LT(Duration([&] { port.PTTOff(); }), Ms(100));
+    EXPECT_EQ(Describe(NewChanges()), "");
+}
+
+TEST_F(LinePort, RawRtsWorksOnlyWithoutKeying)
+{
+    Open(1, 8);
+    ExpectPausedChange([&] { port.SetRTSRaw(0); }, "RTS-", 100);
+    ExpectPausedChange([&] { port.SetRTSRaw(1); }, "RTS+", 100);
+
+    port.SetRTS(1);
+    EXPECT_LT(Duration([&] { port.SetRTSRaw(0); }), Ms(100));
+    EXPECT_EQ(Describe(NewChanges()), "");
+}
+
+TEST_F(LinePort, ForcingOnWithoutKeyingLeavesRtsAlone)
+{
+    Open(1, 8);
+    port.ForceTransmitOn(1);
+    EXPECT_EQ(port.Transmitting(), 1);
+    EXPECT_EQ(Describe(NewChanges()), "");
+    ExpectPausedChange([&] { port.SetRTSRaw(1); }, "RTS+", 100);
+}
+
+TEST_F(LinePort, TurningKeyingOffRaisesRtsAndDtrAtOnce)
+{
+    Open(1, 5);
+    EXPECT_LT(Duration([&] { port.SetRTS(0); }), Ms(100));
+    const std::vector<VirtualLineChange> changes = NewChanges();
+    ASSERT_EQ(Describe(changes), "RTS+ DTR+");
+    EXPECT_LT(changes[1].time - changes[0].time, Ms(50));
+    EXPECT_EQ(port.GetRTS(), 0);
+
+    port.SetRTS(1);
+    EXPECT_EQ(port.GetRTS(), 1);
+    EXPECT_EQ(Describe(NewChanges()), "");
+}
+
+TEST_F(LinePort, ForcingOnPutsTheShiftCodeAheadOfTheQueueAndKeys)
+{
+    Open(1, 5);
+    port.Stop();
+    unsigned char codes[] = {1, 2, 3};
+    port.write(codes, 3);
+    ExpectPausedChange([&] { port.ForceTransmitOn(1); }, "RTS+", 100);
+    EXPECT_EQ(port.TransmitForceOn(), 1);
+    EXPECT_EQ(port.TransmitDisabled(), 0);
+    EXPECT_EQ(wire.Drain(4), (std::vector<uint8_t>{31, 1, 2, 3}));
+}
+
+TEST_F(LinePort, FiguresShiftLeadsWithItsOwnCode)
+{
+    Open(1, 5);
+    port.FlipBaudotSign();
+    port.Stop();
+    unsigned char code = 1;
+    port.write(&code, 1);
+    port.ForceTransmitOn(1);
+    EXPECT_EQ(wire.Drain(2), (std::vector<uint8_t>{27, 1}));
+}
+
+TEST_F(LinePort, ReleasingWhileTheDriverHoldsOutputStaysKeyed)
+{
+    Open(1, 5);
+    port.ForceTransmitOn(1);
+    unsigned char codes[] = {1, 2, 3};
+    port.write(codes, 3);
+    ASSERT_TRUE(WaitUntil([&] { return VirtualPortPending(wire.Name()) == 4; }));
+    NewChanges();
+
+    port.ForceTransmitOn(0);
+    EXPECT_EQ(port.Transmitting(), 1);
+    EXPECT_EQ(port.TransmitForceOn(), 0);
+    EXPECT_EQ(Describe(NewChanges()), "");
+
+    wire.Drain(4);
+    ExpectPausedChange([&] { port.ForceTransmitOn(0); }, "RTS-", 100);
+    EXPECT_EQ(port.Transmitting(), 0);
+}
+
+TEST_F(LinePort, StoppedPortSendsOnlyAfterGo)
+{
+    Open(1, 5);
+    port.ForceTransmitOn(1);
+    wire.Drain(1);
+    NewChanges();
+    ExpectPausedChange([&] { port.Stop(); }, "RTS-", 100);
+    EXPECT_EQ(port.TransmitDisabled(), 1);
+    unsigned char codes[] = {4, 5};
+    port.write(codes, 2);
+    // A window long enough for many writer passes.
+    EXPECT_FALSE(WaitUntil([&] { return VirtualPortPending(wire.Name()) > 0; }, 150ms));
+    EXPECT_EQ(port.outsize(), 2);
+    port.Go();
+    EXPECT_EQ(wire.Drain(2), (std::vector<uint8_t>{4, 5}));
+}
+
+TEST_F(LinePort, BreakHoldsTheLineFor200Ms)
+{
+    Open(1, 8);
+    port.Break();
+    const std::vector<VirtualLineChange> changes = NewChanges();
+    ASSERT_EQ(Describe(changes), "BRK+ BRK-");
+    EXPECT_GE(changes[1].time - changes[0].time, Ms(200));
+    EXPECT_LT(changes[1].time - changes[0].time, Ms(2200));
+}
+
+TEST_F(LinePort, BreakOnAClosedPortDoesNothing)
+{
+    EXPECT_LT(Duration([&] { port.Break(); }), Ms(100));
+    EXPECT_TRUE(wire.Changes().empty());
+}
+
+TEST_F(LinePort, ReceivedBreakClearsTheBreakState)
+{
+    Open(1, 8);
+    VirtualPortSendBreak(wire.Name());
+    EXPECT_TRUE(WaitUntil([&] { return Describe(wire.ChangesFrom(mark)) == "BRK-"; }));
+}
+
+TEST_F(LinePort, TransmitEmptyFollowsTheDriversQueue)
+{
+    Open(1, 8);
+    unsigned char bytes[] = {'a', 'b'};
+    port.write(bytes, 2);
+    ASSERT_TRUE(WaitUntil([&] { return VirtualPortPending(wire.Name()) == 2; }));
+    EXPECT_EQ(port.TXEmpty(), 0);
+    wire.Drain(2);
+    EXPECT_TRUE(WaitUntil([&] { return port.TXEmpty() == 1; }));
+}
+
+TEST_F(LinePort, DiddleFillsTheIdleLineWhileHeldOn)
+{
+    Open(1, 5);
+    port.SetDiddle(1);
+    port.ForceTransmitOn(1);
+    EXPECT_EQ(wire.Drain(9), std::vector<uint8_t>(9, 0x1F));
+    port.SetDiddle(0);
+    wire.Drain(4096, 50ms);
+    EXPECT_FALSE(WaitUntil([&] { return VirtualPortPending(wire.Name()) > 0; }, 150ms));
+}
+
+TEST_F(LinePort, ClosingUnkeysFirst)
+{
+    Open(1, 5);
+    port.ForceTransmitOn(1);
+    NewChanges();
+    EXPECT_EQ(port.Activate(0), 1);
+    EXPECT_EQ(Describe(NewChanges()), "RTS- DTR- RTS-");
+    EXPECT_FALSE(VirtualPortIsOpen(wire.Name()));
+    EXPECT_EQ(port.Transmitting(), 0);
+}
+
+TEST_F(LinePort, HangUpEndsThePort)
+{
+    Open(1, 8);
+    VirtualPortHangUp(wire.Name());
+    EXPECT_TRUE(WaitUntil([&] { return port.PortActive() == 0; }));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(VirtualPortIsOpen(wire.Name()));
+}
+
+TEST_F(LinePort, KeyingOnAClosedPortChangesFlagsAndStillPauses)
+{
+    port.SetPort(32, 0, 0, 5, 45);
+    EXPECT_GE(Duration([&] { port.PTTOn(); }), Ms(200));
+    EXPECT_EQ(port.Transmitting(), 1);
+    port.SetRTS(0);
+    EXPECT_GE(Duration([&] { port.SetRTSRaw(1); }), Ms(200));
+    EXPECT_EQ(port.PortActive(), 0);
+}
+
+}  // namespace

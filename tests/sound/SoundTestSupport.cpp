@@ -1,0 +1,209 @@
+#include "SoundTestSupport.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "audio/Sound.h"
+#include "audio/SoundControl.h"
+#include "core/globals.h"
+
+namespace fs = std::filesystem;
+
+namespace soundtest {
+
+void SetVariable(const char* name, const char* value)
+{
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+void UseDriver(const char* name) { SetVariable("RUZADA_AUDIODRIVER", name); }
+
+WAVEFORMATEX MonoFormat(uint32_t rate) { return {WAVE_FORMAT_PCM, 1, rate, 2 * rate, 2, 16, 0}; }
+
+std::vector<int16_t> Ramp(size_t count, int start)
+{
+    std::vector<int16_t> samples(count);
+    for (size_t i = 0; i < count; ++i)
+        samples[i] = static_cast<int16_t>(1 + (start - 1 + static_cast<long>(i)) % 32767);
+    return samples;
+}
+
+long Find(const std::vector<int16_t>& whole, const std::vector<int16_t>& part)
+{
+    const auto found = std::search(whole.begin(), whole.end(), part.begin(), part.end());
+    return found == whole.end() ? -1 : static_cast<long>(found - whole.begin());
+}
+
+std::vector<int16_t> WavData::Samples() const
+{
+    std::vector<int16_t> samples(data.size() / 2);
+    std::memcpy(samples.data(), data.data(), samples.size() * 2);
+    return samples;
+}
+
+namespace {
+
+void Put32(std::string& out, uint32_t value) { out.append(reinterpret_cast<const char*>(&value), 4); }
+void Put16(std::string& out, uint16_t value) { out.append(reinterpret_cast<const char*>(&value), 2); }
+uint32_t Get32(const std::string& in, size_t at)
+{
+    uint32_t value;
+    std::memcpy(&value, in.data() + at, 4);
+    return value;
+}
+uint16_t Get16(const std::string& in, size_t at)
+{
+    uint16_t value;
+    std::memcpy(&value, in.data() + at, 2);
+    return value;
+}
+
+}  // namespace
+
+void WriteWav(const std::string& path, int rate, const std::vector<int16_t>& samples)
+{
+    const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
+    std::string out = "RIFF";
+    Put32(out, 36 + dataBytes);
+    out += "WAVEfmt ";
+    Put32(out, 16);
+    Put16(out, 1);
+    Put16(out, 1);
+    Put32(out, static_cast<uint32_t>(rate));
+    Put32(out, static_cast<uint32_t>(rate) * 2);
+    Put16(out, 2);
+    Put16(out, 16);
+    out += "data";
+    Put32(out, dataBytes);
+    out.append(reinterpret_cast<const char*>(samples.data()), dataBytes);
+    std::ofstream(path, std::ios::binary) << out;
+}
+
+std::optional<WavData> ReadWav(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    const std::string in((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (in.size() < 12 || in.compare(0, 4, "RIFF") != 0 || in.compare(8, 4, "WAVE") != 0 ||
+        Get32(in, 4) != in.size() - 8)
+        return std::nullopt;
+    WavData wav;
+    bool haveFormat = false;
+    for (size_t at = 12; at + 8 <= in.size();) {
+        const std::string id = in.substr(at, 4);
+        const uint32_t size = Get32(in, at + 4);
+        if (at + 8 + size > in.size())
+            return std::nullopt;
+        if (id == "fmt " && size >= 16 && Get16(in, at + 8) == 1) {
+            wav.channels = Get16(in, at + 10);
+            wav.rate = static_cast<int>(Get32(in, at + 12));
+            wav.bits = Get16(in, at + 22);
+            haveFormat = true;
+        } else if (id == "data") {
+            if (!haveFormat)
+                return std::nullopt;
+            wav.data.assign(in.begin() + static_cast<long>(at + 8), in.begin() + static_cast<long>(at + 8 + size));
+            return wav;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return std::nullopt;
+}
+
+TempDir::TempDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "ruzada-sound-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+DebugLines::DebugLines() { SetDebugOutputHandler(&DebugLines::Collect, this); }
+DebugLines::~DebugLines() { SetDebugOutputHandler(nullptr, nullptr); }
+
+void DebugLines::Collect(const char* text, void* self)
+{
+    auto* lines = static_cast<DebugLines*>(self);
+    std::lock_guard hold(lines->m_lock);
+    lines->m_lines.emplace_back(text);
+}
+
+std::vector<std::string> DebugLines::Lines() const
+{
+    std::lock_guard hold(m_lock);
+    return m_lines;
+}
+
+MessageBoxes::MessageBoxes() { SetMessageBoxHandler(&MessageBoxes::Collect, this); }
+MessageBoxes::~MessageBoxes() { SetMessageBoxHandler(nullptr, nullptr); }
+
+int MessageBoxes::Collect(HWND owner, const char* text, const char* caption, UINT type, void* self)
+{
+    auto* boxes = static_cast<MessageBoxes*>(self);
+    std::lock_guard hold(boxes->m_lock);
+    boxes->m_shown.push_back({owner, text ? text : "", caption ? caption : "", type});
+    return IDOK;
+}
+
+std::vector<MessageBoxes::Shown> MessageBoxes::All() const
+{
+    std::lock_guard hold(m_lock);
+    return m_shown;
+}
+
+void ModuleState::SetUp()
+{
+    InitializeCriticalSection(&g_csSendQueue);
+    InitializeCriticalSection(&g_csMode);
+    InitializeCriticalSection(&g_csSound);
+    g_hXmitEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    g_pSound = new CSound(64, 48);
+    g_WaveFormat = {WAVE_FORMAT_PCM, 1, 0, 0, 0, 8, 0};
+    g_nSoundDevice = -1;
+    g_nOpenSoundDevice = -1;
+    g_dwSoundMode = 0;
+    g_bUse48KHz = false;
+    g_bNoSoundCard = 0;
+    g_bNoSoundInput = 0;
+    g_bNoSoundOutput = 0;
+    g_qwCurrentMode = 0;
+}
+
+void ModuleState::TearDown()
+{
+    if (CSound* sound = g_pSound.exchange(nullptr)) {
+        sound->CloseIn();
+        sound->CloseOut();
+        delete sound;
+    }
+    CloseHandle(g_hXmitEvent.exchange(nullptr));
+    DeleteCriticalSection(&g_csSendQueue);
+    DeleteCriticalSection(&g_csMode);
+    DeleteCriticalSection(&g_csSound);
+}
+
+}  // namespace soundtest

@@ -1,0 +1,234 @@
+// SetDGFreq, GetDGFreq, SetDGSoundMode and GetDGSoundCount over the loopback.
+#include <RUZada.h>
+
+#include "SoundTestSupport.h"
+#include "audio/Sound.h"
+#include "audio/SoundControl.h"
+#include "core/globals.h"
+#include "core/messages.h"
+#include "modes/ModeList.h"
+#include "util/SystemErrorText.h"
+
+namespace soundtest {
+namespace {
+
+class SampleRate : public ModuleState {
+protected:
+    void SetUp() override
+    {
+        UseDriver("loopback");
+        ModuleState::SetUp();
+    }
+    CSound& Sound() { return *g_pSound.load(); }
+    bool Running() { return Sound().IsInOpen() && Sound().IsOutOpen(); }
+    bool XmitWoken() { return WaitForSingleObject(g_hXmitEvent, 0) == WAIT_OBJECT_0; }
+};
+
+TEST_F(SampleRate, EveryRateButZeroRunsTheCardAt8000)
+{
+    for (double freq : {11025.0, -3.0, 1.0, 8000.0}) {
+        EXPECT_EQ(SetDGFreq(0.5), 1);
+        EXPECT_FALSE(Sound().IsInOpen());
+        EXPECT_FALSE(Sound().IsOutOpen());
+        EXPECT_EQ(GetDGFreq(), 0.0);
+        EXPECT_EQ(SetDGFreq(freq), 1) << freq;
+        EXPECT_TRUE(Running()) << freq;
+        EXPECT_EQ(g_WaveFormat.nSamplesPerSec, 8000u);
+        EXPECT_EQ(g_WaveFormat.nAvgBytesPerSec, 16000u);
+        EXPECT_EQ(g_WaveFormat.wBitsPerSample, 16);
+        EXPECT_EQ(g_WaveFormat.nBlockAlign, 2);
+        EXPECT_EQ(GetDGFreq(), 8000.0);
+    }
+    EXPECT_EQ(g_nOpenSoundDevice, -1);
+}
+
+TEST_F(SampleRate, ASecondCallWithTheSameRateLeavesTheCardUntouched)
+{
+    ASSERT_EQ(SetDGFreq(8000.0), 1);
+    const HWAVEIN in = Sound().GetWaveInHandle();
+    const HWAVEOUT out = Sound().GetWaveOutHandle();
+    EXPECT_EQ(SetDGFreq(8000.0), 1);
+    EXPECT_EQ(Sound().GetWaveInHandle(), in);
+    EXPECT_EQ(Sound().GetWaveOutHandle(), out);
+}
+
+TEST_F(SampleRate, With48KHzTheCardRunsSixTimesFaster)
+{
+    g_bUse48KHz = true;
+    ASSERT_EQ(SetDGFreq(8000.0), 1);
+    EXPECT_TRUE(Running());
+    EXPECT_EQ(g_WaveFormat.nSamplesPerSec, 48000u);
+    EXPECT_EQ(g_WaveFormat.nAvgBytesPerSec, 96000u);
+    EXPECT_EQ(GetDGFreq(), 8000.0);
+    const HWAVEIN in = Sound().GetWaveInHandle();
+    EXPECT_EQ(SetDGFreq(8000.0), 1);
+    EXPECT_EQ(Sound().GetWaveInHandle(), in);
+}
+
+TEST_F(SampleRate, RunningTheCardWakesTheTransmitThreadWhileTransmitting)
+{
+    g_dwSoundMode = 1;
+    ASSERT_EQ(SetDGFreq(8000.0), 1);
+    EXPECT_TRUE(XmitWoken());
+    g_dwSoundMode = 2;
+    ASSERT_EQ(SetDGFreq(0.0), 1);
+    ASSERT_EQ(SetDGFreq(8000.0), 1);
+    EXPECT_FALSE(XmitWoken());
+}
+
+TEST_F(SampleRate, ADeviceThatFailsToOpenIsShownAndReported)
+{
+    MessageBoxes boxes;
+    const WAVEFORMATEX format = MonoFormat(8000);
+    HWAVEIN taken = nullptr;
+    ASSERT_EQ(waveInOpen(&taken, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_EQ(SetDGFreq(8000.0), 0);
+    EXPECT_FALSE(Sound().IsInOpen());
+    EXPECT_FALSE(Sound().IsOutOpen());
+    ASSERT_EQ(waveInClose(taken), MMSYSERR_NOERROR);
+
+    HWAVEOUT takenOut = nullptr;
+    ASSERT_EQ(waveOutOpen(&takenOut, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(SetDGFreq(0.0), 1);
+    EXPECT_EQ(SetDGFreq(8000.0), 0);
+    // The other direction is not rolled back.
+    EXPECT_TRUE(Sound().IsInOpen());
+    EXPECT_FALSE(Sound().IsOutOpen());
+    ASSERT_EQ(waveOutClose(takenOut), MMSYSERR_NOERROR);
+
+    const std::string errorText = static_cast<const char*>(SystemErrorText(MMSYSERR_ALLOCATED));
+    const auto shown = boxes.All();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, "Soundcard In Open:\n" + errorText);
+    EXPECT_EQ(shown[1].text, "Soundcard Out Open:\n" + errorText);
+    for (const auto& box : shown) {
+        EXPECT_EQ(box.owner, nullptr);
+        EXPECT_EQ(box.caption, "Error");  // the system's, as none is given
+        EXPECT_EQ(box.type, 0x30u);
+    }
+}
+
+TEST_F(SampleRate, WithoutTheSoundObjectNothingRuns)
+{
+    CSound* sound = g_pSound.exchange(nullptr);
+    EXPECT_EQ(SetDGFreq(8000.0), 0);
+    EXPECT_EQ(GetDGFreq(), 0.0);
+    g_pSound = sound;
+}
+
+TEST_F(SampleRate, AModeWithoutSoundCardClosesItAndKeepsTheRate)
+{
+    ASSERT_EQ(SetDGFreq(8000.0), 1);
+    auto* record = new CModeRecord;
+    record->m_Setup.qwMode = 0x40000;
+    record->m_Setup.bNoSoundCard = 1;
+    g_ModeList.Append(record);
+    g_qwCurrentMode = 0x40000;
+    EXPECT_EQ(SetDGFreq(8000.0), 1);
+    EXPECT_FALSE(Sound().IsInOpen());
+    EXPECT_FALSE(Sound().IsOutOpen());
+    EXPECT_EQ(GetDGFreq(), 8000.0);
+    EXPECT_EQ(g_bNoSoundCard, 1);
+
+    record->m_Setup.bNoSoundCard = 0;
+    record->m_Setup.bNoSoundInput = 1;
+    EXPECT_EQ(SetDGFreq(0.0), 1);
+    EXPECT_EQ(SetDGFreq(8000.0), 1);
+    EXPECT_FALSE(Sound().IsInOpen());
+    EXPECT_TRUE(Sound().IsOutOpen());
+    for (CModeRecord* taken : g_ModeList.TakeAll())
+        delete taken;
+}
+
+class SoundMode : public SampleRate {
+protected:
+    void SetUp() override
+    {
+        SampleRate::SetUp();
+        m_window = CreateHostWindow(&Record, this);
+        g_hwndHost = m_window;
+    }
+    void TearDown() override
+    {
+        g_hwndHost = nullptr;
+        DestroyHostWindow(m_window);
+        SampleRate::TearDown();
+    }
+    static LRESULT Record(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == g_uMsgXmitRecv)
+            static_cast<SoundMode*>(GetHostWindowUser(window))->m_posted.push_back({wParam, lParam});
+        return 0;
+    }
+    std::vector<std::pair<WPARAM, LPARAM>> Posted()
+    {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        return m_posted;
+    }
+    HWND m_window = nullptr;
+    std::vector<std::pair<WPARAM, LPARAM>> m_posted;
+};
+
+TEST_F(SoundMode, SwitchingToTransmitFlushesReappliesPostsAndWakes)
+{
+    ASSERT_EQ(SetDGFreq(8000.0), 1);
+    SetDGSoundMode(2, -1);
+    ASSERT_TRUE(Running());
+    const HWAVEIN in = Sound().GetWaveInHandle();
+    const std::vector<int16_t> leftover = Ramp(16000);
+    ASSERT_EQ(Sound().WriteOut(leftover.data(), 16000), 16000);
+    XmitWoken();
+
+    SetDGSoundMode(1, -1);
+    EXPECT_TRUE(Sound().IsOutEmpty());
+    EXPECT_TRUE(WaitFor([&] { return Sound().GetOutPending() == 0; }, 5s));
+    EXPECT_EQ(Sound().GetWaveInHandle(), in);
+    EXPECT_EQ(g_dwSoundMode, 1u);
+    EXPECT_TRUE(XmitWoken());
+    EXPECT_EQ(g_bModeBusy, 0);
+    EXPECT_EQ(Posted(), (std::vector<std::pair<WPARAM, LPARAM>>{{0, 1}, {1, 0}}));
+}
+
+TEST_F(SoundMode, ADeviceOutOfRangeSelectsTheDefaultAndReopens)
+{
+    ASSERT_EQ(waveInGetNumDevs(), 1u);
+    ASSERT_EQ(SetDGFreq(8000.0), 1);
+    SetDGSoundMode(2, 0);
+    ASSERT_TRUE(Running());
+    EXPECT_EQ(g_nSoundDevice, 0);
+    EXPECT_EQ(g_nOpenSoundDevice, 0);
+    const HWAVEIN onDevice0 = Sound().GetWaveInHandle();
+
+    SetDGSoundMode(2, 99);
+    EXPECT_EQ(g_nSoundDevice, -1);
+    EXPECT_EQ(g_nOpenSoundDevice, -1);
+    EXPECT_TRUE(Running());
+    EXPECT_NE(Sound().GetWaveInHandle(), onDevice0);
+
+    SetDGSoundMode(3, -7);
+    EXPECT_EQ(g_nSoundDevice, -1);
+    EXPECT_EQ(Posted().back(), (std::pair<WPARAM, LPARAM>{1, 1}));
+}
+
+TEST_F(SoundMode, WithoutTheSoundObjectTheModeIsStillStoredAndPosted)
+{
+    CSound* sound = g_pSound.exchange(nullptr);
+    SetDGSoundMode(1, 0);
+    EXPECT_EQ(g_dwSoundMode, 1u);
+    EXPECT_EQ(g_nSoundDevice, 0);
+    EXPECT_EQ(Posted(), (std::vector<std::pair<WPARAM, LPARAM>>{{1, 0}}));
+    g_pSound = sound;
+}
+
+TEST(SoundCount, CountsTheCaptureDevicesOnEveryCall)
+{
+    UseDriver("loopback");
+    EXPECT_EQ(GetDGSoundCount(), 1u);
+    UseDriver("nosuchthing");
+    EXPECT_EQ(GetDGSoundCount(), 0u);
+}
+
+}  // namespace
+}  // namespace soundtest

@@ -1,0 +1,186 @@
+// The card through PortAudio for real, against a PulseAudio daemon with a null
+// sink: real time, nothing lost, and a device that dies goes on as a zombie.
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include <RUZada.h>
+
+#include "SoundTestSupport.h"
+#include "audio/Sound.h"
+#include "audio/SoundControl.h"
+#include "core/ScopedLock.h"
+#include "core/globals.h"
+
+namespace soundtest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string RunScript(const char* action)
+{
+    const std::string script = (std::filesystem::path(__FILE__).parent_path() / "pulse-null-sink.sh").string();
+    const std::string command = "'" + script + "' " + action + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return "cannot run " + script;
+    std::string output;
+    char chunk[256];
+    while (fgets(chunk, sizeof chunk, pipe))
+        output += chunk;
+    const int status = pclose(pipe);
+    if (status == 0)
+        return "";
+    return output.empty() ? "exit status " + std::to_string(status) : output;
+}
+
+// What the receive thread does: every 5 ms, whatever is ready, under g_csSound.
+class Receiver {
+public:
+    explicit Receiver(size_t capacity) : m_samples(capacity) {}
+    ~Receiver() { Stop(); }
+    void Start()
+    {
+        m_start = Clock::now();
+        m_thread = std::thread([this] { Run(); });
+    }
+    void Stop()
+    {
+        m_running = false;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // Samples per second over the window from `from` after the start to the end.
+    double Pace(Clock::duration from) const
+    {
+        const auto first = std::find_if(m_marks.begin(), m_marks.end(),
+                                         [&](const Mark& m) { return m.when - m_start >= from; });
+        if (first == m_marks.end() || first == m_marks.end() - 1)
+            return 0;
+        const Mark& last = m_marks.back();
+        return (last.count - first->count) / std::chrono::duration<double>(last.when - first->when).count();
+    }
+    std::vector<int16_t> Samples() const { return {m_samples.begin(), m_samples.begin() + m_count}; }
+    bool Overran() const { return m_overran; }
+
+private:
+    struct Mark {
+        Clock::time_point when;
+        size_t count;
+    };
+    void Run()
+    {
+        m_marks.reserve(4096);
+        while (m_running) {
+            std::this_thread::sleep_for(5ms);
+            CScopedLock card(&g_csSound);
+            CSound* sound = g_pSound;
+            const int space = static_cast<int>(std::min<size_t>(4096, m_samples.size() - m_count));
+            const int read = sound->ReadIn(m_samples.data() + m_count, space);
+            m_overran = m_overran || sound->GetError() == kSoundInOverrun;
+            if (read > 0) {
+                m_count += static_cast<size_t>(read);
+                m_marks.push_back({Clock::now(), m_count});
+            }
+        }
+    }
+    std::vector<short> m_samples;
+    size_t m_count = 0;
+    std::vector<Mark> m_marks;
+    bool m_overran = false;
+    std::atomic<bool> m_running{true};
+    Clock::time_point m_start;
+    std::thread m_thread;
+};
+
+class PortAudioCard : public ModuleState {
+protected:
+    void SetUp() override
+    {
+        SetVariable("PULSE_RUNTIME_PATH", m_dir.Path("pulse").c_str());
+        if (const std::string why = RunScript("start"); !why.empty())
+            GTEST_SKIP() << "no PulseAudio daemon for the PortAudio tests: " << why;
+        m_started = true;
+        UseDriver("portaudio");
+        if (waveInGetNumDevs() == 0 || waveOutGetNumDevs() == 0)
+            GTEST_SKIP() << "PortAudio lists no sound server device (it was started before the daemon in this process)";
+        ModuleState::SetUp();
+        m_stateReady = true;
+        char failure[256];
+        GetWaveFailure(failure, sizeof failure);
+    }
+    void TearDown() override
+    {
+        if (m_stateReady)
+            ModuleState::TearDown();
+        if (m_started)
+            RunScript("stop");
+        SetVariable("PULSE_RUNTIME_PATH", nullptr);
+    }
+    // Plays `seconds` of a ramp while receiving, and checks both paces.
+    void PlayAndCapture(double rate, int seconds, Receiver& receiver)
+    {
+        ASSERT_EQ(SetDGFreq(8000.0), 1);
+        const size_t count = static_cast<size_t>(rate) * seconds;
+        const std::vector<int16_t> ramp = Ramp(count);
+        receiver.Start();
+        const auto start = Clock::now();
+        {
+            CScopedLock card(&g_csSound);
+            ASSERT_EQ(g_pSound.load()->WriteOut(ramp.data(), static_cast<int>(count)), static_cast<int>(count));
+            EXPECT_EQ(g_pSound.load()->WriteOut(ramp.data(), -1), 0);
+        }
+        const double played = std::chrono::duration<double>(Clock::now() - start).count();
+        EXPECT_GT(played, seconds * 0.8);
+        EXPECT_LT(played, seconds * 1.5);
+        std::this_thread::sleep_for(1s);  // the tail of the audio, through the monitor
+        receiver.Stop();
+        const double pace = receiver.Pace(1s);
+        EXPECT_GT(pace, rate * 0.9);
+        EXPECT_LT(pace, rate * 1.1);
+        EXPECT_FALSE(receiver.Overran());
+    }
+    TempDir m_dir;
+    bool m_started = false;
+    bool m_stateReady = false;
+};
+
+TEST_F(PortAudioCard, At8000EverySamplePlayedComesBackInRealTime)
+{
+    Receiver receiver(8000 * 8);
+    PlayAndCapture(8000, 4, receiver);
+    // The sink runs at 8000 too: the monitor returns the ramp bit for bit.
+    EXPECT_GE(Find(receiver.Samples(), Ramp(8000 * 4)), 0);
+}
+
+TEST_F(PortAudioCard, At48000TheCardRunsInRealTime)
+{
+    g_bUse48KHz = true;
+    Receiver receiver(48000 * 8);
+    PlayAndCapture(48000, 4, receiver);
+    EXPECT_EQ(g_WaveFormat.nSamplesPerSec, 48000u);
+}
+
+TEST_F(PortAudioCard, ACardWhoseServerDiesGoesOnAtItsPace)
+{
+    ASSERT_EQ(SetDGFreq(8000.0), 1);
+    Receiver receiver(8000 * 10);
+    receiver.Start();
+    std::this_thread::sleep_for(1s);
+    RunScript("stop");
+    m_started = false;
+    // Past the two seconds in which a stalled device is given up on.
+    std::this_thread::sleep_for(5s);
+    receiver.Stop();
+    const double pace = receiver.Pace(4s);
+    EXPECT_GT(pace, 8000 * 0.9);
+    EXPECT_LT(pace, 8000 * 1.1);
+    char failure[256] = {};
+    EXPECT_TRUE(GetWaveFailure(failure, sizeof failure));
+    EXPECT_NE(std::string(failure).find("portaudio"), std::string::npos);
+    // Both directions close as usual.
+    EXPECT_EQ(SetDGFreq(0.0), 1);
+}
+
+}  // namespace
+}  // namespace soundtest

@@ -1,0 +1,85 @@
+// A capture read never meets a close: opens and closes race reads, through the
+// module's controls as the receive thread meets them, and on the object alone.
+#include <atomic>
+#include <thread>
+
+#include <RUZada.h>
+
+#include "SoundTestSupport.h"
+#include "audio/Sound.h"
+#include "core/ScopedLock.h"
+#include "core/globals.h"
+
+namespace soundtest {
+namespace {
+
+constexpr auto kRaceTime = 1500ms;
+
+// Reads as the receive thread does until told to stop; counts what it got.
+struct Reader {
+    std::atomic<bool> running{true};
+    std::atomic<long> samples{0};
+    std::atomic<int> badResults{0};
+
+    void Read(CSound& sound, CRITICAL_SECTION* lock)
+    {
+        std::vector<short> buffer(4096);
+        while (running) {
+            {
+                CScopedLock held(lock);
+                const int read = sound.ReadIn(buffer.data(), 4096);
+                if (read < -1 || read > 4096)
+                    ++badResults;
+                if (read > 0)
+                    samples += read;
+            }
+            // The receive thread's pause between passes, shortened.
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+};
+
+TEST_F(ModuleState, RateAndDeviceChangesNeverMeetTheReceiveThreadsRead)
+{
+    UseDriver("file");  // unpaced capture: there is always something to read
+    SetVariable("RUZADA_AUDIO_PACE", "0");
+    Reader reader;
+    std::thread receive([&] { reader.Read(*g_pSound.load(), &g_csSound); });
+    const auto end = std::chrono::steady_clock::now() + kRaceTime;
+    int changes = 0;
+    for (int round = 0; std::chrono::steady_clock::now() < end; ++round) {
+        EXPECT_EQ(SetDGFreq(8000.0), 1);
+        SetDGSoundMode(2, round % 2 ? 0 : -1);
+        EXPECT_EQ(SetDGFreq(0.0), 1);
+        changes += 3;
+    }
+    reader.running = false;
+    receive.join();
+    SetVariable("RUZADA_AUDIO_PACE", nullptr);
+    EXPECT_GT(changes, 30);
+    EXPECT_GT(reader.samples, 0);
+    EXPECT_EQ(reader.badResults, 0);
+}
+
+TEST(SoundRace, OpensAndClosesOfTheObjectAloneNeverMeetItsReads)
+{
+    UseDriver("file");
+    SetVariable("RUZADA_AUDIO_PACE", "0");
+    CSound sound;
+    Reader reader;
+    std::thread reading([&] { reader.Read(sound, nullptr); });
+    const WAVEFORMATEX format = MonoFormat(8000);
+    const auto end = std::chrono::steady_clock::now() + kRaceTime;
+    while (std::chrono::steady_clock::now() < end) {
+        EXPECT_EQ(sound.OpenIn(&format, WAVE_MAPPER), 0u);
+        sound.CloseIn();
+    }
+    reader.running = false;
+    reading.join();
+    SetVariable("RUZADA_AUDIO_PACE", nullptr);
+    EXPECT_GT(reader.samples, 0);
+    EXPECT_EQ(reader.badResults, 0);
+}
+
+}  // namespace
+}  // namespace soundtest

@@ -1,0 +1,297 @@
+// The wave driver's rules, as a Windows program relies on them: arguments,
+// handles, header flags, the callback thread, reset and close.
+#include <atomic>
+#include <thread>
+
+#include "SoundTestSupport.h"
+
+namespace soundtest {
+namespace {
+
+// Everything a device's callback reported, in order.
+struct CallbackLog {
+    struct Call {
+        UINT message;
+        WAVEHDR* header;
+        std::thread::id thread;
+    };
+    std::mutex lock;
+    std::vector<Call> calls;
+
+    static void Record(void*, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR)
+    {
+        auto* log = reinterpret_cast<CallbackLog*>(instance);
+        std::lock_guard hold(log->lock);
+        log->calls.push_back({message, reinterpret_cast<WAVEHDR*>(param1), std::this_thread::get_id()});
+    }
+    size_t Count(UINT message)
+    {
+        std::lock_guard hold(lock);
+        return std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.message == message; });
+    }
+    std::vector<Call> Calls()
+    {
+        std::lock_guard hold(lock);
+        return calls;
+    }
+};
+
+// Headers over buffers of their own, as a program keeps them.
+struct Buffers {
+    Buffers(size_t count, DWORD bytes) : data(count, std::vector<char>(bytes)), headers(count)
+    {
+        for (size_t i = 0; i < count; ++i) {
+            headers[i].lpData = data[i].data();
+            headers[i].dwBufferLength = bytes;
+        }
+    }
+    std::vector<std::vector<char>> data;
+    std::vector<WAVEHDR> headers;
+};
+
+class WaveDriver : public ::testing::Test {
+protected:
+    void SetUp() override { UseDriver("null"); }
+    HWAVEIN OpenIn(CallbackLog* log = nullptr)
+    {
+        HWAVEIN device = nullptr;
+        EXPECT_EQ(waveInOpen(&device, 0, &m_format, reinterpret_cast<DWORD_PTR>(&CallbackLog::Record),
+                             reinterpret_cast<DWORD_PTR>(log), log ? CALLBACK_FUNCTION : CALLBACK_NULL),
+                  MMSYSERR_NOERROR);
+        return device;
+    }
+    HWAVEOUT OpenOut(CallbackLog* log = nullptr)
+    {
+        HWAVEOUT device = nullptr;
+        EXPECT_EQ(waveOutOpen(&device, 0, &m_format, reinterpret_cast<DWORD_PTR>(&CallbackLog::Record),
+                              reinterpret_cast<DWORD_PTR>(log), log ? CALLBACK_FUNCTION : CALLBACK_NULL),
+                  MMSYSERR_NOERROR);
+        return device;
+    }
+    WAVEFORMATEX m_format = MonoFormat(8000);
+};
+
+TEST_F(WaveDriver, OpenAnswersBadArgumentsWithTheirCodes)
+{
+    HWAVEIN in = reinterpret_cast<HWAVEIN>(1);
+    EXPECT_EQ(waveInOpen(nullptr, 0, &m_format, 0, 0, CALLBACK_NULL), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveInOpen(&in, 0, nullptr, 0, 0, CALLBACK_NULL), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(in, nullptr);
+    EXPECT_EQ(waveInOpen(&in, 1, &m_format, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(waveInOpen(&in, 0, &m_format, 0, 0, 0x00010000u), MMSYSERR_NOTSUPPORTED);  // window callback
+    EXPECT_EQ(waveInOpen(&in, 0, &m_format, 0, 0, CALLBACK_FUNCTION | 0x8u), MMSYSERR_INVALFLAG);
+    HWAVEOUT out = nullptr;
+    EXPECT_EQ(waveOutOpen(&out, 5, &m_format, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(out, nullptr);
+}
+
+TEST_F(WaveDriver, OnlyConsistentPcmFormatsOpen)
+{
+    const WAVEFORMATEX good = MonoFormat(8000);
+    std::vector<WAVEFORMATEX> bad(8, good);
+    bad[0].wFormatTag = 3;           // float
+    bad[1].nChannels = 3;
+    bad[2].wBitsPerSample = 24;
+    bad[3].nBlockAlign = 4;          // does not match one 16-bit channel
+    bad[4].nAvgBytesPerSec = 8000;   // does not match the rate
+    bad[5].nSamplesPerSec = 999;
+    bad[5].nAvgBytesPerSec = 1998;
+    bad[6].nSamplesPerSec = 192001;
+    bad[6].nAvgBytesPerSec = 384002;
+    bad[7].nChannels = 0;
+    for (size_t i = 0; i < bad.size(); ++i) {
+        HWAVEIN in = nullptr;
+        HWAVEOUT out = nullptr;
+        EXPECT_EQ(waveInOpen(&in, 0, &bad[i], 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT) << "format " << i;
+        EXPECT_EQ(waveOutOpen(&out, 0, &bad[i], 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT) << "format " << i;
+    }
+    const WAVEFORMATEX stereo8 = {WAVE_FORMAT_PCM, 2, 44100, 88200, 2, 8, 0};
+    HWAVEIN in = nullptr;
+    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &stereo8, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveDriver, ClosedUnknownAndMismatchedHandlesAreInvalid)
+{
+    HWAVEIN in = OpenIn();
+    HWAVEOUT out = OpenOut();
+    // A capture handle is no playback handle and the other way round.
+    EXPECT_EQ(waveOutPause(reinterpret_cast<HWAVEOUT>(in)), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveInStart(reinterpret_cast<HWAVEIN>(out)), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveInReset(reinterpret_cast<HWAVEIN>(0x7fff0000)), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+
+    Buffers buffers(1, 500);
+    WAVEHDR* header = &buffers.headers[0];
+    EXPECT_EQ(waveInClose(in), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveInStart(in), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveInPrepareHeader(in, header, sizeof *header), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveInAddBuffer(in, header, sizeof *header), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutWrite(out, header, sizeof *header), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutRestart(out), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_INVALHANDLE);
+}
+
+TEST_F(WaveDriver, HeadersFollowThePrepareQueueReturnRules)
+{
+    HWAVEOUT out = OpenOut();
+    Buffers buffers(2, 666);
+    WAVEHDR& header = buffers.headers[0];
+    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+
+    EXPECT_EQ(waveOutPrepareHeader(out, nullptr, sizeof header), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutPrepareHeader(out, &header, sizeof header - 1), MMSYSERR_INVALPARAM);
+    WAVEHDR empty = {};
+    EXPECT_EQ(waveOutPrepareHeader(out, &empty, sizeof empty), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutWrite(out, &header, sizeof header), WAVERR_UNPREPARED);
+
+    ASSERT_EQ(waveOutPrepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(header.dwFlags, WHDR_PREPARED);
+    ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_INQUEUE);
+    EXPECT_EQ(waveOutWrite(out, &header, sizeof header), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutClose(out), WAVERR_STILLPLAYING);
+
+    ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_DONE);
+    EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(header.dwFlags, WHDR_DONE);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveDriver, CapturedBuffersComeBackInOrderOnTheDriverThread)
+{
+    CallbackLog log;
+    HWAVEIN in = OpenIn(&log);
+    // 501 bytes hold 250 whole 16-bit frames.
+    Buffers buffers(4, 501);
+    for (WAVEHDR& header : buffers.headers) {
+        ASSERT_EQ(waveInPrepareHeader(in, &header, sizeof header), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(in, &header, sizeof header), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    ASSERT_TRUE(WaitFor([&] { return log.Count(WIM_DATA) == 4; }, 5s));
+    ASSERT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+
+    const auto calls = log.Calls();
+    ASSERT_EQ(calls.size(), 6u);
+    EXPECT_EQ(calls.front().message, WIM_OPEN);
+    EXPECT_EQ(calls.back().message, WIM_CLOSE);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(calls[i + 1].message, WIM_DATA);
+        EXPECT_EQ(calls[i + 1].header, &buffers.headers[i]);
+        EXPECT_EQ(buffers.headers[i].dwBytesRecorded, 500u);
+        EXPECT_EQ(buffers.headers[i].dwFlags, WHDR_PREPARED | WHDR_DONE);
+    }
+    for (const auto& call : calls) {
+        EXPECT_EQ(call.thread, calls.front().thread);
+        EXPECT_NE(call.thread, std::this_thread::get_id());
+    }
+}
+
+TEST_F(WaveDriver, ClockPacedCaptureTakesTheTimeOfItsAudio)
+{
+    CallbackLog log;
+    HWAVEIN in = OpenIn(&log);
+    Buffers buffers(16, 500);  // 31.25 ms each: half a second in all
+    for (WAVEHDR& header : buffers.headers) {
+        waveInPrepareHeader(in, &header, sizeof header);
+        waveInAddBuffer(in, &header, sizeof header);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    ASSERT_TRUE(WaitFor([&] { return log.Count(WIM_DATA) == 16; }, 10s));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 450ms);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveDriver, ResetReturnsEveryQueuedBufferThroughTheCallback)
+{
+    CallbackLog log;
+    HWAVEOUT out = OpenOut(&log);
+    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+    Buffers buffers(3, 666);
+    for (WAVEHDR& header : buffers.headers) {
+        waveOutPrepareHeader(out, &header, sizeof header);
+        ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
+    for (const WAVEHDR& header : buffers.headers)
+        EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_DONE);
+    ASSERT_TRUE(WaitFor([&] { return log.Count(WOM_DONE) == 3; }, 5s));
+    ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    std::vector<WAVEHDR*> returned;
+    for (const auto& call : log.Calls()) {
+        if (call.message == WOM_DONE)
+            returned.push_back(call.header);
+    }
+    EXPECT_EQ(returned, (std::vector<WAVEHDR*>{&buffers.headers[0], &buffers.headers[1], &buffers.headers[2]}));
+}
+
+TEST_F(WaveDriver, PausedPlaybackHoldsItsBuffersUntilRestart)
+{
+    CallbackLog log;
+    HWAVEOUT out = OpenOut(&log);
+    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
+    Buffers buffers(1, 80);  // 5 ms of audio
+    WAVEHDR& header = buffers.headers[0];
+    waveOutPrepareHeader(out, &header, sizeof header);
+    ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
+    // Forty times its length: had it played, it would be back.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(log.Count(WOM_DONE), 0u);
+    EXPECT_TRUE(header.dwFlags & WHDR_INQUEUE);
+    ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
+    EXPECT_TRUE(WaitFor([&] { return log.Count(WOM_DONE) == 1; }, 5s));
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+}
+
+// A callback may queue buffers again, but not close its own device.
+struct Requeuer {
+    std::atomic<int> returned{0};
+    std::atomic<MMRESULT> closeFromCallback{MMSYSERR_NOERROR};
+    std::atomic<bool> keepGoing{true};
+
+    static void Callback(void* device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR)
+    {
+        auto* self = reinterpret_cast<Requeuer*>(instance);
+        if (message != WIM_DATA)
+            return;
+        auto* in = static_cast<HWAVEIN>(device);
+        if (++self->returned == 1)
+            self->closeFromCallback = waveInClose(in);
+        auto* header = reinterpret_cast<WAVEHDR*>(param1);
+        if (self->keepGoing)
+            waveInAddBuffer(in, header, sizeof *header);
+    }
+};
+
+TEST_F(WaveDriver, CallbacksMayRequeueButNotClose)
+{
+    Requeuer requeuer;
+    HWAVEIN in = nullptr;
+    ASSERT_EQ(waveInOpen(&in, 0, &m_format, reinterpret_cast<DWORD_PTR>(&Requeuer::Callback),
+                         reinterpret_cast<DWORD_PTR>(&requeuer), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    Buffers buffers(2, 80);
+    for (WAVEHDR& header : buffers.headers) {
+        waveInPrepareHeader(in, &header, sizeof header);
+        waveInAddBuffer(in, &header, sizeof header);
+    }
+    waveInStart(in);
+    EXPECT_TRUE(WaitFor([&] { return requeuer.returned >= 10; }, 5s));
+    EXPECT_EQ(requeuer.closeFromCallback, MMSYSERR_HANDLEBUSY);
+    requeuer.keepGoing = false;
+    // A callback already past its check may queue once more after a reset.
+    MMRESULT closed = WAVERR_STILLPLAYING;
+    for (int attempt = 0; attempt < 3 && closed == WAVERR_STILLPLAYING; ++attempt) {
+        EXPECT_EQ(waveInReset(in), MMSYSERR_NOERROR);
+        closed = waveInClose(in);
+    }
+    EXPECT_EQ(closed, MMSYSERR_NOERROR);
+}
+
+}  // namespace
+}  // namespace soundtest
