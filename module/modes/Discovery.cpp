@@ -86,7 +86,7 @@ void Examine(const std::string& path)
     const CModeRecord& added = *record.release();
 
     // A name may fill all its units without a terminator.
-    const std::string name = Utf16ToMultibyte(added.m_Setup.szName, sizeof(DGSETUP::szName) / sizeof(char16_t) + 4);
+    const std::string name = Utf16ToMultibyte(added.m_Setup.szName, sizeof(DGSETUP::szName) / sizeof(char16_t));
     CNString line;
     line.Format("RUZada: Detected Soundcard Mode Snap-in %s (%s)\r\n", name.c_str(), added.m_szPath);
     OutputDebugStringA(line);

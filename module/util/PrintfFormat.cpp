@@ -273,50 +273,50 @@ int64_t Estimate(const Piece& piece)
 
 // One conversion as the C library spells it. Characters, strings and pointers keep
 // only "-" and, for strings, the precision: the rest is undefined for them there.
-using LibrarySpec = char[48];
+using LibraryFormat = char[48];
 
-const char* SpellForLibrary(LibrarySpec& spec, const Conversion& conversion, const char* tail, bool numeric)
+const char* SpellForLibrary(LibraryFormat& pattern, const Conversion& conversion, const char* tail, bool numeric)
 {
     const char* flags = numeric ? conversion.flags : (conversion.Has('-') ? "-" : "");
-    size_t used = static_cast<size_t>(std::snprintf(spec, sizeof spec, "%%%s", flags));
+    size_t used = static_cast<size_t>(std::snprintf(pattern, sizeof pattern, "%%%s", flags));
     if (conversion.width > 0)
-        used += static_cast<size_t>(std::snprintf(spec + used, sizeof spec - used, "%d", conversion.width));
+        used += static_cast<size_t>(std::snprintf(pattern + used, sizeof pattern - used, "%d", conversion.width));
     if (conversion.precision >= 0 && (numeric || conversion.kind == Kind::Text))
-        used += static_cast<size_t>(std::snprintf(spec + used, sizeof spec - used, ".%d", conversion.precision));
-    std::snprintf(spec + used, sizeof spec - used, "%s", tail);
-    return spec;
+        used += static_cast<size_t>(std::snprintf(pattern + used, sizeof pattern - used, ".%d", conversion.precision));
+    std::snprintf(pattern + used, sizeof pattern - used, "%s", tail);
+    return pattern;
 }
 
 // Formats one conversion into `out` (room bytes, possibly none) as snprintf does.
 int FormatConversion(char* out, size_t room, const Conversion& conversion, const Argument& argument)
 {
     const bool wide = conversion.Wide();
-    LibrarySpec spec;
+    LibraryFormat pattern;
     switch (conversion.kind) {
     case Kind::Character:
         if (wide)
-            return std::snprintf(out, room, SpellForLibrary(spec, conversion, "lc", false),
+            return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "lc", false),
                                  static_cast<wint_t>(argument.integer));
-        return std::snprintf(out, room, SpellForLibrary(spec, conversion, "c", false), static_cast<int>(argument.integer));
+        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "c", false), static_cast<int>(argument.integer));
     case Kind::Text:
         if (wide)
-            return std::snprintf(out, room, SpellForLibrary(spec, conversion, "ls", false),
+            return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "ls", false),
                                  static_cast<const wchar_t*>(argument.pointer));
-        return std::snprintf(out, room, SpellForLibrary(spec, conversion, "s", false),
+        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "s", false),
                              static_cast<const char*>(argument.pointer));
     case Kind::Signed:
-        return std::snprintf(out, room, SpellForLibrary(spec, conversion, "lld", true), argument.integer);
+        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "lld", true), argument.integer);
     case Kind::Unsigned: {
         const char tail[] = {'l', 'l', conversion.letter, '\0'};
-        return std::snprintf(out, room, SpellForLibrary(spec, conversion, tail, true), argument.natural);
+        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, tail, true), argument.natural);
     }
     case Kind::Scientific:
     case Kind::Fixed: {
         const char tail[] = {conversion.letter, '\0'};
-        return std::snprintf(out, room, SpellForLibrary(spec, conversion, tail, true), argument.real);
+        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, tail, true), argument.real);
     }
     case Kind::Pointer:
-        return std::snprintf(out, room, SpellForLibrary(spec, conversion, "p", false), argument.pointer);
+        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "p", false), argument.pointer);
     case Kind::Percent:
         return std::snprintf(out, room, "%%");
     case Kind::Count:

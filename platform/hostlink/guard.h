@@ -6,14 +6,21 @@
 
 namespace rz::hostlink {
 
+// Call inside catch (...): a thread's cancellation is a foreign exception (no C++
+// type) and must go on unwinding. Binding it to a reference upsets UBSan.
+inline void RethrowCancellation()
+{
+    if (!abi::__cxa_current_exception_type())
+        throw;
+}
+
 template <class Result, class Body>
 Result Guarded(Result failure, Body&& body)
 {
     try {
         return body();
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        RethrowCancellation();
         return failure;
     }
 }
@@ -23,9 +30,8 @@ void Guarded(Body&& body)
 {
     try {
         body();
-    } catch (abi::__forced_unwind&) {
-        throw;
     } catch (...) {
+        RethrowCancellation();
     }
 }
 

@@ -28,11 +28,12 @@ void HandleSentMessages(Queue& queue)
         LRESULT result = 0;
         try {
             result = RunSent(*sent);
-        } catch (abi::__forced_unwind&) {
-            sent->sender->Answer(*sent, 0);
-            throw;
         } catch (...) {
             // A procedure that throws answers 0 rather than leave its sender waiting.
+            if (!abi::__cxa_current_exception_type()) {
+                sent->sender->Answer(*sent, 0);
+                throw;
+            }
         }
         sent->sender->Answer(*sent, result);
     }

@@ -23,8 +23,10 @@ constexpr double kSilencePower = 0.25;
 constexpr float kSilent = -1.0f;
 // The weaker filter counts as at least this share of the stronger one.
 constexpr double kLeastWeakerShare = 1e-6;
-// A character with less than this share of the last one's power has faded into noise.
+// A character with less than this share of the last one's power has faded into
+// noise, unless the signal after it shows this contrast, which noise never does.
 constexpr double kFadeShare = 0.1;
+constexpr double kClearContrast = 2.0;
 
 // Sample index of the end of bit `bit` (0: start bit, 6: first stop bit).
 constexpr int64_t BitEnd(int64_t start, int bit)
@@ -44,11 +46,15 @@ constexpr double kClearToneRatio = 10.0;
 
 } // namespace
 
+const ToneLevels& RttyFramer::LevelsAt(int64_t index) const
+{
+    static constexpr ToneLevels kBeforeStart{0.0f, 0.0f};
+    return index < 0 ? kBeforeStart : m_levels[static_cast<size_t>(index % kHistory)];
+}
+
 float RttyFramer::Decision(int64_t index) const
 {
-    if (index < 0)
-        return 0.0f;
-    const ToneLevels& levels = m_levels[static_cast<size_t>(index % kHistory)];
+    const ToneLevels& levels = LevelsAt(index);
     return levels.mark - static_cast<float>(m_spaceWeight) * levels.space;
 }
 
@@ -91,7 +97,7 @@ double RttyFramer::ToneContrast(int64_t from, int64_t to) const
 
 double RttyFramer::WinnerPower(int64_t index) const
 {
-    const ToneLevels& levels = m_levels[static_cast<size_t>(index % kHistory)];
+    const ToneLevels& levels = LevelsAt(index);
     const float winner = std::max(levels.mark, levels.space);
     return double{winner} * winner;
 }
@@ -108,7 +114,9 @@ bool RttyFramer::SquelchOpen(int64_t start, bool follows) const
 {
     const double needed = follows ? kSquelchHoldContrast : kSquelchContrast;
     const int64_t end = start + kCharSamples;
-    const double after = ToneContrast(start, start + kSquelchWindow);
+    // The filters remember a bit: the window after the start begins one bit on,
+    // clear of what came before the character.
+    const double after = ToneContrast(start + kSamplesPerBit, start + kSamplesPerBit + kSquelchWindow);
     if (ToneContrast(end - kSquelchWindow, end) < needed || after < needed)
         return false;
     // A character partly in noise, just before or after a transmission, passes
@@ -118,7 +126,7 @@ bool RttyFramer::SquelchOpen(int64_t start, bool follows) const
     for (int bit = 0; bit <= kStopBit; ++bit)
         strongest = std::max(strongest, WinnerPower(BitEnd(start, bit)));
     for (int bit = 0; bit <= kStopBit; ++bit) {
-        const ToneLevels& levels = m_levels[static_cast<size_t>(BitEnd(start, bit) % kHistory)];
+        const ToneLevels& levels = LevelsAt(BitEnd(start, bit));
         const double winner = WinnerPower(BitEnd(start, bit));
         const double loser = std::min(levels.mark, levels.space);
         if (winner < kWeakestBitShare * strongest && winner < kClearToneRatio * loser * loser)
@@ -126,7 +134,7 @@ bool RttyFramer::SquelchOpen(int64_t start, bool follows) const
     }
     // Right after a strong signal the windows still hold some of it; a character
     // far weaker than the last one is noise, unless a signal clearly goes on.
-    return after >= kSquelchContrast || MeanWinnerPower(start) >= kFadeShare * m_lastWinnerPower;
+    return after >= kClearContrast || MeanWinnerPower(start) >= kFadeShare * m_lastWinnerPower;
 }
 
 bool RttyFramer::CanCoast(int64_t start) const
@@ -140,7 +148,7 @@ bool RttyFramer::CanCoast(int64_t start) const
 void RttyFramer::LearnLevels(int64_t start)
 {
     for (int bit = 0; bit <= kStopBit; ++bit) {
-        const ToneLevels& levels = m_levels[static_cast<size_t>(BitEnd(start, bit) % kHistory)];
+        const ToneLevels& levels = LevelsAt(BitEnd(start, bit));
         const bool mark = Decision(BitEnd(start, bit)) > 0;
         const double level = std::log(std::max(mark ? levels.mark : levels.space, 1e-3f));
         if (!m_levelsKnown) {
@@ -183,17 +191,19 @@ std::optional<uint8_t> RttyFramer::Frame()
         m_sawMark = false;
         m_scan = m_tracking ? m_center - window : m_center + kSamplesPerBit / 2 + 1;
         m_tracking = false;
+        m_passing = false;
         return std::nullopt;
     }
 
-    const bool follows = valid && m_lastAccepted >= 0 && std::abs(best - m_lastAccepted) <= kTrackWindow;
+    const bool follows = valid && m_tracking && m_passing;
     m_center = best + kCharSamples + std::lround(m_rate);
     m_tracking = true;
-    if (!SquelchOpen(best, follows))
+    m_passing = SquelchOpen(best, follows);
+    if (!m_passing)
         return std::nullopt;
     if (valid)
         LearnLevels(best);
-    m_lastAccepted = best + kCharSamples;
+    m_lastPassed = best + kCharSamples;
     m_lastWinnerPower = MeanWinnerPower(best);
     return FrameCode(best);
 }
@@ -225,14 +235,14 @@ std::optional<uint8_t> RttyFramer::Push(ToneLevels levels)
     if (m_state != State::Framing)
         return std::nullopt;
     const int window = m_tracking ? kTrackWindow : kHuntWindow;
-    if (m_newest < m_center + window + kSquelchWindow)
+    if (m_newest < m_center + window + kSamplesPerBit + kSquelchWindow)
         return std::nullopt;
     return Frame();
 }
 
 bool RttyFramer::CarrierPresent() const
 {
-    return m_lastAccepted >= 0 && m_newest - m_lastAccepted <= kCharSamples + kSquelchWindow;
+    return m_lastPassed >= 0 && m_newest - m_lastPassed <= kCharSamples + kSquelchWindow;
 }
 
 } // namespace rtty

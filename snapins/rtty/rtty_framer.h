@@ -8,11 +8,13 @@
 //   bit; the start is the time around it that best fits a whole character (mark
 //   before, space start bit, clear data bits, mark stop bit);
 // - tracking: each following character is expected one character time later
-//   and only its small timing error is searched, half of which is taken; a
+//   (the sender's rate learned) and only a small timing error is searched; a
 //   start or stop bit that reads wrong, but weakly, is taken for noise;
-// - squelch: a character counts only when the stronger tone stands well above
-//   the weaker one, over two characters' time before its end and two after its
-//   start; noise keeps the two tones level.
+// - squelch: a character counts only when, over four characters' time before its
+//   end and after its start, one tone stands clearly above the other; noise
+//   keeps the two level. Characters half in noise at the edges of a
+//   transmission, and noise right after a strong signal, are told apart by
+//   their bits' power.
 #ifndef RTTY_FRAMER_H
 #define RTTY_FRAMER_H
 
@@ -37,12 +39,12 @@ public:
     static constexpr int kHuntWindow = kSamplesPerBit / 2;
     static constexpr int kTrackWindow = kSamplesPerBit / 16;
     // The longest wait, in samples, from the end of a character to its decision.
-    static constexpr int kMaxDecisionDelay = kSquelchWindow - kCharSamples + 2 * kHuntWindow;
+    static constexpr int kMaxDecisionDelay = kSamplesPerBit + kSquelchWindow - kCharSamples + 2 * kHuntWindow;
 
     // Adds one sample's levels; returns the code of a character completed by it.
     std::optional<uint8_t> Push(ToneLevels levels);
 
-    // A character passed the squelch within the last two character times.
+    // A character passed the squelch within the last squelch window.
     bool CarrierPresent() const;
 
 private:
@@ -50,6 +52,7 @@ private:
 
     enum class State { Hunting, Framing };
 
+    const ToneLevels& LevelsAt(int64_t index) const;
     float Decision(int64_t index) const;
     double FrameFit(int64_t start) const;
     bool FrameValid(int64_t start) const;
@@ -73,6 +76,7 @@ private:
     bool m_tracking = false;
     double m_rate = 0.0;    // tracking: how much longer than nominal the sender's characters are
     int m_coasted = 0;      // characters in a row taken despite a wrong start or stop bit
+    bool m_passing = false; // tracking: the character before passed the squelch
 
     // Automatic threshold: mean log levels of each tone when it won.
     bool m_levelsKnown = false;
@@ -80,7 +84,7 @@ private:
     double m_logSpace = 0.0;
     double m_spaceWeight = 1.0;
 
-    int64_t m_lastAccepted = -1; // end of the last character that passed
+    int64_t m_lastPassed = -1; // end of the last character that passed
     double m_lastWinnerPower = 0.0;
 };
 

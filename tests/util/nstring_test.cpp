@@ -191,15 +191,6 @@ TEST_F(NStringTable, LongEntriesLoadWhole)
     }
 }
 
-TEST_F(NStringTable, LoadedTextReachesTheMirror)
-{
-    Register();
-    CNString text;
-    std::string& mirror = text;
-    text.LoadText(Handle(), 7300);
-    EXPECT_EQ(mirror, Entry(7300));
-}
-
 TEST_F(NStringTable, MissingEntryGivesAnEmptyString)
 {
     Register();

@@ -49,15 +49,6 @@ TEST(SerialFifoGrowth, GrowsWhenTheDataWouldReachTheCapacity)
     EXPECT_EQ(Drain(fifo), bytes);
 }
 
-TEST(SerialFifoGrowth, LargeWriteRoundsUpAndAddsASpareBlock)
-{
-    CSerialFIFO fifo;
-    const std::vector<unsigned char> bytes = Pattern(0, 1000);
-    fifo.write(bytes.data(), 1000);
-    EXPECT_EQ(fifo.capacity(), 1280);
-    EXPECT_EQ(Drain(fifo), bytes);
-}
-
 TEST(SerialFifoGrowth, WriteReturnsTheNewCount)
 {
     CSerialFIFO fifo;

@@ -1,0 +1,148 @@
+// The codec test snap-in: one source, built once per scenario. Compile
+// definitions choose what a build is:
+//   CODEC_MASK=<n>          the mode mask (default 1)
+//   CODEC_WIDE              UTF-16 encoder and decoder; otherwise byte ones
+//   CODEC_NO_SOUND_INPUT    the mode takes no sound input (its decoder is polled)
+//   CODEC_NO_SOUND_CARD     the mode uses no sound card at all
+//   CODEC_SCRIPTED          the decoder ignores the audio: its first call answers
+//                           a fixed list (see kScripted*), later calls nothing
+//   CODEC_SILENT_ENCODER    the encoder consumes characters but returns no audio
+//   CODEC_OVER_CAPACITY     every codec call claims more than it was given room for
+//   CODEC_STUCK_DECODER     the decoder never returns
+//   CODEC_NO_TWIDDLE        no GetDGTwiddle
+// The encoder turns each character into a burst at its own level (CodecProbe.h);
+// the decoder finds the bursts again, across block boundaries.
+#include <algorithm>
+
+#include <DGSnapin.h>
+#include <ruzada/kernel.h>
+
+#include "CodecProbe.h"
+
+#ifndef CODEC_MASK
+#define CODEC_MASK 1
+#endif
+
+#ifdef CODEC_WIDE
+using Unit = char16_t;
+#define CODEC_ENCODE EncodeDGDataW
+#define CODEC_DECODE DecodeDGDataW
+#else
+using Unit = char;
+#define CODEC_ENCODE EncodeDGDataA
+#define CODEC_DECODE DecodeDGDataA
+#endif
+
+namespace {
+
+CodecLog g_log;
+
+// The decoder's place in the signal: the level of the burst it is in and how
+// long it has lasted so far.
+int g_nBurstLevel = 0;
+int g_nBurstLength = 0;
+#ifdef CODEC_SCRIPTED
+bool g_bScriptDone = false;
+#endif
+
+#ifdef CODEC_OVER_CAPACITY
+constexpr int kOverCapacity = 1000;
+#else
+constexpr int kOverCapacity = 0;
+#endif
+
+}  // namespace
+
+DG_SNAPIN_EXPORT CodecLog* CodecCalls() { return &g_log; }
+
+DG_SNAPIN_EXPORT void GetDGSetup(DGSETUP* setup)
+{
+    setup->qwMode = CODEC_MASK;
+    constexpr char16_t name[] = u"Test codec";
+    std::copy_n(name, sizeof name / sizeof name[0], setup->szName);
+#ifdef CODEC_NO_SOUND_INPUT
+    setup->bNoSoundInput = 1;
+#endif
+#ifdef CODEC_NO_SOUND_CARD
+    setup->bNoSoundCard = 1;
+#endif
+}
+
+DG_SNAPIN_EXPORT void InitRUZada(double rate)
+{
+    g_log.initRate = rate;
+    ++g_log.initCalls;
+}
+
+DG_SNAPIN_EXPORT int HasDGData() { return g_log.hasData; }
+
+DG_SNAPIN_EXPORT int CODEC_ENCODE(int16_t* samples, int capacity, const Unit* chars, int count)
+{
+    g_log.encodeBatches.Add(count);
+    int written = 0;
+    for (int i = 0; i < count; ++i) {
+        g_log.encodedUnits.Add(static_cast<uint16_t>(chars[i]) & (sizeof(Unit) == 1 ? 0xFF : 0xFFFF));
+        if (written + 2 * kBurstLength > capacity)
+            break;
+        std::fill_n(samples + written, kBurstLength, CodecLevel(static_cast<uint16_t>(chars[i])));
+        std::fill_n(samples + written + kBurstLength, kBurstLength, int16_t{0});
+        written += 2 * kBurstLength;
+    }
+#if defined(CODEC_SILENT_ENCODER)
+    return 0;
+#elif defined(CODEC_OVER_CAPACITY)
+    std::fill_n(samples + written, capacity - written, int16_t{0});
+    return capacity + kOverCapacity;
+#else
+    return written;
+#endif
+}
+
+DG_SNAPIN_EXPORT int CODEC_DECODE(const int16_t* samples, int count, Unit* chars, int capacity)
+{
+    g_log.decodeSizes.Add(count);
+    ++g_log.decoderEntered;
+#ifdef CODEC_STUCK_DECODER
+    for (;;)
+        Sleep(1000);
+#endif
+#ifdef CODEC_OVER_CAPACITY
+    std::fill_n(chars, capacity, Unit{'z'});
+    return capacity + kOverCapacity;
+#endif
+#ifdef CODEC_SCRIPTED
+    if (g_bScriptDone)
+        return 0;
+    g_bScriptDone = true;
+#ifdef CODEC_WIDE
+    constexpr Unit script[] = {0, u'x', 0, u'y', 0x00E9};
+#else
+    constexpr Unit script[] = {'A', 0, static_cast<char>(0xE9), 'B', 0};
+#endif
+    const int n = std::min<int>(sizeof script / sizeof script[0], capacity);
+    std::copy_n(script, n, chars);
+    return n;
+#endif
+    int found = 0;
+    for (int i = 0; i < count; ++i) {
+        const int level = samples[i];
+        if (level == g_nBurstLevel) {
+            ++g_nBurstLength;
+            continue;
+        }
+        if (g_nBurstLevel != 0 && g_nBurstLength >= kBurstLength / 2 && found < capacity)
+            chars[found++] = static_cast<Unit>(CodecUnit(g_nBurstLevel));
+        g_nBurstLevel = level;
+        g_nBurstLength = 1;
+    }
+    return found;
+}
+
+#ifndef CODEC_NO_TWIDDLE
+DG_SNAPIN_EXPORT int GetDGTwiddle(int16_t* samples, int wanted)
+{
+    g_log.twiddleWanted.Add(wanted);
+    std::fill_n(samples, wanted, int16_t{0});
+    return wanted + kOverCapacity;
+}
+#endif
