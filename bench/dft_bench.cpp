@@ -5,7 +5,7 @@
 // FFTW pipeline on the same blocks in alternating batches and reports cdft_us,
 // fftw_us (medians per block) and their ratio; read the median row of its
 // repetitions. BM_SpectrumRatio/<version> does the same for each version of the
-// transform this processor runs, the one Process chooses first.
+// transform this processor runs; Process uses the first one listed.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

@@ -1,13 +1,16 @@
 // Prints the character error rate of the RTTY receiver and of minimodem on the
 // same noisy recordings: a 500-character message from our transmitter, white
 // Gaussian noise from a fixed seed, SNR from +6 to -12 dB in 1 dB steps, with the
-// signal on the set tones and 20 Hz above them.
+// signal on the set tones and 20 Hz above them. A second of noise comes before
+// and after the transmission, so that squelch and start-up count too. The
+// character error rate is the edit distance between sent and received text over
+// the length of the message.
 //
 //   rtty_sensitivity [trials]   (each point averages `trials` noise seeds, default 1)
 #include <unistd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -59,13 +62,14 @@ Rates Measure(const std::string& message, const std::vector<int16_t>& signal, do
         const uint64_t seed = kSeed + static_cast<uint64_t>(trial) * 1000 + static_cast<uint64_t>(snrDb + 100);
         const std::vector<int16_t> mix = AddNoise(signal, snrDb, seed, kChannelMargin, kChannelMargin);
         rates.ours += CharacterErrorRate(message, ReceiveText(mix));
-        if (minimodemOk && WriteWav(wavPath, mix)) {
-            const std::optional<std::string> text = MinimodemReceive(*minimodem, wavPath);
-            if (text)
-                minimodemSum += CharacterErrorRate(message, *text);
-            else
-                minimodemOk = false;
-        }
+        if (!minimodemOk)
+            continue;
+        const std::optional<std::string> text =
+            WriteWav(wavPath, mix) ? MinimodemReceive(*minimodem, wavPath) : std::nullopt;
+        if (text)
+            minimodemSum += CharacterErrorRate(message, *text);
+        else
+            minimodemOk = false;
     }
     rates.ours /= trials;
     if (minimodemOk)
@@ -73,12 +77,13 @@ Rates Measure(const std::string& message, const std::vector<int16_t>& signal, do
     return rates;
 }
 
-void PrintRate(std::optional<double> rate)
+std::string Percent(std::optional<double> rate)
 {
-    if (rate)
-        std::printf(" | %9.1f %%", 100.0 * *rate);
-    else
-        std::printf(" | %11s", "n/a");
+    if (!rate)
+        return "n/a";
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * *rate);
+    return text;
 }
 
 } // namespace
@@ -88,7 +93,7 @@ int main(int argc, char** argv)
     const int trials = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
     const std::optional<std::string> minimodem = FindMinimodem();
     if (!minimodem)
-        std::printf("minimodem not found on PATH: its columns are empty\n");
+        std::printf("minimodem not found on PATH: its columns read n/a\n");
     char directory[] = "/tmp/rtty_sensitivity.XXXXXX";
     if (mkdtemp(directory) == nullptr) {
         std::perror("mkdtemp");
@@ -107,12 +112,8 @@ int main(int argc, char** argv)
     for (int snr = kHighestSnr; snr >= kLowestSnr; --snr) {
         const Rates on = Measure(message, onTune, snr, trials, minimodem, wavPath);
         const Rates off = Measure(message, offTune, snr, trials, minimodem, wavPath);
-        std::printf("| %8d", snr);
-        PrintRate(on.ours);
-        PrintRate(on.minimodem);
-        PrintRate(off.ours);
-        PrintRate(off.minimodem);
-        std::printf(" |\n");
+        std::printf("| %8d | %10s | %15s | %12s | %17s |\n", snr, Percent(on.ours).c_str(),
+                    Percent(on.minimodem).c_str(), Percent(off.ours).c_str(), Percent(off.minimodem).c_str());
         std::fflush(stdout);
     }
     std::remove(wavPath.c_str());

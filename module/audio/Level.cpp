@@ -1,12 +1,12 @@
 #include "audio/Level.h"
 
 #include <cmath>
-#include <limits>
 #include <mutex>
 
 #include <RUZada.h>
 
 #include "core/guard.h"
+#include "util/Truncate.h"
 
 std::atomic<int16_t> g_nSquelch{0};
 
@@ -29,15 +29,6 @@ void AccumulateLevel(int16_t sample)
     const int32_t now = sample;
     g_dLevelSumSq.store(g_dLevelSumSq.load(std::memory_order_relaxed) - old * old + now * now,
                         std::memory_order_relaxed);
-}
-
-// A double converted as the x86 truncating conversion does: values outside the
-// 32-bit range (and NaN) give 0x80000000.
-int32_t TruncateToInt32(double value)
-{
-    if (!(value > -2147483649.0 && value < 2147483648.0))
-        return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(value);
 }
 
 }  // namespace

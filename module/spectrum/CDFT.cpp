@@ -1,5 +1,7 @@
 #include "spectrum/CDFT.h"
 
+#include "util/Truncate.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -39,19 +41,6 @@ void Free(double*& values)
     ::operator delete(values, kAlignment);
     values = nullptr;
 }
-
-// Truncation toward zero as the x86 conversion does it: values outside the
-// 32-bit range (and NaN) give 0x80000000.
-#if defined(__x86_64__)
-int32_t TruncateToInt32(double value) { return _mm_cvttsd_si32(_mm_set_sd(value)); }
-#else
-int32_t TruncateToInt32(double value)
-{
-    if (!(value > -2147483649.0 && value < 2147483648.0))
-        return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(value);
-}
-#endif
 
 // Puts 256 complex values into bit-reversed order: with the indices as 16 x 16
 // (p = 16 x + rev(y)), p belongs at 16 y + rev(x), so swapping for every y < x

@@ -35,9 +35,10 @@ public:
     //
     // On the log scale with N = 1 the bins are kept only as exactly as the
     // truncation in GetSpectrum needs under the m_dScale in force: the integers
-    // equal those of the plain std::log10 arithmetic bit for bit. A later
-    // Configure that changes the gain or floor without clearing may move a bin
-    // that lay within 2^-40 of an output step by one step, until the next block.
+    // equal those of the plain std::log10 arithmetic bit for bit. After a
+    // Configure that changes the gain or floor without clearing, a bin lying
+    // within about 1e-12 of an output step may read as its neighbour until the
+    // next block.
     void Process(const double* samples);
     // For b = first to last (nothing when first > last): out[b] = the bin's
     // value times m_dScale, truncated toward zero (0x80000000 when that does not

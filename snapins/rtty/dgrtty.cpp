@@ -121,6 +121,8 @@ DG_SNAPIN_EXPORT void GetDGSetup(DGSETUP* setup)
     setup->bNoSoundInput = FALSE;
 }
 
+// Snap-in audio is 8000 samples per second whatever the card runs at, so the
+// rate is not needed.
 DG_SNAPIN_EXPORT void InitRUZada(double)
 {
     try {

@@ -42,7 +42,7 @@ constexpr int kMaxCoasted = 2;
 // A bit below this share of the character's strongest bit must hold a clear
 // tone: its winning filter this many times the power of the other.
 constexpr double kWeakestBitShare = 0.05;
-constexpr double kClearToneRatio = 10.0;
+constexpr double kClearToneRatio = 30.0;
 
 } // namespace
 

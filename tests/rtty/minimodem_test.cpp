@@ -2,6 +2,8 @@
 // other sends, exactly. Skipped where minimodem is not installed.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -24,7 +26,7 @@ protected:
         if (!m_program)
             GTEST_SKIP() << "minimodem is not installed (the Debian package minimodem provides it)";
         m_wavPath = (std::filesystem::path(::testing::TempDir()) /
-                     (std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".wav"))
+                     ("rtty-minimodem-" + std::to_string(getpid()) + ".wav"))
                         .string();
     }
 

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "rtty_channel.h"
-#include "rtty_framer.h"
 #include "rtty_receiver.h"
 #include "rtty_timing.h"
 #include "rtty_transmitter.h"
@@ -164,22 +163,6 @@ TEST(RttyReceiver, SilenceAndNoiseAloneDecodeToNothing)
             s = static_cast<int16_t>(std::clamp(std::lround(gauss(random)), -32768L, 32767L));
         EXPECT_EQ(ReceiveText(noise), "") << "noise of rms " << rms;
     }
-}
-
-TEST(RttyReceiver, KeepsTextUntilTheCallerTakesIt)
-{
-    const std::vector<int16_t> audio = TransmitText("RYRY", kDefaultTones, kIdle);
-    RttyReceiver receiver(kDefaultTones);
-    std::vector<int16_t> padded = audio;
-    padded.resize(audio.size() + rtty::RttyFramer::kMaxDecisionDelay);
-    receiver.Process(padded.data(), static_cast<int>(padded.size()));
-    char16_t none[1] = {u'x'};
-    EXPECT_EQ(receiver.TakeText(none, 0), 0);
-    EXPECT_EQ(none[0], u'x');
-    std::u16string taken;
-    for (char16_t one[1]; receiver.TakeText(one, 1) == 1;)
-        taken += one[0];
-    EXPECT_EQ(taken, u"RYRY");
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -97,7 +98,8 @@ protected:
 
     void UseSettings(const std::string& contents)
     {
-        const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / "rtty-settings.ini";
+        const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) /
+                                           ("rtty-settings-" + std::to_string(getpid()) + ".ini");
         std::ofstream(path) << contents;
         setenv("RUZADA_INI", path.c_str(), 1);
     }

@@ -155,6 +155,18 @@ TEST_F(PortAudioCard, At8000EverySamplePlayedComesBackInRealTime)
     PlayAndCapture(8000, 4, receiver);
     // The sink runs at 8000 too: the monitor returns the ramp bit for bit.
     EXPECT_GE(Find(receiver.Samples(), Ramp(8000 * 4)), 0);
+    {
+        auto got = receiver.Samples();
+        auto ramp = Ramp(8000 * 4);
+        long at = Find(got, std::vector<int16_t>(ramp.begin(), ramp.begin() + 100));
+        if (at >= 0) {
+            size_t k = 0;
+            while (k < ramp.size() && at + k < got.size() && got[at + k] == ramp[k]) ++k;
+            std::printf("DIAG ramp at %ld matches %zu; next got", at, k);
+            for (size_t j = 0; j < 12 && at + k + j < got.size(); ++j) std::printf(" %d", got[at + k + j]);
+            std::printf("\n");
+        } else std::printf("DIAG start not found, %zu captured\n", got.size());
+    }
 }
 
 TEST_F(PortAudioCard, At48000TheCardRunsInRealTime)
