@@ -1,5 +1,6 @@
 // dgterm: a terminal host for the RUZada mode module.
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -89,6 +90,8 @@ int main(int argc, char** argv)
     app.add_option("--module", modulePath, "RUZada.so to load (default: the one beside dgterm)");
     app.add_flag("--demo", demo, "load the module, bind a window and show what it reports");
     CLI11_PARSE(app, argc, argv);
+    // Mode names and snap-in paths convert in the user's locale.
+    std::setlocale(LC_ALL, "");
     if (!demo) {
         std::fprintf(stderr, "%s", app.help().c_str());
         return 2;

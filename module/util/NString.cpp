@@ -147,18 +147,21 @@ void CNString::FormatList(const char* format, va_list arguments)
     Store(formatted.get(), static_cast<int32_t>(length), std::max(static_cast<int32_t>(room), GetLength()));
 }
 
+namespace {
+// Ends a variable argument list however the formatting leaves.
+struct ArgumentsEnd {
+    va_list& arguments;
+    ~ArgumentsEnd() { va_end(arguments); }
+};
+}  // namespace
+
 void CNString::Format(const char* format, ...)
 {
     const LastErrorKeeper keeper;
     va_list arguments;
     va_start(arguments, format);
-    try {
-        FormatList(format, arguments);
-    } catch (...) {
-        va_end(arguments);
-        throw;
-    }
-    va_end(arguments);
+    const ArgumentsEnd end{arguments};
+    FormatList(format, arguments);
 }
 
 void CNString::FormatId(unsigned id, ...)
@@ -168,13 +171,8 @@ void CNString::FormatId(unsigned id, ...)
     format.LoadText(g_ExtModule.hResource, id);
     va_list arguments;
     va_start(arguments, id);
-    try {
-        FormatList(format, arguments);
-    } catch (...) {
-        va_end(arguments);
-        throw;
-    }
-    va_end(arguments);
+    const ArgumentsEnd end{arguments};
+    FormatList(format, arguments);
 }
 
 int CNString::LoadText(HMODULE module, unsigned id)

@@ -1,7 +1,7 @@
 // The receiving side of a thread's message loop.
 #include <optional>
 
-#include "hostlink/guard.h"
+#include "ruzada/guarded.h"
 #include "hostlink/queue.h"
 #include "hostlink/send.h"
 #include "hostlink/windows.h"
@@ -23,6 +23,7 @@ bool FilterIsValid(HWND filter)
 }  // namespace
 
 using namespace rz::hostlink;
+using rz::Guarded;
 
 BOOL PeekMessageA(MSG* message, HWND filter, UINT first, UINT last, UINT remove)
 {

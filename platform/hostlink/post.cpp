@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "hostlink/guard.h"
+#include "ruzada/guarded.h"
 #include "hostlink/queue.h"
 #include "hostlink/windows.h"
 #include "ruzada/kernel.h"
@@ -20,6 +20,7 @@ DWORD TickNow()
 }  // namespace
 
 using namespace rz::hostlink;
+using rz::Guarded;
 
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -2,7 +2,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "hostlink/guard.h"
+#include "ruzada/guarded.h"
 #include "ruzada/hostlink.h"
 #include "ruzada/kernel.h"
 
@@ -45,7 +45,7 @@ UINT RegisterWindowMessageA(const char* name)
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    return rz::hostlink::Guarded(UINT{0}, [&] {
+    return rz::Guarded(UINT{0}, [&] {
         std::string key = FoldCase(name);
         Registry& registry = TheRegistry();
         std::lock_guard hold(registry.lock);

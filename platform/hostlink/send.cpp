@@ -3,7 +3,7 @@
 #include <memory>
 #include <optional>
 
-#include "hostlink/guard.h"
+#include "ruzada/guarded.h"
 #include "hostlink/windows.h"
 #include "ruzada/kernel.h"
 
@@ -30,10 +30,9 @@ void HandleSentMessages(Queue& queue)
             result = RunSent(*sent);
         } catch (...) {
             // A procedure that throws answers 0 rather than leave its sender waiting.
-            if (!abi::__cxa_current_exception_type()) {
+            if (!abi::__cxa_current_exception_type())
                 sent->sender->Answer(*sent, 0);
-                throw;
-            }
+            RethrowCancellation();
         }
         sent->sender->Answer(*sent, result);
     }
@@ -42,6 +41,7 @@ void HandleSentMessages(Queue& queue)
 }  // namespace rz::hostlink
 
 using namespace rz::hostlink;
+using rz::Guarded;
 
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "hostlink/guard.h"
+#include "ruzada/guarded.h"
 #include "ruzada/kernel.h"
 
 namespace rz::hostlink {
@@ -59,6 +59,7 @@ void ForgetWindowsOf(const Queue& owner)
 }  // namespace rz::hostlink
 
 using namespace rz::hostlink;
+using rz::Guarded;
 
 HWND CreateHostWindow(WNDPROC procedure, void* user)
 {

@@ -9,8 +9,8 @@ namespace rtty {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-// Share of each bit's tuning error corrected: with a carrier about three
-// characters to settle; without one slower, and pulled back to zero.
+// Share of each bit's tuning error corrected: with a carrier it settles within
+// a character; without one it searches slower and is pulled back to zero.
 constexpr double kTrackingGain = 0.2;
 constexpr double kSearchingGain = 0.05;
 constexpr double kSearchingReturn = 0.005;

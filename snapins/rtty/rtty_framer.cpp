@@ -11,10 +11,10 @@ namespace {
 constexpr double kRateLearning = 0.25;
 // The learned rate, in samples per character, follows senders up to 0.6 % off.
 constexpr double kMaxRate = 8.0;
-// Share of the learned level ratio taken per decided bit.
+// Share of a decided bit's level that goes into its tone's learned level.
 constexpr double kLevelLearning = 0.03;
-// The threshold corrects at most this tone imbalance, in natural log (about 12 dB).
-constexpr double kMaxLogImbalance = 1.4;
+// The threshold follows a tone imbalance up to this, in natural log (30 dB).
+constexpr double kMaxLogImbalance = 3.45;
 // Below this filter power the last bit's worth of samples were all zero. Only
 // such digital silence is left out of the squelch: leaving out quiet samples
 // would favour the loud moments of faint noise.
@@ -36,7 +36,7 @@ constexpr int64_t BitEnd(int64_t start, int bit)
 
 constexpr int kStopBit = kDataBits + 1;
 // While tracking, a start or stop bit that reads wrong by less than this share
-// of the mark level was flipped by noise; the character is taken as timed.
+// of a clean bit's decision was flipped by noise; the character is taken as timed.
 constexpr double kCoastShare = 0.5;
 constexpr int kMaxCoasted = 2;
 // A bit below this share of the character's strongest bit must hold a clear
@@ -52,30 +52,48 @@ const ToneLevels& RttyFramer::LevelsAt(int64_t index) const
     return index < 0 ? kBeforeStart : m_levels[static_cast<size_t>(index % kHistory)];
 }
 
-float RttyFramer::Decision(int64_t index) const
+double RttyFramer::Decision(int64_t index, double markLevel) const
 {
     const ToneLevels& levels = LevelsAt(index);
-    return levels.mark - static_cast<float>(m_spaceWeight) * levels.space;
+    return levels.mark - m_spaceShare * levels.space - markLevel * (1.0 - m_spaceShare * m_spaceShare) / 2.0;
+}
+
+double RttyFramer::LearnedMarkLevel() const
+{
+    return m_levelsKnown ? std::exp(m_logMark) : 0.0;
+}
+
+double RttyFramer::FrameMarkLevel(int64_t start) const
+{
+    double sum = 0.0;
+    for (int bit = 0; bit <= kStopBit; ++bit) {
+        const ToneLevels& levels = LevelsAt(BitEnd(start, bit));
+        sum += std::max(double{levels.mark}, levels.space / m_spaceShare);
+    }
+    return sum / (kStopBit + 1);
 }
 
 double RttyFramer::FrameFit(int64_t start) const
 {
-    double fit = Decision(start - 1) - Decision(BitEnd(start, 0)) + Decision(BitEnd(start, kStopBit));
+    const double level = LearnedMarkLevel();
+    double fit = Decision(start - 1, level) - Decision(BitEnd(start, 0), level) +
+                 Decision(BitEnd(start, kStopBit), level);
     for (int bit = 1; bit <= kDataBits; ++bit)
-        fit += std::abs(Decision(BitEnd(start, bit)));
+        fit += std::abs(Decision(BitEnd(start, bit), level));
     return fit;
 }
 
-bool RttyFramer::FrameValid(int64_t start) const
+bool RttyFramer::FrameValid(int64_t start, double markLevel) const
 {
-    return Decision(start - 1) > 0 && Decision(BitEnd(start, 0)) < 0 && Decision(BitEnd(start, kStopBit)) > 0;
+    return Decision(start - 1, markLevel) > 0 && Decision(BitEnd(start, 0), markLevel) < 0 &&
+           Decision(BitEnd(start, kStopBit), markLevel) > 0;
 }
 
-uint8_t RttyFramer::FrameCode(int64_t start) const
+uint8_t RttyFramer::FrameCode(int64_t start, double markLevel) const
 {
     uint8_t code = 0;
     for (int bit = 1; bit <= kDataBits; ++bit) {
-        if (Decision(BitEnd(start, bit)) > 0)
+        if (Decision(BitEnd(start, bit), markLevel) > 0)
             code |= static_cast<uint8_t>(1u << (bit - 1));
     }
     return code;
@@ -98,8 +116,8 @@ double RttyFramer::ToneContrast(int64_t from, int64_t to) const
 double RttyFramer::WinnerPower(int64_t index) const
 {
     const ToneLevels& levels = LevelsAt(index);
-    const float winner = std::max(levels.mark, levels.space);
-    return double{winner} * winner;
+    const double winner = std::max(double{levels.mark}, levels.space / m_spaceShare);
+    return winner * winner;
 }
 
 double RttyFramer::MeanWinnerPower(int64_t start) const
@@ -127,9 +145,10 @@ bool RttyFramer::SquelchOpen(int64_t start, bool follows) const
         strongest = std::max(strongest, WinnerPower(BitEnd(start, bit)));
     for (int bit = 0; bit <= kStopBit; ++bit) {
         const ToneLevels& levels = LevelsAt(BitEnd(start, bit));
-        const double winner = WinnerPower(BitEnd(start, bit));
-        const double loser = std::min(levels.mark, levels.space);
-        if (winner < kWeakestBitShare * strongest && winner < kClearToneRatio * loser * loser)
+        const double stronger = std::max(levels.mark, levels.space);
+        const double weaker = std::min(levels.mark, levels.space);
+        if (WinnerPower(BitEnd(start, bit)) < kWeakestBitShare * strongest &&
+            stronger * stronger < kClearToneRatio * weaker * weaker)
             return false;
     }
     // Right after a strong signal the windows still hold some of it; a character
@@ -137,19 +156,20 @@ bool RttyFramer::SquelchOpen(int64_t start, bool follows) const
     return after >= kClearContrast || MeanWinnerPower(start) >= kFadeShare * m_lastWinnerPower;
 }
 
-bool RttyFramer::CanCoast(int64_t start) const
+bool RttyFramer::CanCoast(int64_t start, double markLevel) const
 {
     if (!m_tracking || !m_levelsKnown || m_coasted >= kMaxCoasted)
         return false;
-    const double limit = kCoastShare * std::exp(m_logMark);
-    return Decision(BitEnd(start, 0)) < limit && Decision(BitEnd(start, kStopBit)) > -limit;
+    // Half the distance between a clean mark and a clean space decision.
+    const double limit = kCoastShare * markLevel * (1.0 + m_spaceShare * m_spaceShare) / 2.0;
+    return Decision(BitEnd(start, 0), markLevel) < limit && Decision(BitEnd(start, kStopBit), markLevel) > -limit;
 }
 
-void RttyFramer::LearnLevels(int64_t start)
+void RttyFramer::LearnLevels(int64_t start, double markLevel)
 {
     for (int bit = 0; bit <= kStopBit; ++bit) {
         const ToneLevels& levels = LevelsAt(BitEnd(start, bit));
-        const bool mark = Decision(BitEnd(start, bit)) > 0;
+        const bool mark = Decision(BitEnd(start, bit), markLevel) > 0;
         const double level = std::log(std::max(mark ? levels.mark : levels.space, 1e-3f));
         if (!m_levelsKnown) {
             m_logMark = m_logSpace = level;
@@ -158,7 +178,7 @@ void RttyFramer::LearnLevels(int64_t start)
         double& learned = mark ? m_logMark : m_logSpace;
         learned += kLevelLearning * (level - learned);
     }
-    m_spaceWeight = std::exp(std::clamp(m_logMark - m_logSpace, -kMaxLogImbalance, kMaxLogImbalance));
+    m_spaceShare = std::exp(std::clamp(m_logSpace - m_logMark, -kMaxLogImbalance, kMaxLogImbalance));
 }
 
 std::optional<uint8_t> RttyFramer::Frame()
@@ -183,8 +203,9 @@ std::optional<uint8_t> RttyFramer::Frame()
         m_rate = 0.0;
     }
 
-    const bool valid = FrameValid(best);
-    const bool coasting = !valid && CanCoast(best);
+    const double level = FrameMarkLevel(best);
+    const bool valid = FrameValid(best, level);
+    const bool coasting = !valid && CanCoast(best, level);
     m_coasted = coasting ? m_coasted + 1 : 0;
     if (!valid && !coasting) {
         m_state = State::Hunting;
@@ -201,11 +222,12 @@ std::optional<uint8_t> RttyFramer::Frame()
     m_passing = SquelchOpen(best, follows);
     if (!m_passing)
         return std::nullopt;
+    const uint8_t code = FrameCode(best, level);
     if (valid)
-        LearnLevels(best);
+        LearnLevels(best, level);
     m_lastPassed = best + kCharSamples;
     m_lastWinnerPower = MeanWinnerPower(best);
-    return FrameCode(best);
+    return code;
 }
 
 std::optional<uint8_t> RttyFramer::Push(ToneLevels levels)
@@ -221,7 +243,7 @@ std::optional<uint8_t> RttyFramer::Push(ToneLevels levels)
 
     if (m_state == State::Hunting) {
         for (; m_scan <= m_newest; ++m_scan) {
-            const float decision = Decision(m_scan);
+            const double decision = Decision(m_scan, LearnedMarkLevel());
             if (decision > 0) {
                 m_sawMark = true;
             } else if (m_sawMark && decision < 0) {

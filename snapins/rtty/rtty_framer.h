@@ -1,9 +1,10 @@
 // Character timing of the RTTY receiver. Works on the matched-filter levels of
 // each sample, kept for a few characters so that every decision can look both
 // back and ahead:
-// - decision: a bit is mark when the mark filter, scaled by the automatic
-//   threshold (the ratio of the two tones' recent levels), beats the space filter
-//   at the end of that bit;
+// - decision: at the end of each bit the two filters are compared with an
+//   automatic threshold, which weighs each tone by its learned level, so that a
+//   tone faded far below the other still reads (on-off keying of the stronger
+//   tone in the limit); with equal tones it is the plain comparison;
 // - hunting: after mark, the first sample where space wins marks a possible start
 //   bit; the start is the time around it that best fits a whole character (mark
 //   before, space start bit, clear data bits, mark stop bit);
@@ -53,16 +54,23 @@ private:
     enum class State { Hunting, Framing };
 
     const ToneLevels& LevelsAt(int64_t index) const;
-    float Decision(int64_t index) const;
+    // Positive for mark. With the mark tone's amplitude a and the space tone's
+    // b, mark is the likelier when a·mark − b·space > (a² − b²)/2; divided by a,
+    // that needs only the learned ratio b/a and the mark level.
+    double Decision(int64_t index, double markLevel) const;
+    double LearnedMarkLevel() const;
+    // The mark level that a character's own bits show.
+    double FrameMarkLevel(int64_t start) const;
     double FrameFit(int64_t start) const;
-    bool FrameValid(int64_t start) const;
-    bool CanCoast(int64_t start) const;
-    uint8_t FrameCode(int64_t start) const;
+    bool FrameValid(int64_t start, double markLevel) const;
+    bool CanCoast(int64_t start, double markLevel) const;
+    uint8_t FrameCode(int64_t start, double markLevel) const;
+    // The stronger filter's power, the space filter's scaled to the mark level.
     double WinnerPower(int64_t index) const;
     bool SquelchOpen(int64_t start, bool follows) const;
     double ToneContrast(int64_t from, int64_t to) const;
     double MeanWinnerPower(int64_t start) const;
-    void LearnLevels(int64_t start);
+    void LearnLevels(int64_t start, double markLevel);
     std::optional<uint8_t> Frame();
 
     std::array<ToneLevels, kHistory> m_levels{};
@@ -82,7 +90,7 @@ private:
     bool m_levelsKnown = false;
     double m_logMark = 0.0;
     double m_logSpace = 0.0;
-    double m_spaceWeight = 1.0;
+    double m_spaceShare = 1.0; // space level over mark level
 
     int64_t m_lastPassed = -1; // end of the last character that passed
     double m_lastWinnerPower = 0.0;

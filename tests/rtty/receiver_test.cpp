@@ -113,10 +113,12 @@ TEST(RttyReceiver, RidesOutLevelSteps)
     EXPECT_EQ(ReceiveText(audio), text);
 }
 
-TEST(RttyReceiver, ThresholdFollowsOneToneTenDbDown)
+TEST(RttyReceiver, ThresholdFollowsOneToneFifteenDbDown)
 {
+    // Compared plainly, the faded space tone loses to noise in the mark filter
+    // on about half the characters.
     const std::string text = Repeated(kEveryCharacter, 2);
-    const std::vector<int16_t> audio = WithDip(TransmitText(text, kDefaultTones, kIdle), kDefaultTones.spaceHz, -10.0);
+    const std::vector<int16_t> audio = WithDip(TransmitText(text, kDefaultTones, kIdle), kDefaultTones.spaceHz, -15.0);
     EXPECT_EQ(ReceiveText(AddNoise(audio, 0.0, 4, kMargin, kMargin)), text);
 }
 

@@ -145,7 +145,7 @@ TEST_F(RttySnapin, WhatItSendsItReceives)
     EXPECT_EQ(Receive(Send(kEveryCharacter)), kEveryCharacter);
 }
 
-TEST_F(RttySnapin, WideAndNarrowCallsAgree)
+TEST_F(RttySnapin, WideTextInNarrowTextOut)
 {
     init(8000.0);
     const std::u16string wide = u"ryry de dl2xyz 599";

@@ -64,7 +64,6 @@ TEST_F(SoundPlayback, AFullFifoBlocksTheWriterUntilThereIsRoom)
     EXPECT_GE(most, 63920);
     EXPECT_GE(took, 5s);
     EXPECT_LT(took, 30s);
-    EXPECT_EQ(m_sound.GetError(), 0u);
 }
 
 TEST_F(SoundPlayback, WriteMinusOneWaitsUntilEverythingHasPlayed)

@@ -20,7 +20,7 @@ namespace {
 // How much audio each ring holds: capture must ride out a late driver thread,
 // playback only needs to stay ahead of the device.
 constexpr auto kCaptureRing = std::chrono::milliseconds(1000);
-constexpr auto kPlaybackRing = std::chrono::milliseconds(150);
+constexpr auto kPlaybackRing = std::chrono::milliseconds(300);
 // A device whose callbacks stop for this long has failed.
 constexpr auto kStallLimit = std::chrono::seconds(2);
 constexpr auto kShortestWait = std::chrono::milliseconds(1);

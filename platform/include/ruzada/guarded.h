@@ -1,13 +1,14 @@
-// No exception may cross an export of the host link, but a thread's cancellation
-// must still unwind through it.
-#pragma once
+/* Keeps exceptions from crossing a C boundary: an export answers its fixed failure
+ * value instead. A thread's cancellation is a foreign exception with no C++ type
+ * and must go on unwinding, so it is rethrown. C++ only. */
+#ifndef RUZADA_GUARDED_H
+#define RUZADA_GUARDED_H
 
 #include <cxxabi.h>
 
-namespace rz::hostlink {
+namespace rz {
 
-// Call inside catch (...): a thread's cancellation is a foreign exception (no C++
-// type) and must go on unwinding. Binding it to a reference upsets UBSan.
+/* Call inside catch (...). */
 inline void RethrowCancellation()
 {
     if (!abi::__cxa_current_exception_type())
@@ -35,4 +36,6 @@ void Guarded(Body&& body)
     }
 }
 
-}  // namespace rz::hostlink
+}  // namespace rz
+
+#endif
