@@ -221,11 +221,11 @@ TEST_F(FileBackend, PlaybackWritesAValidFileEvenBeforeItCloses)
     header.dwBufferLength = static_cast<DWORD>(bytes.size());
     waveOutPrepareHeader(out, &header, sizeof header);
     ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
-    ASSERT_TRUE(WaitFor([&] { return (header.dwFlags & WHDR_DONE) != 0; }, 5s));
+    // Unprepared once played: the driver answers under its own lock.
+    ASSERT_TRUE(WaitFor([&] { return waveOutUnprepareHeader(out, &header, sizeof header) == 0; }, 5s));
     const auto whileOpen = ReadWav(m_dir.Path("out.wav"));
     ASSERT_TRUE(whileOpen);
     EXPECT_EQ(whileOpen->Samples(), Ramp(700));
-    waveOutUnprepareHeader(out, &header, sizeof header);
     ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
     const auto closed = ReadWav(m_dir.Path("out.wav"));
     ASSERT_TRUE(closed);

@@ -242,7 +242,7 @@ TEST_F(WaveDriver, PausedPlaybackHoldsItsBuffersUntilRestart)
     // Forty times its length: had it played, it would be back.
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(log.Count(WOM_DONE), 0u);
-    EXPECT_TRUE(header.dwFlags & WHDR_INQUEUE);
+    EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), WAVERR_STILLPLAYING);
     ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
     EXPECT_TRUE(WaitFor([&] { return log.Count(WOM_DONE) == 1; }, 5s));
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
