@@ -229,7 +229,13 @@ TEST_F(VirtualDevice, ChangingTheMaskReleasesAWait)
         return std::make_pair(result, events);
     });
     EXPECT_EQ(waiting.wait_for(50ms), std::future_status::timeout);
-    SetCommMask(device, 0);
+    // Only a waiter already waiting sees the change: repeat it until the waiter,
+    // however late it was scheduled, has been released.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    do
+        SetCommMask(device, 0);
+    while (waiting.wait_for(10ms) != std::future_status::ready && std::chrono::steady_clock::now() < deadline);
+    ASSERT_EQ(waiting.wait_for(0s), std::future_status::ready);
     const auto [result, events] = waiting.get();
     EXPECT_EQ(result, WAIT_OBJECT_0 + 1);
     EXPECT_EQ(events, 0u);

@@ -12,6 +12,17 @@
 #include "core/ScopedLock.h"
 #include "core/globals.h"
 
+// PulseAudio's client library hands audio over through shared-memory rings and
+// waits on its own recursive locks, both out of ThreadSanitizer's sight.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:libpulsecommon\n"
+           "race:libpulse.so\n"
+           "mutex:libpulse.so\n"
+           "deadlock:libpulse.so\n"
+           "called_from_lib:libpulsecommon\n";
+}
+
 namespace soundtest {
 namespace {
 
