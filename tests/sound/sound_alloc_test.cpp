@@ -22,6 +22,13 @@ void* operator new(std::size_t bytes)
         return block;
     throw std::bad_alloc();
 }
+// The nothrow form too, so that every block the deletes below free came from malloc.
+void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept
+{
+    if (g_counting)
+        ++g_allocations;
+    return std::malloc(bytes ? bytes : 1);
+}
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 

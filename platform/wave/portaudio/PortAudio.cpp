@@ -21,6 +21,9 @@ namespace {
 // playback only needs to stay ahead of the device.
 constexpr auto kCaptureRing = std::chrono::milliseconds(1000);
 constexpr auto kPlaybackRing = std::chrono::milliseconds(300);
+// Sound servers are asked for at least this much buffering, in seconds: enough to
+// ride out a busy machine, little beside the modes' own delays.
+constexpr PaTime kLeastLatency = 0.2;
 // A device whose callbacks stop for this long has failed.
 constexpr auto kStallLimit = std::chrono::seconds(2);
 constexpr auto kShortestWait = std::chrono::milliseconds(1);
@@ -140,9 +143,9 @@ public:
         if (!info)
             return paInvalidDevice;
         const bool capture = direction == Direction::Capture;
-        const PaStreamParameters parameters = {
-            device, m_format.channels, m_format.bits == 8 ? paUInt8 : paInt16,
-            capture ? info->defaultHighInputLatency : info->defaultHighOutputLatency, nullptr};
+        const PaTime latency = capture ? info->defaultHighInputLatency : info->defaultHighOutputLatency;
+        const PaStreamParameters parameters = {device, m_format.channels, m_format.bits == 8 ? paUInt8 : paInt16,
+                                               std::max(latency, kLeastLatency), nullptr};
         PaError error = Pa_OpenStream(&m_stream, capture ? &parameters : nullptr, capture ? nullptr : &parameters,
                                       m_format.rate, paFramesPerBufferUnspecified, paClipOff, Callback, this);
         if (error != paNoError) {
