@@ -56,6 +56,9 @@ UINT CSound::OpenOut(const WAVEFORMATEX* format, UINT device)
     m_hOutDone = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     m_hOutSpace = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     m_hOutStop = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    // Without its events the playback thread could neither wait nor stop.
+    if (!m_hOutDone || !m_hOutSpace || !m_hOutStop)
+        return FailOut(MMSYSERR_NOMEM);
 
     HWAVEOUT handle = nullptr;
     const MMRESULT opened = waveOutOpen(&handle, device, &m_OutFormat, reinterpret_cast<DWORD_PTR>(&OutCallback),

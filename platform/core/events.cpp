@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "core/eventfd.h"
@@ -13,15 +14,28 @@ public:
     Event(bool manualReset, bool initialState) : m_manualReset(manualReset), m_signal(initialState) {}
 
     bool Valid() const { return m_signal.Valid(); }
-    void Set() const { m_signal.Set(); }
+    void Set()
+    {
+        std::lock_guard hold(m_order);
+        m_signal.Set();
+    }
     void Reset() const { m_signal.Take(); }
 
     int PollFd() const override { return m_signal.Fd(); }
-    bool ConsumeSignal() override { return m_manualReset || m_signal.Take(); }
+    // A manual-reset wait reads nothing from the descriptor, so the lock carries
+    // the order from the setter to the waiter.
+    bool ConsumeSignal() override
+    {
+        if (!m_manualReset)
+            return m_signal.Take();
+        std::lock_guard hold(m_order);
+        return true;
+    }
 
 private:
     bool m_manualReset;
     EventFd m_signal;
+    std::mutex m_order;
 };
 
 }  // namespace

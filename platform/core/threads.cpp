@@ -45,6 +45,13 @@ public:
     bool Valid() const { return m_ended.Valid() && m_termination.Valid(); }
     DWORD Id() const { return m_id; }
     int PollFd() const override { return m_ended.Fd(); }
+    // Taken under the lock that Finish writes under, so that what the thread did
+    // before it ended is seen by the waiter (a poll alone orders nothing).
+    bool ConsumeSignal() override
+    {
+        std::lock_guard hold(m_lock);
+        return m_finished;
+    }
 
     // Starts the native thread, which keeps `self` alive until it has finished.
     // Answers the pthread error, 0 on success.

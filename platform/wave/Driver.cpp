@@ -200,8 +200,8 @@ MMRESULT Driver::Open(Direction direction, void** handle, UINT deviceId, const W
         result = OpenStream(*backend, device, accepted, opened->GetAlarm(), stream, reason);
         if (result == MMSYSERR_NOERROR) {
             void* value = reinterpret_cast<void*>(m_nextHandle++);
-            m_devices.emplace(reinterpret_cast<uintptr_t>(value), opened);
             opened->Start(value, std::move(stream));
+            m_devices.emplace(reinterpret_cast<uintptr_t>(value), opened);
             *handle = value;
             return MMSYSERR_NOERROR;
         }

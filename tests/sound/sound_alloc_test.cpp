@@ -29,6 +29,8 @@ void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept
         ++g_allocations;
     return std::malloc(bytes ? bytes : 1);
 }
+// The compiler cannot see that the news above allocate with malloc.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
@@ -50,8 +52,9 @@ TEST(SoundAllocations, NothingIsAllocatedOnceTheCardIsOpen)
     for (int pass = 0; pass < 400; ++pass) {
         if (pass == 100)
             g_counting = true;
-        if (pass % 20 == 0)
+        if (pass % 20 == 0) {
             EXPECT_EQ(sound.WriteOut(batch.data(), 800), 800);
+        }
         samples += std::max(0, sound.ReadIn(received.data(), 4096));
         std::this_thread::sleep_until(start + pass * 5ms);
     }

@@ -171,9 +171,10 @@ protected:
         EXPECT_LT(played, seconds * 1.5);
         EXPECT_TRUE(WaitFor(heard, 5s));
         receiver.Stop();
+        // Within a fifth: a reader held up at the window's start catches up inside it.
         const double pace = receiver.Pace(1s);
-        EXPECT_GT(pace, rate * 0.9);
-        EXPECT_LT(pace, rate * 1.1);
+        EXPECT_GT(pace, rate * 0.8);
+        EXPECT_LT(pace, rate * 1.2);
         EXPECT_FALSE(receiver.Overran());
     }
     TempDir m_dir;
@@ -211,8 +212,8 @@ TEST_F(PortAudioCard, ACardWhoseServerDiesGoesOnAtItsPace)
     std::this_thread::sleep_for(5s);
     receiver.Stop();
     const double pace = receiver.Pace(4s);
-    EXPECT_GT(pace, 8000 * 0.9);
-    EXPECT_LT(pace, 8000 * 1.1);
+    EXPECT_GT(pace, 8000 * 0.8);
+    EXPECT_LT(pace, 8000 * 1.2);
     char failure[256] = {};
     EXPECT_TRUE(GetWaveFailure(failure, sizeof failure));
     EXPECT_NE(std::string(failure).find("portaudio"), std::string::npos);
