@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# Builds and runs every test: plainly, then under AddressSanitizer with
-# UndefinedBehaviorSanitizer. Pass variants to choose (plain asan tsan).
+# Builds and runs every test plainly and under AddressSanitizer with
+# UndefinedBehaviorSanitizer, then the suites whose code runs threads under
+# ThreadSanitizer. Pass variants to choose (plain asan tsan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The suites that exercise the module's and the platform's threads.
+threaded=(platform_tests core_tests serial_tests sound_tests fftthread_tests level_tests host_tests)
+
 bash scripts/deps.sh
 variants=("$@")
-((${#variants[@]})) || variants=(plain asan)
+((${#variants[@]})) || variants=(plain asan tsan)
 
 for variant in "${variants[@]}"; do
   echo "=== $variant ===" >&2
-  bash scripts/build.sh "$variant"
-  ctest --test-dir "build/$variant" --output-on-failure -j2 --timeout 600
+  if [[ $variant == tsan ]]; then
+    bash scripts/build.sh tsan "${threaded[@]}"
+    suites=$(IFS='|'; echo "^(${threaded[*]})\\.")
+    ctest --test-dir build/tsan --output-on-failure -j2 --timeout 600 -R "$suites"
+  else
+    bash scripts/build.sh "$variant"
+    ctest --test-dir "build/$variant" --output-on-failure -j2 --timeout 600
+  fi
 done

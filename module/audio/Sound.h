@@ -83,6 +83,8 @@ public:
     // Bytes still to play: the FIFO plus a whole buffer per header with the driver.
     int GetOutPending() const;
     BOOL IsOutEmpty() const;
+    // Samples that WriteOut would queue now without waiting for room; 0 while closed.
+    int GetOutRoom() const;
     // Waits until played out (10 s at most) and returns the kept error.
     UINT DrainOut();
     // 1 to go on writing `bytes` more, 0 to give up.

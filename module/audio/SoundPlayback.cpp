@@ -309,3 +309,13 @@ int CSound::GetOutPending() const
 }
 
 BOOL CSound::IsOutEmpty() const { return m_OutFifo.size() < 1; }
+
+int CSound::GetOutRoom() const
+{
+    if (m_bSnapshot || !m_bOutOpen)
+        return 0;
+    const int width = m_OutFormat.wBitsPerSample == 16 ? 2 : 1;
+    // WriteOut waits while the FIFO and one more buffer would reach the high water.
+    const int bytes = m_nOutHighWater - m_OutFifo.size() - static_cast<int>(m_nOutBufferBytes) - 1;
+    return std::max(0, bytes / width);
+}

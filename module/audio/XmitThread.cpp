@@ -26,6 +26,7 @@ constexpr DWORD kPassWaitMs = 1;
 constexpr DWORD kNoWakeEventMs = 5;
 constexpr DWORD kNoPlaybackMs = 500;
 constexpr DWORD kIdleMs = 10;
+constexpr DWORD kRoomWaitMs = 10;
 constexpr int kRateDivisor48KHz = 6;
 constexpr DWORD kSlowCpuSpeed = 1000;
 constexpr int kSlowCpuTwiddleFactor = 4;
@@ -200,9 +201,27 @@ void CXmitThread::Play(int count)
     m_nCarried = m_pEncode[count];
     const int played = g_bUse48KHz ? Repeat6(m_pOutput.get(), m_pEncode.get(), count)
                                    : (std::copy_n(m_pEncode.get(), count, m_pOutput.get()), count);
-    CScopedLock sound(&g_csSound);
-    if (CSound* card = g_pSound)
-        card->WriteOut(m_pOutput.get(), played);
+    // Written as room comes free rather than in one blocking call: a block can
+    // hold seconds of audio, and the receive thread needs g_csSound meanwhile to
+    // read the capture ring before it overflows.
+    for (int written = 0; written < played;) {
+        {
+            CScopedLock sound(&g_csSound);
+            CSound* card = g_pSound;
+            if (!card || !card->IsOutOpen())
+                return;
+            const int piece = std::min(played - written, card->GetOutRoom());
+            if (piece > 0) {
+                if (card->WriteOut(m_pOutput.get() + written, piece) < 0)
+                    return;
+                written += piece;
+                continue;
+            }
+        }
+        if (!g_bRunning)
+            return;
+        Sleep(kRoomWaitMs);
+    }
 }
 
 }  // namespace

@@ -26,8 +26,6 @@ public:
     // True when Baudot can carry `ch`.
     static bool Carries(char32_t ch);
 
-    // The far receiver's shift is unknown: the next character gets an explicit shift.
-    void ForgetShift() { m_shift = Shift::Unknown; }
     // A letters shift went out on its own (idle).
     void NoteLettersShift() { m_shift = Shift::Letters; }
 

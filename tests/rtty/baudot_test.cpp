@@ -12,22 +12,23 @@ namespace {
 
 using rtty::BaudotDecoder;
 using rtty::BaudotEncoder;
-using rtty::kBaudotFigures;
-using rtty::kBaudotLetters;
-using rtty::kBaudotSpace;
+using Codes = std::vector<uint8_t>;
 
-std::vector<uint8_t> EncodeAll(BaudotEncoder& encoder, const std::u32string& text)
+constexpr uint8_t kLtrs = rtty::kBaudotLetters;
+constexpr uint8_t kFigs = rtty::kBaudotFigures;
+constexpr uint8_t kSpace = rtty::kBaudotSpace;
+
+Codes EncodeAll(BaudotEncoder& encoder, const std::u32string& text)
 {
-    std::vector<uint8_t> codes;
+    Codes codes;
     for (char32_t ch : text) {
         uint8_t out[BaudotEncoder::kMaxCodesPerChar];
-        const int count = encoder.Encode(ch, out);
-        codes.insert(codes.end(), out, out + count);
+        codes.insert(codes.end(), out, out + encoder.Encode(ch, out));
     }
     return codes;
 }
 
-std::string DecodeAll(const std::vector<uint8_t>& codes)
+std::string DecodeAll(const Codes& codes)
 {
     BaudotDecoder decoder;
     std::string text;
@@ -38,37 +39,26 @@ std::string DecodeAll(const std::vector<uint8_t>& codes)
     return text;
 }
 
-std::u32string Wide(const std::string& text)
+TEST(BaudotEncoder, ShiftsWhereTheFarReceiverNeedsOne)
 {
-    return std::u32string(text.begin(), text.end());
-}
-
-TEST(BaudotEncoder, ShiftsOnlyWhereTheCaseChanges)
-{
-    BaudotEncoder encoder;
-    const std::vector<uint8_t> codes = EncodeAll(encoder, U"AB12C");
-    const std::vector<uint8_t> expected = {kBaudotLetters, 0x03, 0x19, kBaudotFigures, 0x17, 0x13, kBaudotLetters, 0x0E};
-    EXPECT_EQ(codes, expected);
-}
-
-TEST(BaudotEncoder, FigureAfterSpaceIsShiftedAgain)
-{
-    // The receiver returns to letters on the space, so "1 2" needs two figures shifts.
-    BaudotEncoder encoder;
-    const std::vector<uint8_t> codes = EncodeAll(encoder, U"1 2");
-    const std::vector<uint8_t> expected = {kBaudotFigures, 0x17, kBaudotSpace, kBaudotFigures, 0x13};
-    EXPECT_EQ(codes, expected);
-}
-
-TEST(BaudotEncoder, CaseFreeCharactersNeedAShiftOnlyWhenTheReceiverIsUnknown)
-{
-    BaudotEncoder encoder;
-    EXPECT_EQ(EncodeAll(encoder, U"\r"), (std::vector<uint8_t>{kBaudotLetters, 0x08}));
-    EXPECT_EQ(EncodeAll(encoder, U"7\n\r"), (std::vector<uint8_t>{kBaudotFigures, 0x07, 0x02, 0x08}));
-    encoder.ForgetShift();
-    EXPECT_EQ(EncodeAll(encoder, U"\n"), (std::vector<uint8_t>{kBaudotLetters, 0x02}));
-    encoder.NoteLettersShift();
-    EXPECT_EQ(EncodeAll(encoder, U"E"), (std::vector<uint8_t>{0x01}));
+    const struct {
+        std::u32string text;
+        Codes codes;
+    } cases[] = {
+        {U"AB12C", {kLtrs, 0x03, 0x19, kFigs, 0x17, 0x13, kLtrs, 0x0E}},
+        // The far receiver returns to letters on the space.
+        {U"1 2", {kFigs, 0x17, kSpace, kFigs, 0x13}},
+        // CR and LF need a shift only while the far receiver's case is unknown.
+        {U"\r", {kLtrs, 0x08}},
+        {U"7\n\r", {kFigs, 0x07, 0x02, 0x08}},
+    };
+    for (const auto& c : cases) {
+        BaudotEncoder encoder;
+        EXPECT_EQ(EncodeAll(encoder, c.text), c.codes) << std::string(c.text.begin(), c.text.end());
+    }
+    BaudotEncoder afterIdle;
+    afterIdle.NoteLettersShift();
+    EXPECT_EQ(EncodeAll(afterIdle, U"E"), Codes{0x01});
 }
 
 TEST(BaudotEncoder, DropsWhatBaudotCannotCarryWithoutTouchingTheShift)
@@ -81,34 +71,32 @@ TEST(BaudotEncoder, DropsWhatBaudotCannotCarryWithoutTouchingTheShift)
         EXPECT_EQ(out[0], 0xEE);
     }
     // Still in figures: no shift before the next figure.
-    EXPECT_EQ(EncodeAll(encoder, U"6"), (std::vector<uint8_t>{0x15}));
+    EXPECT_EQ(EncodeAll(encoder, U"6"), Codes{0x15});
 }
 
 TEST(BaudotCodec, EveryCharacterRoundTripsInUpperCase)
 {
-    std::string lower = rtty::testing::kEveryCharacter;
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::u32string lower;
+    for (char c : std::string(rtty::testing::kEveryCharacter))
+        lower += static_cast<char32_t>(std::tolower(static_cast<unsigned char>(c)));
     BaudotEncoder encoder;
-    EXPECT_EQ(DecodeAll(EncodeAll(encoder, Wide(lower))), rtty::testing::kEveryCharacter);
+    EXPECT_EQ(DecodeAll(EncodeAll(encoder, lower)), rtty::testing::kEveryCharacter);
 }
 
 TEST(BaudotDecoder, FollowsShiftsAndUnshiftsOnSpace)
 {
-    // FIGS 1 2 SPACE then Q W without a new shift: letters again after the space.
-    const std::vector<uint8_t> codes = {kBaudotFigures, 0x17, 0x13, kBaudotSpace, 0x17, 0x13,
-                                        kBaudotFigures, 0x08, 0x02, 0x17, kBaudotLetters, 0x17};
-    EXPECT_EQ(DecodeAll(codes), "12 QW\r\n1Q");
-}
-
-TEST(BaudotDecoder, ShiftsAndBlankPrintNothing)
-{
-    BaudotDecoder decoder;
-    EXPECT_EQ(decoder.Decode(kBaudotFigures), 0);
-    EXPECT_EQ(decoder.Decode(kBaudotLetters), 0);
-    EXPECT_EQ(decoder.Decode(0x00), 0);
-    // Only the low five bits count.
-    EXPECT_EQ(decoder.Decode(0xE3), 'A');
+    const struct {
+        Codes codes;
+        std::string text;
+    } cases[] = {
+        // Q W after the space without a new shift: letters again.
+        {{kFigs, 0x17, 0x13, kSpace, 0x17, 0x13, kFigs, 0x08, 0x02, 0x17, kLtrs, 0x17}, "12 QW\r\n1Q"},
+        {{kFigs, kLtrs, 0x00}, ""},
+        // Only the low five bits count.
+        {{0xE3}, "A"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecodeAll(c.codes), c.text);
 }
 
 } // namespace

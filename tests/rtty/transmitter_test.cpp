@@ -1,8 +1,7 @@
 // The transmitter: character framing, continuous phase however the calls cut the
-// audio, the capacity limit, idle and the start of an over.
+// audio, idle and the start of an over.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -26,8 +25,6 @@ using rtty::testing::LargestStray;
 // a radian strays by more.
 constexpr double kContinuousStray = 0.12 * rtty::FskOscillator::kAmplitude;
 
-constexpr int kSentinel = 0x5A5A;
-
 std::vector<int16_t> RenderAll(RttyTransmitter& transmitter)
 {
     std::vector<int16_t> audio(200000);
@@ -50,18 +47,25 @@ std::vector<bool> Tones(const std::vector<int16_t>& audio, size_t from, int leng
     return marks;
 }
 
-TEST(RttyTransmitter, FramesACharacterAsStartFiveDataBitsLeastFirstAndOneAndAHalfStop)
+TEST(RttyTransmitter, FramesCharactersAndIdleAsStartFiveDataBitsLeastFirstAndOneAndAHalfStop)
 {
+    const std::vector<bool> lettersShift{false, true, true, true, true, true};
     RttyTransmitter transmitter(kDefaultTones);
     QueueText(transmitter, "R"); // letters shift 11111, then R = 01010
     const std::vector<int16_t> audio = RenderAll(transmitter);
     ASSERT_EQ(audio.size(), 2u * kCharSamples);
-
-    EXPECT_EQ(Tones(audio, 0, kSamplesPerBit, 6), (std::vector<bool>{false, true, true, true, true, true}));
+    EXPECT_EQ(Tones(audio, 0, kSamplesPerBit, 6), lettersShift);
     EXPECT_EQ(Tones(audio, kCharSamples, kSamplesPerBit, 6), (std::vector<bool>{false, false, true, false, true, false}));
     // The stop holds mark for 1.5 bits, in halves of a bit.
     EXPECT_EQ(Tones(audio, kCharSamples + 6 * kSamplesPerBit, kSamplesPerBit / 2, 3),
               (std::vector<bool>{true, true, true}));
+
+    // Idle is letters shifts, and is no data.
+    std::vector<int16_t> idle(2 * kCharSamples + 100);
+    EXPECT_EQ(transmitter.RenderIdle(idle.data(), static_cast<int>(idle.size())), static_cast<int>(idle.size()));
+    EXPECT_FALSE(transmitter.HasData());
+    EXPECT_EQ(Tones(idle, kCharSamples, kSamplesPerBit, 6), lettersShift);
+    EXPECT_EQ(transmitter.RenderIdle(idle.data(), 0), 0);
 }
 
 TEST(RttyTransmitter, AudioIsTheSameHoweverTheCallsCutIt)
@@ -117,55 +121,19 @@ TEST(RttyTransmitter, PhaseRunsOnAcrossToneChangesIdleAndCalls)
     EXPECT_GT(LargestStray(jumped, kDefaultTones), kContinuousStray);
 }
 
-TEST(RttyTransmitter, NeverWritesPastTheCapacityAndKeepsTheRest)
+TEST(RttyTransmitter, AnOverStartsWithMarkAndTwoLettersShiftsAndDropsIdleButNotCharacters)
 {
-    RttyTransmitter transmitter(kDefaultTones);
-    QueueText(transmitter, "AB");
-    int total = 0;
-    for (int capacity : {0, -5, 1, 100, kCharSamples - 1}) {
-        std::vector<int16_t> block(static_cast<size_t>(std::max(capacity, 0)) + 16, kSentinel);
-        const int written = transmitter.Render(block.data(), capacity);
-        EXPECT_EQ(written, std::max(capacity, 0));
-        EXPECT_TRUE(std::all_of(block.begin() + written, block.end(), [](int16_t s) { return s == kSentinel; }));
-        total += written;
-    }
-    EXPECT_TRUE(transmitter.HasData());
-    total += static_cast<int>(RenderAll(transmitter).size());
-    EXPECT_EQ(total, 3 * kCharSamples);
-    EXPECT_FALSE(transmitter.HasData());
-}
-
-TEST(RttyTransmitter, IdleIsLettersShiftsAndLeavesNoData)
-{
-    RttyTransmitter transmitter(kDefaultTones);
-    std::vector<int16_t> audio(2 * kCharSamples + 100);
-    EXPECT_EQ(transmitter.RenderIdle(audio.data(), static_cast<int>(audio.size())), static_cast<int>(audio.size()));
-    EXPECT_FALSE(transmitter.HasData());
-    EXPECT_EQ(Tones(audio, kCharSamples, kSamplesPerBit, 6), (std::vector<bool>{false, true, true, true, true, true}));
-    EXPECT_EQ(transmitter.RenderIdle(audio.data(), 0), 0);
-}
-
-TEST(RttyTransmitter, AnOverStartsWithMarkAndTwoLettersShifts)
-{
-    RttyTransmitter transmitter(kDefaultTones);
-    transmitter.BeginOver();
-    QueueText(transmitter, "E");
-    const std::vector<int16_t> audio = RenderAll(transmitter);
-    ASSERT_EQ(audio.size(), static_cast<size_t>(RttyTransmitter::kLeadInSamples + 3 * kCharSamples));
-    EXPECT_EQ(Tones(audio, 0, kSamplesPerBit, RttyTransmitter::kLeadInSamples / kSamplesPerBit),
-              std::vector<bool>(RttyTransmitter::kLeadInSamples / kSamplesPerBit, true));
-    // The shifts put the receiver in letters: E follows without another.
-    EXPECT_EQ(rtty::testing::ReceiveText(audio), "E");
-}
-
-TEST(RttyTransmitter, AnOverDropsIdleButNotCharactersStillQueued)
-{
+    constexpr int kLeadInBits = RttyTransmitter::kLeadInSamples / kSamplesPerBit;
     RttyTransmitter transmitter(kDefaultTones);
     std::vector<int16_t> block(500);
     transmitter.RenderIdle(block.data(), 500);
     transmitter.BeginOver();
-    const std::vector<int16_t> over = RenderAll(transmitter);
-    EXPECT_EQ(over.size(), static_cast<size_t>(RttyTransmitter::kLeadInSamples + 2 * kCharSamples));
+    QueueText(transmitter, "E");
+    const std::vector<int16_t> audio = RenderAll(transmitter);
+    ASSERT_EQ(audio.size(), static_cast<size_t>(RttyTransmitter::kLeadInSamples + 3 * kCharSamples));
+    EXPECT_EQ(Tones(audio, 0, kSamplesPerBit, kLeadInBits), std::vector<bool>(kLeadInBits, true));
+    // The shifts put the receiver in letters: E follows without another.
+    EXPECT_EQ(rtty::testing::ReceiveText(audio), "E");
 
     QueueText(transmitter, "K");
     transmitter.Render(block.data(), 500);

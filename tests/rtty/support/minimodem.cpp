@@ -6,7 +6,6 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 namespace rtty::testing {
@@ -63,18 +62,12 @@ std::optional<std::string> MinimodemReceive(const std::string& minimodem, const 
 
 bool MinimodemTransmit(const std::string& minimodem, const std::string& text, const std::string& wavPath)
 {
-    const std::string textPath = wavPath + ".txt";
-    {
-        std::ofstream file(textPath, std::ios::binary);
-        file << text;
-        if (!file.flush())
-            return false;
-    }
-    const std::string command =
-        Quoted(minimodem) + " --tx rtty -R 8000 -f " + Quoted(wavPath) + " < " + Quoted(textPath) + " 2>/dev/null";
-    const bool ok = ExitedCleanly(std::system(command.c_str()));
-    std::remove(textPath.c_str());
-    return ok;
+    const std::string command = Quoted(minimodem) + " --tx rtty -R 8000 -f " + Quoted(wavPath) + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "w");
+    if (pipe == nullptr)
+        return false;
+    const bool written = fwrite(text.data(), 1, text.size(), pipe) == text.size();
+    return ExitedCleanly(pclose(pipe)) && written;
 }
 
 } // namespace rtty::testing
