@@ -33,13 +33,9 @@ Module::Module(const std::string& path) : m_path(path.empty() ? BesideThisProgra
         m_error = dlerror();
         return;
     }
-    Resolve(m_handle, InitDG, "InitDG", m_error);
-    Resolve(m_handle, DGSetRecv, "DGSetRecv", m_error);
-    Resolve(m_handle, DGSetXmit, "DGSetXmit", m_error);
-    Resolve(m_handle, GetDGVersion, "GetDGVersion", m_error);
-    Resolve(m_handle, GetDGProcessorSpeedKHz, "GetDGProcessorSpeedKHz", m_error);
-    Resolve(m_handle, EnumRUZadas, "EnumRUZadas", m_error);
-    Resolve(m_handle, GetRUZadaNameA, "GetRUZadaNameA", m_error);
+#define DGTERM_RESOLVE_EXPORT(name) Resolve(m_handle, name, #name, m_error);
+    DGTERM_MODULE_EXPORTS(DGTERM_RESOLVE_EXPORT)
+#undef DGTERM_RESOLVE_EXPORT
     if (!m_error.empty()) {
         dlclose(m_handle);
         m_handle = nullptr;

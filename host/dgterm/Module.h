@@ -5,10 +5,31 @@
 
 #include <RUZada.h>
 
+// The exports dgterm calls.
+#define DGTERM_MODULE_EXPORTS(X)                                                                                      \
+    X(InitDG)                                                                                                         \
+    X(EnumRUZadas)                                                                                                    \
+    X(SetRUZada)                                                                                                      \
+    X(GetRUZadaNameA)                                                                                                 \
+    X(GetRUZadaFileNameA)                                                                                             \
+    X(SendDGCharA)                                                                                                    \
+    X(IsDGSendIdle)                                                                                                   \
+    X(SetDGFreq)                                                                                                      \
+    X(SetDGSoundMode)                                                                                                 \
+    X(GetDGLevel)                                                                                                     \
+    X(SetDGSquelch)                                                                                                   \
+    X(GetDGSquelch)                                                                                                   \
+    X(GetDGFFTData)                                                                                                   \
+    X(DGOpenComPort)                                                                                                  \
+    X(DGCloseComPort)                                                                                                 \
+    X(DGSetRTS)
+
 class Module {
 public:
-    // Loads `path`, or the RUZada.so beside this program when it is empty.
+    // Loads `path`, or the RUZada.so beside this program when it is empty. A
+    // missing export fails the load, naming it.
     explicit Module(const std::string& path);
+    // Unloading runs the module's detach: its threads end and its ports close.
     ~Module();
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
@@ -17,13 +38,9 @@ public:
     const std::string& Path() const { return m_path; }
     const std::string& Error() const { return m_error; }
 
-    decltype(&::InitDG) InitDG = nullptr;
-    decltype(&::DGSetRecv) DGSetRecv = nullptr;
-    decltype(&::DGSetXmit) DGSetXmit = nullptr;
-    decltype(&::GetDGVersion) GetDGVersion = nullptr;
-    decltype(&::GetDGProcessorSpeedKHz) GetDGProcessorSpeedKHz = nullptr;
-    decltype(&::EnumRUZadas) EnumRUZadas = nullptr;
-    decltype(&::GetRUZadaNameA) GetRUZadaNameA = nullptr;
+#define DGTERM_DECLARE_EXPORT(name) decltype(&::name) name = nullptr;
+    DGTERM_MODULE_EXPORTS(DGTERM_DECLARE_EXPORT)
+#undef DGTERM_DECLARE_EXPORT
 
 private:
     void* m_handle = nullptr;

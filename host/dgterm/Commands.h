@@ -1,0 +1,11 @@
+// dgterm's commands, one per way of running it. Each returns the exit code.
+#pragma once
+
+#include "Options.h"
+#include "Signals.h"
+
+int RunList(const Options& options);
+int RunSession(const Options& options, TerminationSignals& signals);
+int RunDemo(const Options& options, TerminationSignals& signals);
+int ReceiveFile(const Options& options, TerminationSignals& signals);
+int TransmitFile(const Options& options, TerminationSignals& signals);

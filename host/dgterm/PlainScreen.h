@@ -1,0 +1,25 @@
+#pragma once
+
+#include "Screen.h"
+
+class PlainScreen final : public Screen {
+public:
+    explicit PlainScreen(const ScreenSetup& setup);
+
+    void ShowReceived(const std::string& text) override;
+    void BeginOver() override {}
+    void ShowSent(const std::string&) override {}
+    void AddSpectrum(const Spectrum&) override {}
+    void ShowStatus(const Status& status) override;
+    void ShowNotice(const std::string& text) override;
+    int InputFd() const override { return m_inputFd; }
+    std::vector<Input> ReadInput() override;
+    void Refresh() override {}
+    bool Watched() const override { return false; }
+
+private:
+    int m_inputFd;
+    std::string m_pending;
+    bool m_transmitting = false;
+    double m_squelch = -1.0;  // nothing shown yet
+};

@@ -1,0 +1,66 @@
+#include "dgterm_run.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace dgterm_test {
+
+std::string Quoted(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string TempPath(const std::string& name)
+{
+    return (std::filesystem::path(::testing::TempDir()) / ("dgterm-" + std::to_string(getpid()) + "-" + name)).string();
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+Run RunDgterm(const std::vector<std::string>& arguments, const std::vector<std::string>& environment)
+{
+    const std::string outPath = TempPath("stdout");
+    const std::string errPath = TempPath("stderr");
+    std::string command = "env";
+    for (const std::string& setting : environment)
+        command += " " + Quoted(setting);
+    command += " " + Quoted(DGTERM_PATH);
+    for (const std::string& argument : arguments)
+        command += " " + Quoted(argument);
+    command += " </dev/null >" + Quoted(outPath) + " 2>" + Quoted(errPath);
+
+    Run run;
+    const auto start = std::chrono::steady_clock::now();
+    const int status = std::system(command.c_str());
+    run.took = std::chrono::steady_clock::now() - start;
+    if (status != -1 && WIFEXITED(status))
+        run.exitCode = WEXITSTATUS(status);
+    run.out = ReadText(outPath);
+    run.err = ReadText(errPath);
+    std::filesystem::remove(outPath);
+    std::filesystem::remove(errPath);
+    return run;
+}
+
+bool HaveProgram(const std::string& name)
+{
+    return std::system(("command -v " + Quoted(name) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace dgterm_test

@@ -1,0 +1,32 @@
+// Runs the dgterm program as a user would, and finds the tools the tests drive it with.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace dgterm_test {
+
+struct Run {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    std::chrono::steady_clock::duration took{};
+};
+
+// dgterm with `arguments`, its environment changed by `environment` ("NAME=value"),
+// stdin empty and stdout and stderr collected.
+Run RunDgterm(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+
+// True when `name` is a program on PATH.
+bool HaveProgram(const std::string& name);
+
+// Quoted for the shell.
+std::string Quoted(const std::string& text);
+
+// A fresh path in the test's temporary folder, removed by the caller.
+std::string TempPath(const std::string& name);
+
+std::string ReadText(const std::string& path);
+
+}  // namespace dgterm_test
