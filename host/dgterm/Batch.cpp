@@ -3,11 +3,13 @@
 #include <poll.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+
+#include <ruzada/wave.h>
 
 #include "Commands.h"
 #include "Over.h"
@@ -20,13 +22,10 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr int kCardRate = 8000;
-// Once the recording has been read, what is left in the card's buffers and the
-// decoder's look-ahead takes a few receive passes; this long without a character
-// or any level means it has all been decoded.
+// Once the recording has been captured, what is left in the card's buffers and
+// the decoder's look-ahead takes a few receive passes; this long without a
+// character or any level means it has all been decoded.
 constexpr milliseconds kQuietEnd{500};
-// Unpaced, the file takes audio as fast as the module hands it over: once the
-// file stops growing for this long, the transmission has all been written.
-constexpr milliseconds kSettled{200};
 constexpr milliseconds kPollPace{10};
 
 class TextToStdout final : public ModuleEvents {
@@ -66,32 +65,26 @@ void UseFileDriver(const char* fileVariable, const std::string& path, const char
     unsetenv(unusedVariable);
 }
 
-// The file sound driver reads the recording in this process; it has read it all
-// once no descriptor here is open on it, or every one stands at its end.
-bool ReadToEnd(const std::filesystem::path& recording, std::uintmax_t size)
-{
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
-        std::error_code linkError;
-        if (std::filesystem::read_symlink(entry.path(), linkError) != recording)
-            continue;
-        std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
-        std::string field;
-        std::uintmax_t position = 0;
-        while (info >> field && field != "pos:")
-            ;
-        if (!(info >> position) || position < size)
+// How much the module's capture device has taken in, counted past the 2^32
+// frames at which the driver's position wraps.
+class CapturedFrames {
+public:
+    // False once no capture device is open: nothing more will come in.
+    bool Update()
+    {
+        DWORD position = 0;
+        if (!GetOpenWaveInPosition(&position))
             return false;
+        m_total += static_cast<DWORD>(position - m_position);
+        m_position = position;
+        return true;
     }
-    return true;
-}
+    uint64_t Total() const { return m_total; }
 
-std::uintmax_t FileSize(const std::string& path)
-{
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    return error ? 0 : size;
-}
+private:
+    DWORD m_position = 0;
+    uint64_t m_total = 0;
+};
 
 }  // namespace
 
@@ -115,17 +108,18 @@ int ReceiveFile(const Options& options, TerminationSignals& signals)
     if (const auto failed = rig.Start(options.mode, -1, true))
         return *failed;
 
-    std::error_code error;
-    const std::filesystem::path recording = std::filesystem::canonical(options.rxFile, error);
-    const std::uintmax_t size = FileSize(options.rxFile);
+    const uint64_t recordingFrames = static_cast<uint64_t>(info.frames);
+    CapturedFrames captured;
     Clock::time_point heard = Clock::now();
-    for (bool read = false;;) {
+    for (;;) {
         if (!Pump(rig.window, signals, kPollPace))
             return kExitFailure;
         const Clock::time_point now = Clock::now();
-        if (rig.module.GetDGLevel() > 0.0 || !(read = read || ReadToEnd(recording, size)))
+        // The file driver goes on with silence past the recording's end.
+        const bool allCaptured = !captured.Update() || captured.Total() >= recordingFrames;
+        if (rig.module.GetDGLevel() > 0.0 || !allCaptured)
             heard = now;
-        if (read && now - std::max(heard, events.lastCharacter) >= kQuietEnd)
+        if (allCaptured && now - std::max(heard, events.lastCharacter) >= kQuietEnd)
             break;
     }
     std::fflush(stdout);
@@ -140,21 +134,13 @@ int TransmitFile(const Options& options, TerminationSignals& signals)
     if (const auto failed = rig.Start(options.mode, -1, false))
         return *failed;
 
-    Over over(*rig.station, nullptr, milliseconds(0));
+    Over over(*rig.station, nullptr);
     std::string error;
     over.Begin(options.text, error);
+    // Done once the file has taken the last buffer of the transmission.
     while (over.Advance(Clock::now()) != Over::Phase::Done)
         if (!Pump(rig.window, signals, kPollPace))
             return kExitFailure;
-    std::uintmax_t size = FileSize(options.txFile);
-    for (Clock::time_point grew = Clock::now(); Clock::now() - grew < kSettled;) {
-        if (!Pump(rig.window, signals, kPollPace))
-            return kExitFailure;
-        if (const std::uintmax_t now = FileSize(options.txFile); now != size) {
-            size = now;
-            grew = Clock::now();
-        }
-    }
     // Closing the card completes the file.
     rig.station->Stop();
     return kExitOk;

@@ -1,9 +1,8 @@
 #include "Over.h"
 
-Over::Over(Station& station, Ptt* ptt, std::chrono::milliseconds playout)
-    : m_station(station), m_ptt(ptt), m_playout(playout)
-{
-}
+#include <ruzada/wave.h>
+
+Over::Over(Station& station, Ptt* ptt) : m_station(station), m_ptt(ptt) {}
 
 Over::~Over()
 {
@@ -35,12 +34,28 @@ Over::Phase Over::Advance(Clock::time_point now)
 {
     if (m_phase == Phase::Sending && m_station.Api().IsDGSendIdle()) {
         m_station.SetTransmit(false);
-        m_playedBy = now + m_playout;
+        m_playoutLimit = now + kLongestPlayout;
+        m_playedMoved = now;
+        GetOpenWaveOutPosition(&m_played);
         m_phase = Phase::PlayingOut;
     }
-    if (m_phase == Phase::PlayingOut && now >= m_playedBy)
+    if (m_phase == Phase::PlayingOut && PlayedOut(now))
         Finish();
     return m_phase;
+}
+
+bool Over::PlayedOut(Clock::time_point now)
+{
+    DWORD played = 0;
+    // The module shares this process's wave driver: its playback device is the
+    // one open.
+    if (!GetOpenWaveOutPosition(&played))
+        return true;
+    if (played != m_played) {
+        m_played = played;
+        m_playedMoved = now;
+    }
+    return now - m_playedMoved >= kPlayoutSettle || now >= m_playoutLimit;
 }
 
 void Over::Finish()

@@ -141,7 +141,7 @@ MMRESULT Device::SetRunning(bool running)
             WaitUntilIdle(lock);
             WAVEHDR* head = m_queue.Front();
             if (head && head->dwBytesRecorded > 0)
-                Return(head);
+                Complete(head);
         }
     }
     m_alarm.Raise();
@@ -157,6 +157,7 @@ MMRESULT Device::Reset()
         WaitUntilIdle(lock);
         while (WAVEHDR* head = m_queue.Front())
             Return(head);
+        m_framesDone = 0;
     }
     m_alarm.Raise();
     return MMSYSERR_NOERROR;
@@ -208,6 +209,12 @@ void Device::Return(WAVEHDR* header)
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     m_headOffset = 0;
     m_returned.PushBack(header);
+}
+
+void Device::Complete(WAVEHDR* header)
+{
+    m_framesDone += Progress(header) / m_format.frameBytes;
+    Return(header);
 }
 
 Moved Device::Transfer(WAVEHDR* header, size_t offset, size_t bytes)
@@ -270,7 +277,7 @@ void Device::Run()
                 AddProgress(head, moved.bytes);
         }
         if (head && Progress(head) == Usable(head))
-            Return(head);
+            Complete(head);
     }
     lock.unlock();
     Notify(capture ? WIM_CLOSE : WOM_CLOSE, nullptr);

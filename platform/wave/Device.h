@@ -3,6 +3,7 @@
 // stream, and is the only thread that calls the device's callback.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -33,6 +34,10 @@ public:
     Device& operator=(const Device&) = delete;
 
     Direction GetDirection() const { return m_direction; }
+    uint32_t FrameBytes() const { return m_format.frameBytes; }
+    // Frames captured into returned buffers, or played from buffers played to
+    // their end, since open or the last reset. Any thread may read it.
+    uint64_t FramesDone() const { return m_framesDone.load(); }
     // The alarm that the backend's stream must wait on.
     Alarm& GetAlarm() { return m_alarm; }
     // Starts the driver thread on the backend's stream; `handle` is what the
@@ -62,6 +67,8 @@ private:
     size_t Progress(const WAVEHDR* header) const;
     void AddProgress(WAVEHDR* header, size_t bytes);
     void Return(WAVEHDR* header);
+    // Returns the queue's head with its audio counted in the position.
+    void Complete(WAVEHDR* header);
     Moved Transfer(WAVEHDR* header, size_t offset, size_t bytes);
     void BecomeZombie(const char* reason);
 
@@ -86,6 +93,7 @@ private:
     HeaderList m_queue;
     HeaderList m_returned;  // waiting for their callback
     size_t m_headOffset = 0;  // playback: bytes of the queue's head played so far
+    std::atomic<uint64_t> m_framesDone{0};  // written under m_lock
     bool m_running;
     bool m_busy = false;  // the driver thread is inside the backend
     int m_holds = 0;      // callers waiting for the driver thread to stay out of it

@@ -30,6 +30,8 @@ public:
                   DWORD_PTR instance);
     MMRESULT Close(Direction direction, void* handle);
     std::shared_ptr<Device> Find(Direction direction, void* handle);
+    // The device of that direction opened last of those still open.
+    std::shared_ptr<Device> Newest(Direction direction);
 
     void RecordFailure(const char* reason);
     BOOL TakeFailure(char* buffer, UINT size);
@@ -220,6 +222,15 @@ std::shared_ptr<Device> Driver::Find(Direction direction, void* handle)
     return found->second;
 }
 
+std::shared_ptr<Device> Driver::Newest(Direction direction)
+{
+    std::lock_guard lock(m_lock);
+    // Handles grow with every open: the last match is the newest.
+    const auto found = std::find_if(m_devices.rbegin(), m_devices.rend(),
+                                    [&](const auto& entry) { return entry.second->GetDirection() == direction; });
+    return found == m_devices.rend() ? nullptr : found->second;
+}
+
 MMRESULT Driver::Close(Direction direction, void* handle)
 {
     const std::shared_ptr<Device> device = Find(direction, handle);
@@ -318,6 +329,36 @@ MMRESULT OnHeader(Direction direction, void* handle, WAVEHDR* header, UINT size,
     return OnDevice(direction, handle, [&](Device& device) { return (device.*action)(header); });
 }
 
+MMRESULT GetPosition(Direction direction, void* handle, MMTIME* time, UINT size)
+{
+    if (!time || size < sizeof(MMTIME))
+        return MMSYSERR_INVALPARAM;
+    return OnDevice(direction, handle, [&](const Device& device) {
+        const uint64_t frames = device.FramesDone();
+        // Windows drivers answer a format they do not keep in bytes.
+        if (time->wType == TIME_SAMPLES) {
+            time->u.sample = static_cast<DWORD>(frames);
+        } else {
+            time->wType = TIME_BYTES;
+            time->u.cb = static_cast<DWORD>(frames * device.FrameBytes());
+        }
+        return MMSYSERR_NOERROR;
+    });
+}
+
+BOOL GetOpenPosition(Direction direction, DWORD* samples)
+{
+    if (!samples)
+        return FALSE;
+    return GuardedValue(BOOL{FALSE}, [&] {
+        const std::shared_ptr<Device> device = TheDriver().Newest(direction);
+        if (!device)
+            return BOOL{FALSE};
+        *samples = static_cast<DWORD>(device->FramesDone());
+        return BOOL{TRUE};
+    });
+}
+
 }  // namespace
 
 void RecordFailure(const char* reason) { TheDriver().RecordFailure(reason); }
@@ -392,6 +433,16 @@ MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header, UINT size)
     return rzwave::OnHeader(Direction::Playback, device, header, size, &Device::Queue);
 }
 
+MMRESULT waveInGetPosition(HWAVEIN device, MMTIME* time, UINT size)
+{
+    return rzwave::GetPosition(Direction::Capture, device, time, size);
+}
+
+MMRESULT waveOutGetPosition(HWAVEOUT device, MMTIME* time, UINT size)
+{
+    return rzwave::GetPosition(Direction::Playback, device, time, size);
+}
+
 MMRESULT waveInStart(HWAVEIN device)
 {
     return rzwave::OnDevice(Direction::Capture, device, [](Device& d) { return d.SetRunning(true); });
@@ -441,3 +492,7 @@ BOOL GetWaveFailure(char* buffer, UINT size)
 {
     return rzwave::GuardedValue(BOOL{FALSE}, [&] { return TheDriver().TakeFailure(buffer, size); });
 }
+
+BOOL GetOpenWaveInPosition(DWORD* samples) { return rzwave::GetOpenPosition(Direction::Capture, samples); }
+
+BOOL GetOpenWaveOutPosition(DWORD* samples) { return rzwave::GetOpenPosition(Direction::Playback, samples); }

@@ -62,43 +62,22 @@ TEST_F(MessagesTest, TheSixNamesAreRegisteredProcessWide)
     }
 }
 
-TEST_F(MessagesTest, SetXmitAndSetRecvPostNormalisedStatesInOrder)
+// Each call posts both states, normalised to 0 or 1, and keeps the other one.
+TEST_F(MessagesTest, SetXmitSetRecvAndPostXmitRecvPostBothStatesInOrder)
 {
     EXPECT_TRUE(DGSetXmit(5));
-    EXPECT_TRUE(DGSetRecv(0));
-    Drain();
-    ASSERT_EQ(g_seen.size(), 2u);
-    for (const Seen& s : g_seen) {
-        EXPECT_EQ(s.message, g_uMsgXmitRecv);
-        EXPECT_EQ(s.wParam, 1u);
-        EXPECT_EQ(s.lParam, 0);
-    }
-}
-
-TEST_F(MessagesTest, EachCallKeepsTheOtherState)
-{
-    DGSetRecv(7);
+    EXPECT_TRUE(DGSetRecv(7));
     DGSetXmit(0);
     DGSetRecv(0);
-    Drain();
-    ASSERT_EQ(g_seen.size(), 3u);
-    EXPECT_EQ(g_seen[0].wParam, 0u);
-    EXPECT_EQ(g_seen[0].lParam, 1);
-    EXPECT_EQ(g_seen[1].wParam, 0u);
-    EXPECT_EQ(g_seen[1].lParam, 1);
-    EXPECT_EQ(g_seen[2].lParam, 0);
-}
-
-TEST_F(MessagesTest, PostXmitRecvRecordsBothStates)
-{
     PostXmitRecv(1, 1);
     DGSetXmit(0);
     Drain();
-    ASSERT_EQ(g_seen.size(), 2u);
-    EXPECT_EQ(g_seen[0].wParam, 1u);
-    EXPECT_EQ(g_seen[0].lParam, 1);
-    EXPECT_EQ(g_seen[1].wParam, 0u);
-    EXPECT_EQ(g_seen[1].lParam, 1);
+    const std::pair<WPARAM, LPARAM> expected[] = {{1, 0}, {1, 1}, {0, 1}, {0, 0}, {1, 1}, {0, 1}};
+    ASSERT_EQ(g_seen.size(), std::size(expected));
+    for (size_t i = 0; i < g_seen.size(); ++i) {
+        EXPECT_EQ(g_seen[i].message, g_uMsgXmitRecv);
+        EXPECT_EQ(std::pair(g_seen[i].wParam, g_seen[i].lParam), expected[i]) << i;
+    }
 }
 
 TEST_F(MessagesTest, RequestComPortFromAWorkerReturnsTheHostsReply)

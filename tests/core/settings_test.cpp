@@ -20,9 +20,7 @@ protected:
         fs::create_directories(m_dir);
         m_file = m_dir / "RUZada.ini";
         setenv("RUZADA_INI", m_file.c_str(), 1);
-        g_bUseFFT = false;
-        g_bSlowFFT = false;
-        g_bUse48KHz = false;
+        g_bUseFFT = g_bSlowFFT = g_bUse48KHz = false;
     }
     void TearDown() override { fs::remove_all(m_dir); }
     void Write(const std::string& text) { std::ofstream(m_file) << text; }
@@ -31,54 +29,32 @@ protected:
     fs::path m_file;
 };
 
-TEST_F(SettingsTest, MissingFileLeavesEveryFlagAsItWas)
+// Each refresh reads the file again: only the value 1 turns a flag on, a missing
+// file or key leaves the flag as it was, and names match without regard to case.
+TEST_F(SettingsTest, OnlyTheValueOneTurnsAFlagOnAndMissingKeysLeaveItAsItWas)
 {
-    DGRefreshSettings();
-    EXPECT_FALSE(g_bUseFFT);
-    EXPECT_FALSE(g_bSlowFFT);
-    EXPECT_FALSE(g_bUse48KHz);
-    g_bUse48KHz = true;
-    DGRefreshSettings();
-    EXPECT_TRUE(g_bUse48KHz);
-}
-
-TEST_F(SettingsTest, OnlyTheValueOneTurnsAFlagOn)
-{
-    Write("[RUZada]\nUseFFT=1\nSlowFFT=2\nUse48KHz=-1\n");
-    g_bSlowFFT = true;
-    g_bUse48KHz = true;
-    DGRefreshSettings();
-    EXPECT_TRUE(g_bUseFFT);
-    EXPECT_FALSE(g_bSlowFFT);
-    EXPECT_FALSE(g_bUse48KHz);
-}
-
-TEST_F(SettingsTest, SectionAndKeysMatchWithoutRegardToCase)
-{
-    Write("[ruzada]\nusefft = 1\nUSE48KHZ=1\n");
-    DGRefreshSettings();
-    EXPECT_TRUE(g_bUseFFT);
-    EXPECT_TRUE(g_bUse48KHz);
-    EXPECT_FALSE(g_bSlowFFT);
-}
-
-TEST_F(SettingsTest, KeyRemovedAfterBeingOneKeepsTheFlagOn)
-{
-    Write("[RUZada]\nUse48KHz=1\n");
-    DGRefreshSettings();
-    ASSERT_TRUE(g_bUse48KHz);
-    Write("[RUZada]\nUseFFT=0\n");
-    DGRefreshSettings();
-    EXPECT_TRUE(g_bUse48KHz);
-    EXPECT_FALSE(g_bUseFFT);
-}
-
-TEST_F(SettingsTest, KeysOfAnotherSectionDoNotCount)
-{
-    Write("[RTTY]\nUseFFT=1\n[RUZada]\nSlowFFT=1\n");
-    DGRefreshSettings();
-    EXPECT_FALSE(g_bUseFFT);
-    EXPECT_TRUE(g_bSlowFFT);
+    struct Case {
+        const char* file;  // nullptr: no file
+        bool useFFT, slowFFT, use48KHz;
+    };
+    const Case steps[] = {
+        {"[RUZada]\nUseFFT=1\nSlowFFT=2\nUse48KHz=-1\n", true, false, false},
+        {"[ruzada]\nusefft = 0\nUSE48KHZ=1\n", false, false, true},
+        {"[RUZada]\nSlowFFT=1\n", false, true, true},
+        {"[RTTY]\nUseFFT=1\n[RUZada]\nSlowFFT=0\n", false, false, true},
+        {nullptr, false, false, true},
+    };
+    for (const Case& step : steps) {
+        if (step.file)
+            Write(step.file);
+        else
+            fs::remove(m_file);
+        DGRefreshSettings();
+        const std::string name = step.file ? step.file : "no file";
+        EXPECT_EQ(g_bUseFFT, step.useFFT) << name;
+        EXPECT_EQ(g_bSlowFFT, step.slowFFT) << name;
+        EXPECT_EQ(g_bUse48KHz, step.use48KHz) << name;
+    }
 }
 
 }  // namespace

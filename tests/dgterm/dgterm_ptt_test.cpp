@@ -126,6 +126,12 @@ TEST(DgtermPtt, KeysRtsOnlyAroundThePlayedAudio)
         EXPECT_LT(firstRise->time, played.First());
         EXPECT_FALSE(lastRts->raised);
         EXPECT_GT(lastRts->time, played.Last());
+        // Unkeyed once the playback position has settled, long before the
+        // longest playout the module's queues could need.
+        int64_t countsPerSecond = 0;
+        ASSERT_TRUE(QueryPerformanceFrequency(&countsPerSecond));
+        const std::chrono::duration<double> unkeyedAfter(double(lastRts->time - played.Last()) / countsPerSecond);
+        EXPECT_LT(unkeyedAfter, kLongestPlayout / 2);
     }
     VirtualPortDestroy(kPortName);
     std::filesystem::remove(playback);

@@ -12,6 +12,7 @@
 #include <RUZada.h>
 
 #include "audio/SoundControl.h"
+#include "core/ScopedLock.h"
 #include "core/globals.h"
 #include "core/messages.h"
 #include "spectrum/FFTThread.h"
@@ -42,25 +43,41 @@ void Collect(const char* text, void*)
     g_debug.emplace_back(text);
 }
 
-std::vector<int16_t> Tone(int count, int bin, double amplitude, int offset = 0)
+template <class Condition>
+bool WaitUntil(Condition condition)
 {
-    std::vector<int16_t> samples(count);
-    for (int t = 0; t < count; ++t)
-        samples[t] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * bin * (t + offset) / 2048.0)));
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+std::vector<int16_t> Tone(int bin, double amplitude)
+{
+    std::vector<int16_t> samples(2048);
+    for (int t = 0; t < 2048; ++t)
+        samples[t] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * bin * t / 2048.0)));
     return samples;
 }
 
 class FFTThreadTest : public ::testing::Test {
 protected:
-    void Start(DWORD cpuSpeed, bool slowFFT = false)
+    void Start(DWORD cpuSpeed)
     {
+        g_posted.clear();
+        g_debug.clear();
+        g_FFTFifo.empty();
         SetDebugOutputHandler(&Collect, nullptr);
         InitializeCriticalSection(&g_csSound);
-        g_WaveFormat.nSamplesPerSec = 8000;
+        SetRate(8000);
         g_hwndHost = m_window = CreateHostWindow(&Record, nullptr);
         g_hStopRecvEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         g_dwCpuSpeed = cpuSpeed;
-        g_bSlowFFT = slowFFT;
+        g_bSlowFFT = false;
+        g_bSlowMode = 0;
         g_bUseFFT = true;
         g_bRunning = 1;
         InitDFT();
@@ -69,57 +86,49 @@ protected:
     {
         g_bRunning = 0;
         SetEvent(g_hStopRecvEvent);
-        while (g_bFFTThreadAlive)
-            std::this_thread::sleep_for(1ms);
+        EXPECT_TRUE(WaitUntil([] { return !g_bFFTThreadAlive; }));
         CloseHandle(g_hStopRecvEvent);
         DestroyHostWindow(m_window);
         SetDebugOutputHandler(nullptr, nullptr);
     }
-    // Handles posts until the FIFO holds less than a block and `count` spectra came.
-    bool PumpUntilPosted(size_t count)
+    static void SetRate(DWORD rate)
     {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        CScopedLock hold(&g_csSound);
+        g_WaveFormat.nSamplesPerSec = rate;
+    }
+    // Handles posts until the FIFO holds less than a block and `count` spectra came.
+    static bool PumpUntilPosted(size_t count)
+    {
         MSG msg;
-        while (std::chrono::steady_clock::now() < deadline) {
+        return WaitUntil([&] {
             while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
                 DispatchMessageA(&msg);
-            if (g_posted.size() >= count && g_FFTFifo.size() < 4096)
-                return true;
-            std::this_thread::sleep_for(1ms);
-        }
-        return false;
+            return g_posted.size() >= count && g_FFTFifo.size() < 4096;
+        });
     }
-    void Queue(const std::vector<int16_t>& samples)
+    static void Queue(const std::vector<int16_t>& samples)
     {
         g_FFTFifo.write(samples.data(), static_cast<int>(samples.size() * 2));
     }
     HWND m_window = nullptr;
 };
 
-TEST_F(FFTThreadTest, ConfiguresTheEngineAndReportsTheMachine)
-{
-    Start(2000);
-    EXPECT_EQ(g_DFT.m_dScale, 5.0);
-    EXPECT_EQ(g_DFT.m_nAverage, 1);
-    EXPECT_EQ(g_DFT.m_bLogScale, 1);
-    EXPECT_EQ(g_bDFTReady, 1);
-    EXPECT_EQ(g_bSlowMachine, 0);
-    std::lock_guard hold(g_debugLock);
-    ASSERT_EQ(g_debug.size(), 1u);
-    EXPECT_EQ(g_debug[0], "RUZada::InitDFT: Detected 2000 kHz machine.\r\n");
-}
-
 TEST_F(FFTThreadTest, ABatchOfTenThousandSamplesIsTrimmedToItsNewestBlock)
 {
     Start(2000);
-    // Each sample carries its own index, so the block the thread kept is known.
+    {
+        std::lock_guard hold(g_debugLock);
+        EXPECT_EQ(g_debug, std::vector<std::string>{"RUZada::InitDFT: Detected 2000 kHz machine.\r\n"});
+    }
+    // Each sample carries its own index, so the block the thread kept is known:
+    // 20000 bytes trimmed to 15904, 11808 and 7712, then samples 6144 to 8191 taken.
     std::vector<int16_t> batch(10000);
     for (int i = 0; i < 10000; ++i)
         batch[i] = static_cast<int16_t>(i);
     Queue(batch);
     ASSERT_TRUE(PumpUntilPosted(1));
     EXPECT_EQ(g_posted.size(), 1u);
-    EXPECT_EQ(g_FFTFifo.size(), 3616);
+    ASSERT_EQ(g_FFTFifo.size(), 3616);
     std::vector<int16_t> left(1808);
     g_FFTFifo.read(left.data(), 3616);
     EXPECT_EQ(left.front(), 8192);
@@ -138,7 +147,7 @@ TEST_F(FFTThreadTest, ABatchOfTenThousandSamplesIsTrimmedToItsNewestBlock)
 TEST_F(FFTThreadTest, EachTransformedBlockPostsTheRateAndTheLevel)
 {
     Start(2000);
-    Queue(Tone(2048, 256, 32767));
+    Queue(Tone(256, 32767));
     ASSERT_TRUE(PumpUntilPosted(1));
     ASSERT_EQ(g_posted.size(), 1u);
     EXPECT_EQ(g_posted[0].rate, 8000u);
@@ -149,66 +158,59 @@ TEST_F(FFTThreadTest, EachTransformedBlockPostsTheRateAndTheLevel)
     EXPECT_EQ(bins[256], 49);
     EXPECT_EQ(bins[249], -7);
 
-    g_WaveFormat.nSamplesPerSec = 48000;
-    Queue(Tone(2048, 256, 1000));
+    SetRate(48000);
+    Queue(Tone(256, 1000));
     ASSERT_TRUE(PumpUntilPosted(2));
     EXPECT_EQ(g_posted[1].rate, 48000u);
     EXPECT_EQ(GetDGFFTData(bins.data(), 299, 256, 256), 0);
     EXPECT_EQ(bins[256], 34);
 }
 
-TEST_F(FFTThreadTest, SlowMachineTransformsEveryOtherBlockForGood)
+// Each block goes out at a rate of its own, so every post names its block.
+TEST_F(FFTThreadTest, SlowMachineTransformsBlocksOneThreeAndFive)
 {
-    Start(1499, false);
+    Start(1499);
     EXPECT_EQ(g_bSlowMachine, 1);
-    const size_t expectedAfter[6] = {1, 1, 2, 2, 3, 3};
-    for (int block = 0; block < 6; ++block) {
-        Queue(Tone(2048, 64 * (block + 1), 8000));
-        ASSERT_TRUE(PumpUntilPosted(expectedAfter[block]));
-        std::this_thread::sleep_for(30ms);  // room for a wrong extra post to show up
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        EXPECT_EQ(g_posted.size(), expectedAfter[block]) << "after block " << block + 1;
+    const size_t postedAfter[7] = {1, 1, 2, 2, 3, 3, 4};
+    for (int block = 1; block <= 7; ++block) {
+        SetRate(8000 + block);
+        Queue(Tone(64 * block, 8000));
+        ASSERT_TRUE(PumpUntilPosted(postedAfter[block - 1])) << "block " << block;
     }
+    std::vector<WPARAM> rates;
+    for (const RawData& post : g_posted)
+        rates.push_back(post.rate);
+    EXPECT_EQ(rates, (std::vector<WPARAM>{8001, 8003, 8005, 8007}));
 }
 
-TEST_F(FFTThreadTest, ThresholdIsFifteenHundredAndSlowFFTFollowsTheSettings)
+TEST_F(FFTThreadTest, SlowModeStartsBelowFifteenHundredAndFollowsTheSetting)
 {
-    Start(1500, false);
+    Start(1500);
     EXPECT_EQ(g_bSlowMachine, 0);
     g_bSlowFFT = true;
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(g_bSlowMode, 1);
+    EXPECT_TRUE(WaitUntil([] { return g_bSlowMode == 1; }));
     g_bSlowFFT = false;
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(g_bSlowMode, 0);
+    EXPECT_TRUE(WaitUntil([] { return g_bSlowMode == 0; }));
 }
 
 TEST_F(FFTThreadTest, RangeChecksRefuseWithoutWriting)
 {
     Start(2000);
     std::vector<int32_t> data(2048, -7);
-    EXPECT_EQ(GetDGFFTData(data.data(), 100, 10, 101), 1);
-    EXPECT_EQ(GetDGFFTData(data.data(), 100, 10, 9), 1);
-    EXPECT_EQ(GetDGFFTData(data.data(), 2047, 1000, 1024), 1);
-    EXPECT_EQ(GetDGFFTData(data.data(), 2047, -1, 5), 1);
+    const int refused[][3] = {{100, 10, 101}, {100, 10, 9}, {2047, 1000, 1024}, {2047, -1, 5}};
+    for (const auto& [maxBin, first, last] : refused)
+        EXPECT_EQ(GetDGFFTData(data.data(), maxBin, first, last), 1) << first << " to " << last;
     EXPECT_EQ(GetDGFFTData(nullptr, 100, 0, 10), 1);
     EXPECT_EQ(data, std::vector<int32_t>(2048, -7));
     // Nothing transformed yet: the cleared spectrum, no overload.
     EXPECT_EQ(GetDGFFTData(data.data(), 100, 10, 20), 0);
-    for (int b = 0; b < 2048; ++b)
-        EXPECT_EQ(data[b], b >= 10 && b <= 20 ? 0 : -7) << b;
     EXPECT_EQ(GetDGFFTData(data.data(), 100, 5, 5), 0);
-    EXPECT_EQ(data[5], 0);
-    EXPECT_EQ(data[4], -7);
-}
-
-TEST(FFTExport, RefusedBeforeTheEngineIsReady)
-{
-    int32_t data[4] = {-7, -7, -7, -7};
-    EXPECT_EQ(GetDGFFTData(data, 3, 0, 3), 1);
-    EXPECT_EQ(data[0], -7);
+    for (int b = 0; b < 2048; ++b)
+        EXPECT_EQ(data[b], (b >= 10 && b <= 20) || b == 5 ? 0 : -7) << b;
+    // Before the engine is ready every request is refused.
+    g_bDFTReady = 0;
+    EXPECT_EQ(GetDGFFTData(data.data(), 100, 30, 30), 1);
+    EXPECT_EQ(data[30], -7);
 }
 
 }  // namespace

@@ -98,17 +98,14 @@ LRESULT HostWindow::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 
 bool HostWindow::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    MSG msg;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return WaitUntil(
+        [&] {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
+            return done();
+        },
+        limit);
 }
 
 void HostWindow::PumpFor(std::chrono::milliseconds span)
@@ -134,12 +131,8 @@ std::vector<Received> HostWindow::All() const
 
 int OpenDescriptorCount()
 {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-        (void)entry;
-        ++count;
-    }
-    return count;
+    const fs::directory_iterator descriptors("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(descriptors), end(descriptors)));
 }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)

@@ -4,33 +4,24 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 
 namespace {
 
+// Every name from "global:" to "local:", plain or quoted, each ending in ';'.
 std::set<std::string> ListedInMap()
 {
     std::ifstream file(RUZADA_EXPORTS_MAP);
-    std::stringstream text;
-    text << file.rdbuf();
-    std::string map = std::regex_replace(text.str(), std::regex(R"(/\*[\s\S]*?\*/)"), "");
-    const auto global = map.find("global:");
-    const auto local = map.find("local:");
-    map = map.substr(global + 7, local - global - 7);
-
     std::set<std::string> names;
-    std::smatch match;
-    const std::regex quoted(R"re("([^"]+)";)re");
-    for (auto it = std::sregex_iterator(map.begin(), map.end(), quoted); it != std::sregex_iterator(); ++it)
-        names.insert((*it)[1]);
-    const std::regex plain(R"(^\s*([A-Za-z_][A-Za-z0-9_]*);)");
-    std::istringstream lines(map);
-    for (std::string line; std::getline(lines, line);)
-        if (std::regex_search(line, match, plain))
-            names.insert(match[1]);
+    bool global = false;
+    for (std::string line; std::getline(file, line);) {
+        const std::string entry = line.substr(std::min(line.size(), line.find_first_not_of(' ')));
+        if (entry == "global:" || entry == "local:")
+            global = entry == "global:";
+        else if (global && entry.ends_with(';') && entry != "};")
+            names.insert(entry.front() == '"' ? entry.substr(1, entry.size() - 3) : entry.substr(0, entry.size() - 1));
+    }
     return names;
 }
 

@@ -3,13 +3,13 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "modes_host.h"
+#include "module_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using modes::DetectedLine;
-using modes::ModesTest;
+using hosttest::DetectedLine;
+using hosttest::ModesTest;
 using Lines = std::vector<std::string>;
 
 TEST_F(ModesTest, OnlySnapinsBecomeRecordsAndModuleLibrariesAreNeverLoaded)
@@ -19,7 +19,7 @@ TEST_F(ModesTest, OnlySnapinsBecomeRecordsAndModuleLibrariesAreNeverLoaded)
     dir.AddTestSnapin("DGmask1.so");
     dir.AddTestSnapin("DGnosetup.so");
 
-    EXPECT_EQ(enumRUZadas(), 1u);
+    EXPECT_EQ(api.EnumRUZadas(), 1u);
     EXPECT_EQ(DiscoveryLines(), (Lines{DetectedLine("Test PSK", PathOf("DGmask1.so")),
                                        "RUZada: Detected non-snap-in DLL " + PathOf("DGnosetup.so") + "\r\n"}));
     EXPECT_EQ(LoadTrace(), (Lines{PathOf("DGmask1.so"), PathOf("DGnosetup.so")}));
@@ -32,7 +32,7 @@ TEST_F(ModesTest, AFileThatDoesNotLoadIsReportedWithItsReasonAndSkipped)
     dir.AddFile("DGbroken.so", "not a shared library");
     dir.AddTestSnapin("DGmask1.so");
 
-    EXPECT_EQ(enumRUZadas(), 1u);
+    EXPECT_EQ(api.EnumRUZadas(), 1u);
     const Lines lines = DiscoveryLines();
     ASSERT_EQ(lines.size(), 2u);
     const std::string cannotLoad = "RUZada: Cannot load DLL " + PathOf("DGbroken.so") + ": ";
@@ -47,7 +47,7 @@ TEST_F(ModesTest, MasksAreCombinedAndRecordsFollowTheNameOrder)
     dir.AddTestSnapin("DGmask4.so", "DGa.so");
     dir.AddTestSnapin("DGmask1.so", "DGb.so");
 
-    EXPECT_EQ(initDG(host.Handle()), 5u);
+    EXPECT_EQ(api.InitDG(host.Handle()), 5u);
     EXPECT_EQ(DiscoveryLines(),
               (Lines{DetectedLine("Test MFSK", PathOf("DGa.so")), DetectedLine("Test PSK", PathOf("DGb.so"))}));
 }
@@ -56,41 +56,41 @@ TEST_F(ModesTest, TheFoundMaskIsKeptUntilInitDGSearchesAgain)
 {
     TraceLoads();
     dir.AddTestSnapin("DGmask1.so");
-    ASSERT_EQ(enumRUZadas(), 1u);
+    ASSERT_EQ(api.EnumRUZadas(), 1u);
 
     fs::remove(PathOf("DGmask1.so"));
     dir.AddTestSnapin("DGmask4.so");
-    EXPECT_EQ(enumRUZadas(), 1u);
+    EXPECT_EQ(api.EnumRUZadas(), 1u);
     EXPECT_EQ(DiscoveryLines().size(), 1u);
     EXPECT_EQ(LoadTrace().size(), 1u);
 
     // The records of the earlier search stay.
-    EXPECT_EQ(initDG(host.Handle()), 4u);
+    EXPECT_EQ(api.InitDG(host.Handle()), 4u);
     EXPECT_EQ(FileNameA(1), PathOf("DGmask1.so"));
     EXPECT_EQ(FileNameA(4), PathOf("DGmask4.so"));
 }
 
 TEST_F(ModesTest, WhileNoModeIsFoundEveryCallSearchesAgain)
 {
-    EXPECT_EQ(enumRUZadas(), 0u);
+    EXPECT_EQ(api.EnumRUZadas(), 0u);
     dir.AddTestSnapin("DGmask0.so");
-    EXPECT_EQ(enumRUZadas(), 0u);
-    EXPECT_EQ(enumRUZadas(), 0u);
+    EXPECT_EQ(api.EnumRUZadas(), 0u);
+    EXPECT_EQ(api.EnumRUZadas(), 0u);
     EXPECT_EQ(DiscoveryLines().size(), 2u);
 
     dir.AddTestSnapin("DGmask1.so");
-    EXPECT_EQ(enumRUZadas(), 1u);
-    EXPECT_EQ(enumRUZadas(), 1u);
+    EXPECT_EQ(api.EnumRUZadas(), 1u);
+    EXPECT_EQ(api.EnumRUZadas(), 1u);
     EXPECT_EQ(DiscoveryLines().size(), 4u);
 }
 
 TEST_F(ModesTest, EachInitDGAppendsItsRecordsAndLookupsKeepFindingTheFirst)
 {
     dir.AddTestSnapin("DGmask1.so", "DGb.so");
-    ASSERT_EQ(initDG(host.Handle()), 1u);
+    ASSERT_EQ(api.InitDG(host.Handle()), 1u);
     // Mask 1 as well, and first in name order from now on.
     dir.AddTestSnapin("DGemptyname.so", "DGa.so");
-    ASSERT_EQ(initDG(host.Handle()), 1u);
+    ASSERT_EQ(api.InitDG(host.Handle()), 1u);
 
     EXPECT_EQ(DiscoveryLines().size(), 3u);
     EXPECT_EQ(NameA(1), "Test PSK");
@@ -140,7 +140,7 @@ TEST_F(LongPathTest, ASnapinWhosePathDoesNotFitIsSkippedAsOneThatDoesNotLoad)
     dir.AddTestSnapin("DGmask4.so", fits);
     dir.AddTestSnapin("DGmask1.so", tooLong);
 
-    EXPECT_EQ(enumRUZadas(), 4u);
+    EXPECT_EQ(api.EnumRUZadas(), 4u);
     const Lines lines = DiscoveryLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], DetectedLine("Test MFSK", PathOf(fits)));

@@ -2,12 +2,12 @@
 // snap-in's own name, and exactly what lands in the caller's buffer.
 #include <clocale>
 
-#include "modes_host.h"
+#include "module_fixture.h"
 
 namespace {
 
-using modes::DetectedLine;
-using modes::ModesTest;
+using hosttest::DetectedLine;
+using hosttest::ModesTest;
 using Lines = std::vector<std::string>;
 
 std::u16string Widened(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
@@ -21,80 +21,72 @@ TEST_F(ModesTest, ModesWithoutARecordHaveTheirBuiltInName)
         EXPECT_EQ(NameW(mode), u"Unknown") << mode;
 }
 
-TEST_F(ModesTest, ASnapinsOwnNameIsPreferredToTheBuiltInOne)
-{
-    dir.AddTestSnapin("DGmask1.so");
-    ASSERT_EQ(enumRUZadas(), 1u);
-    EXPECT_EQ(NameW(1), u"Test PSK");
-    EXPECT_EQ(NameA(1), "Test PSK");
-}
-
 TEST_F(ModesTest, AnEmptyNameFallsBackToTheBuiltInOneNotToALaterRecord)
 {
     dir.AddTestSnapin("DGemptyname.so", "DGa.so");
     dir.AddTestSnapin("DGmask1.so", "DGb.so");
-    ASSERT_EQ(enumRUZadas(), 1u);
+    ASSERT_EQ(api.EnumRUZadas(), 1u);
     EXPECT_EQ(NameW(1), u"PSK");
 }
 
 TEST_F(ModesTest, LenBoundsWhatIsWrittenAndAShortBufferIsLeftUnterminated)
 {
     dir.AddTestSnapin("DGmask1.so");
-    ASSERT_EQ(enumRUZadas(), 1u);
+    ASSERT_EQ(api.EnumRUZadas(), 1u);
     const std::string path = PathOf("DGmask1.so");
 
     std::u16string wide(12, u'~');
-    nameW(1, wide.data(), 4);
+    api.GetRUZadaNameW(1, wide.data(), 4);
     EXPECT_EQ(wide, u"Test~~~~~~~~");
-    nameW(1, wide.data(), 11);
+    api.GetRUZadaNameW(1, wide.data(), 11);
     EXPECT_EQ(wide, std::u16string(u"Test PSK\0\0\0~", 12));
     wide.assign(12, u'~');
-    nameW(64, wide.data(), 3);
+    api.GetRUZadaNameW(64, wide.data(), 3);
     EXPECT_EQ(wide, u"ASC~~~~~~~~~");
     wide.assign(12, u'~');
-    fileNameW(1, wide.data(), 5);
+    api.GetRUZadaFileNameW(1, wide.data(), 5);
     EXPECT_EQ(wide, Widened(path.substr(0, 5)) + u"~~~~~~~");
 
     std::string narrow(12, '~');
-    nameA(1, narrow.data(), 4);
+    api.GetRUZadaNameA(1, narrow.data(), 4);
     EXPECT_EQ(narrow, "Test~~~~~~~~");
-    nameA(1, narrow.data(), 11);
+    api.GetRUZadaNameA(1, narrow.data(), 11);
     EXPECT_EQ(narrow, std::string("Test PSK\0~~~", 12));
     narrow.assign(12, '~');
-    fileNameA(1, narrow.data(), 5);
+    api.GetRUZadaFileNameA(1, narrow.data(), 5);
     EXPECT_EQ(narrow, path.substr(0, 5) + "~~~~~~~");
 }
 
 TEST_F(ModesTest, FileNamesAreTheRecordedPathsAndEmptyForModesWithoutARecord)
 {
     dir.AddTestSnapin("DGmask1.so");
-    ASSERT_EQ(enumRUZadas(), 1u);
+    ASSERT_EQ(api.EnumRUZadas(), 1u);
     EXPECT_EQ(FileNameW(1), Widened(PathOf("DGmask1.so")));
     EXPECT_EQ(FileNameA(1), PathOf("DGmask1.so"));
 
     std::u16string wide(3, u'~');
-    fileNameW(8, wide.data(), 3);
+    api.GetRUZadaFileNameW(8, wide.data(), 3);
     EXPECT_EQ(wide, std::u16string(u"\0~~", 3));
     std::string narrow(3, '~');
-    fileNameA(8, narrow.data(), 3);
+    api.GetRUZadaFileNameA(8, narrow.data(), 3);
     EXPECT_EQ(narrow, std::string("\0~~", 3));
 }
 
 TEST_F(ModesTest, NullBuffersAndZeroLengthsAreLeftAlone)
 {
     dir.AddTestSnapin("DGmask1.so");
-    ASSERT_EQ(enumRUZadas(), 1u);
+    ASSERT_EQ(api.EnumRUZadas(), 1u);
     for (const uint64_t mode : {uint64_t{1}, uint64_t{8}}) {
-        nameW(mode, nullptr, 16);
-        nameA(mode, nullptr, 16);
-        fileNameW(mode, nullptr, 16);
-        fileNameA(mode, nullptr, 16);
+        api.GetRUZadaNameW(mode, nullptr, 16);
+        api.GetRUZadaNameA(mode, nullptr, 16);
+        api.GetRUZadaFileNameW(mode, nullptr, 16);
+        api.GetRUZadaFileNameA(mode, nullptr, 16);
         std::u16string wide(4, u'~');
         std::string narrow(4, '~');
-        nameW(mode, wide.data(), 0);
-        fileNameW(mode, wide.data(), 0);
-        nameA(mode, narrow.data(), 0);
-        fileNameA(mode, narrow.data(), 0);
+        api.GetRUZadaNameW(mode, wide.data(), 0);
+        api.GetRUZadaFileNameW(mode, wide.data(), 0);
+        api.GetRUZadaNameA(mode, narrow.data(), 0);
+        api.GetRUZadaFileNameA(mode, narrow.data(), 0);
         EXPECT_EQ(wide, u"~~~~");
         EXPECT_EQ(narrow, "~~~~");
     }
@@ -103,20 +95,20 @@ TEST_F(ModesTest, NullBuffersAndZeroLengthsAreLeftAlone)
 TEST_F(ModesTest, ANameFillingAll256UnitsIsReadNoFurther)
 {
     dir.AddTestSnapin("DGlongname.so");
-    ASSERT_EQ(enumRUZadas(), 2u);
+    ASSERT_EQ(api.EnumRUZadas(), 2u);
     const std::u16string name(256, kLongNameUnit);
     const std::string narrowName(256, static_cast<char>(kLongNameUnit));
     EXPECT_EQ(DiscoveryLines(), (Lines{DetectedLine(narrowName, PathOf("DGlongname.so"))}));
 
     std::u16string wide(300, u'~');
-    nameW(2, wide.data(), 290);
+    api.GetRUZadaNameW(2, wide.data(), 290);
     EXPECT_EQ(wide, name + std::u16string(34, u'\0') + std::u16string(10, u'~'));
 
     std::string narrow(300, '~');
-    nameA(2, narrow.data(), 290);
+    api.GetRUZadaNameA(2, narrow.data(), 290);
     EXPECT_EQ(narrow, narrowName + '\0' + std::string(43, '~'));
     narrow.assign(300, '~');
-    nameA(2, narrow.data(), 256);
+    api.GetRUZadaNameA(2, narrow.data(), 256);
     EXPECT_EQ(narrow, narrowName + std::string(44, '~'));
 }
 
@@ -126,7 +118,7 @@ TEST_F(ModesTest, NarrowTextFollowsTheCurrentLocaleAndNeverHoldsHalfACharacter)
     const std::string utf8Name = "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9D\x84\x9E";
     const std::string fileName = "DG\xF0\x9D\x84\x9E.so";
     dir.AddTestSnapin("DGunicode.so", fileName);
-    ASSERT_EQ(enumRUZadas(), 16u);
+    ASSERT_EQ(api.EnumRUZadas(), 16u);
 
     EXPECT_EQ(DiscoveryLines(), (Lines{DetectedLine(utf8Name, PathOf(fileName))}));
     EXPECT_EQ(NameW(16), u"Gr\u00FC\u00DFe \U0001D11E");
@@ -134,19 +126,19 @@ TEST_F(ModesTest, NarrowTextFollowsTheCurrentLocaleAndNeverHoldsHalfACharacter)
     EXPECT_EQ(FileNameW(16), Widened(dir.Path()) + u"/DG\U0001D11E.so");
 
     std::string narrow(12, '~');
-    nameA(16, narrow.data(), 3);
+    api.GetRUZadaNameA(16, narrow.data(), 3);
     EXPECT_EQ(narrow, "Gr~~~~~~~~~~");
-    nameA(16, narrow.data(), 11);
+    api.GetRUZadaNameA(16, narrow.data(), 11);
     EXPECT_EQ(narrow, utf8Name.substr(0, 8) + "~~~~");
     const size_t beforePair = dir.Path().size() + 3;
     std::u16string wide(beforePair + 2, u'~');
-    fileNameW(16, wide.data(), static_cast<UINT>(beforePair + 1));
+    api.GetRUZadaFileNameW(16, wide.data(), static_cast<UINT>(beforePair + 1));
     EXPECT_EQ(wide, Widened(dir.Path()) + u"/DG~~");
 
     // The C locale has no form for the u with diaeresis: the text ends before it.
     ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
     narrow.assign(12, '~');
-    nameA(16, narrow.data(), 12);
+    api.GetRUZadaNameA(16, narrow.data(), 12);
     EXPECT_EQ(narrow, std::string("Gr\0~~~~~~~~~", 12));
 }
 

@@ -1,157 +1,228 @@
 // Characters through the running module: sent, encoded, played over the loopback
-// card, captured, decoded and posted to the host.
+// card, captured, decoded and posted to the host, also while other host threads
+// switch modes; and the stream the transmit thread plays while nothing is queued.
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <iterator>
 #include <thread>
 
-#include "running_fixture.h"
+#include "module_fixture.h"
 
-namespace running {
+namespace hosttest {
 namespace {
 
-class RunningCodecTest : public RunningTest {
-protected:
-    // Sends the text, then waits until it has been decoded in full.
-    void RoundTrip(const std::u16string& text)
-    {
-        for (char16_t unit : text)
-            sendW(unit);
-        EXPECT_TRUE(host.PumpUntil([&] { return Chars().size() >= text.size(); }, 30s));
-        EXPECT_EQ(SentChars(), Units(text));
-        EXPECT_EQ(Chars(), Units(text));
-    }
+// Every decoder call on the sound path gets a block of exactly 3250 samples, at
+// 8000 as at 48000 card samples per second.
+class RoundTripTest : public RunningTest, public ::testing::WithParamInterface<const char*> {};
 
-    void ExpectEveryDecodeGot3250(const CodecLog& log)
-    {
-        const std::vector<int> sizes = Entries(log.decodeSizes);
-        EXPECT_FALSE(sizes.empty());
-        EXPECT_EQ(std::count(sizes.begin(), sizes.end(), 3250), static_cast<long>(sizes.size()));
-    }
+TEST_P(RoundTripTest, TextComesBackInOrderInBlocksOf3250)
+{
+    CodecLog* codec = LoadCodecs({"DGcodecwide.so"}, GetParam());
+    Start(1, kTransmit | kReceive);
+    const std::u16string text = u"The quick brown fox jumps over the lazy dog 0123456789 ~!@#$%^&*() THE END";
+    for (char16_t unit : text)
+        api.SendDGCharW(unit);
+    EXPECT_TRUE(host.PumpUntil([&] { return Chars().size() >= text.size(); }, 30s));
+    EXPECT_EQ(SentChars(), Units(text));
+    EXPECT_EQ(Chars(), Units(text));
+    const std::vector<int> sizes = Entries(codec->decodeSizes);
+    EXPECT_FALSE(sizes.empty());
+    EXPECT_EQ(std::count(sizes.begin(), sizes.end(), 3250), static_cast<long>(sizes.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(CardRates, RoundTripTest, ::testing::Values("Use48KHz=0\n", "Use48KHz=1\n"));
+
+// SendDGCharA goes through Windows-1252; what DG_SENTCHAR reports follows the
+// encoder: a narrow one's bytes sign-extended, a wide one's units zero-extended.
+struct NarrowCase {
+    const char* snapin;
+    uint64_t mask;
+    std::vector<uint32_t> sentChars;
+    std::vector<int> encodedUnits;
 };
 
-TEST_F(RunningCodecTest, TextComesBackInOrderAt8000)
+void PrintTo(const NarrowCase& c, std::ostream* out) { *out << c.snapin; }
+
+class NarrowTextTest : public RunningTest, public ::testing::WithParamInterface<NarrowCase> {};
+
+TEST_P(NarrowTextTest, BytesAreSentAsTheEncoderTakesThem)
 {
-    Load({"DGcodecwide.so"});
-    const auto codec = Hold("DGcodecwide.so");
-    Start(1, kTransmit | kReceive);
-    RoundTrip(u"The quick brown fox jumps over the lazy dog 0123456789 ~!@#$%^&*() THE END");
-    ExpectEveryDecodeGot3250(*codec->Log());
+    const NarrowCase& c = GetParam();
+    CodecLog* codec = LoadCodecs({c.snapin});
+    Start(c.mask, kTransmit | kReceive);
+    for (char byte : std::string("\x80\x9F\xE9" "A"))
+        api.SendDGCharA(byte);
+    ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 4; }, 10s));
+    EXPECT_EQ(SentChars(), c.sentChars);
+    EXPECT_EQ(Entries(codec->encodedUnits), c.encodedUnits);
 }
 
-TEST_F(RunningCodecTest, TextComesBackInOrderWith48KHzCard)
-{
-    Load({"DGcodecwide.so"}, true);
-    const auto codec = Hold("DGcodecwide.so");
-    Start(1, kTransmit | kReceive);
-    RoundTrip(u"Sixfold: abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ");
-    ExpectEveryDecodeGot3250(*codec->Log());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Encoders, NarrowTextTest,
+    ::testing::Values(NarrowCase{"DGcodecwide.so", 1, {0x20AC, 0x0178, 0x00E9, 'A'}, {0x20AC, 0x0178, 0x00E9, 'A'}},
+                      NarrowCase{"DGcodecnarrow.so", 2, {0xFFFFFFACu, 0x78, 0xFFFFFFE9u, 'A'}, {0xAC, 0x78, 0xE9, 'A'}}));
 
-TEST_F(RunningCodecTest, NarrowCodecSignExtendsSentBytesAndSkipsHighDecodedBytes)
+TEST_F(RunningTest, FortyQueuedCharactersAreEncodedInBatchesOf19)
 {
-    Load({"DGcodecnarrow.so"});
-    const auto codec = Hold("DGcodecnarrow.so");
-    Start(2, kTransmit | kReceive);
-    for (char c : std::string("ab\xE9" "c"))
-        sendA(c);
-    ASSERT_TRUE(host.PumpUntil([&] { return Chars().size() >= 3; }, 30s));
-    EXPECT_EQ(SentChars(), (std::vector<uint32_t>{'a', 'b', 0xFFFFFFE9u, 'c'}));
-    host.PumpFor(500ms);
-    EXPECT_EQ(Chars(), (std::vector<uint32_t>{'a', 'b', 'c'}));
-}
-
-TEST_F(RunningCodecTest, FortyQueuedCharactersAreEncodedInBatchesOf19)
-{
-    Load({"DGcodecwide.so"});
-    const auto codec = Hold("DGcodecwide.so");
+    CodecLog* codec = LoadCodecs({"DGcodecwide.so"});
     Start(1, kReceive);
     const std::u16string text = u"0123456789abcdefghijklmnopqrstuvwxyzABCD";
     ASSERT_EQ(text.size(), 40u);
     for (char16_t unit : text)
-        sendW(unit);
-    EXPECT_EQ(isSendIdle(), 0);
-    setSoundMode(kTransmit | kReceive, -1);
+        api.SendDGCharW(unit);
+    EXPECT_EQ(api.IsDGSendIdle(), 0);
+    api.SetDGSoundMode(kTransmit | kReceive, -1);
     ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 40; }, 10s));
-    EXPECT_EQ(Entries(codec->Log()->encodeBatches), (std::vector<int>{19, 19, 2}));
+    EXPECT_EQ(Entries(codec->encodeBatches), (std::vector<int>{19, 19, 2}));
     EXPECT_EQ(SentChars(), Units(text));
 }
 
-TEST_F(RunningCodecTest, AnsiCharactersAreMappedThroughWindows1252)
+TEST_F(RunningTest, AnEncoderWithoutAudioGetsNoSentChar)
 {
-    Load({"DGcodecwide.so"});
-    const auto codec = Hold("DGcodecwide.so");
-    Start(1, kTransmit | kReceive);
-    for (char c : std::string("\x80\x9F\xE9" "A"))
-        sendA(c);
-    ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 4; }, 10s));
-    EXPECT_EQ(SentChars(), (std::vector<uint32_t>{0x20AC, 0x0178, 0x00E9, 'A'}));
-    EXPECT_EQ(Entries(codec->Log()->encodedUnits), (std::vector<int>{0x20AC, 0x0178, 0x00E9, 'A'}));
-}
-
-TEST_F(RunningCodecTest, AnEncoderWithoutAudioGetsNoSentChar)
-{
-    Load({"DGcodecsilent.so"});
-    const auto codec = Hold("DGcodecsilent.so");
+    CodecLog* codec = LoadCodecs({"DGcodecsilent.so"});
     Start(32, kTransmit | kReceive);
     for (char16_t unit : std::u16string(u"xyz"))
-        sendW(unit);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->Log()->encodedUnits.count == 3; }, 10s));
-    ASSERT_TRUE(harness::WaitUntil([&] { return isSendIdle() == 1; }, 10s));
+        api.SendDGCharW(unit);
+    ASSERT_TRUE(harness::WaitUntil([&] { return codec->encodedUnits.count == 3; }, 10s));
+    ASSERT_TRUE(harness::WaitUntil([&] { return api.IsDGSendIdle() == 1; }, 10s));
     host.PumpFor(200ms);
     EXPECT_TRUE(SentChars().empty());
 }
 
-TEST_F(RunningCodecTest, SendIdleFollowsTheQueueAndHasData)
+TEST_F(RunningTest, SendIdleFollowsTheQueueAndHasData)
 {
-    Load({"DGcodecwide.so"});
-    const auto codec = Hold("DGcodecwide.so");
+    CodecLog* codec = LoadCodecs({"DGcodecwide.so"});
     Start(1, kReceive);
-    EXPECT_EQ(isSendIdle(), 1);
-    sendW(0xFFFF);
-    EXPECT_EQ(isSendIdle(), 1);
-    sendW(u'q');
-    EXPECT_EQ(isSendIdle(), 0);
-    codec->Log()->hasData = 1;
-    setSoundMode(kTransmit | kReceive, -1);
+    EXPECT_EQ(api.IsDGSendIdle(), 1);
+    api.SendDGCharW(0xFFFF);
+    EXPECT_EQ(api.IsDGSendIdle(), 1);
+    api.SendDGCharW(u'q');
+    EXPECT_EQ(api.IsDGSendIdle(), 0);
+    codec->hasData = 1;
+    api.SetDGSoundMode(kTransmit | kReceive, -1);
     ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 1; }, 10s));
-    EXPECT_EQ(isSendIdle(), 0);
-    codec->Log()->hasData = 0;
-    EXPECT_TRUE(harness::WaitUntil([&] { return isSendIdle() == 1; }, 10s));
+    EXPECT_EQ(api.IsDGSendIdle(), 0);
+    codec->hasData = 0;
+    EXPECT_TRUE(harness::WaitUntil([&] { return api.IsDGSendIdle() == 1; }, 10s));
     EXPECT_EQ(SentChars(), (std::vector<uint32_t>{'q'}));
 }
 
-TEST_F(RunningCodecTest, CharactersWithoutAModeAreDropped)
+TEST_F(RunningTest, CharactersWithoutAModeAreDropped)
 {
-    Load({"DGcodecwide.so"});
-    const auto codec = Hold("DGcodecwide.so");
-    setFreq(8000.0);
-    setSoundMode(kReceive, -1);
-    sendW(u'a');
-    sendA('b');
-    EXPECT_EQ(isSendIdle(), 1);
-    setRUZada(1);
-    setSoundMode(kTransmit | kReceive, -1);
-    sendW(u'c');
+    LoadCodecs({"DGcodecwide.so"});
+    api.SetDGFreq(8000.0);
+    api.SetDGSoundMode(kReceive, -1);
+    api.SendDGCharW(u'a');
+    api.SendDGCharA('b');
+    EXPECT_EQ(api.IsDGSendIdle(), 1);
+    api.SetRUZada(1);
+    api.SetDGSoundMode(kTransmit | kReceive, -1);
+    api.SendDGCharW(u'c');
     ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 1; }, 10s));
     host.PumpFor(200ms);
     EXPECT_EQ(SentChars(), (std::vector<uint32_t>{'c'}));
 }
 
-TEST_F(RunningCodecTest, TwiddleIsAskedForASecondWhileLittleIsPending)
+// STRESS TEST, about 30 seconds: two host threads switch modes and the sound
+// mode and send characters while audio runs.
+TEST_F(RunningTest, StressSwitchingAndSendingNeitherDeadlocksNorReorders)
 {
-    Load({"DGcodecwide.so"});
-    const auto codec = Hold("DGcodecwide.so");
-    const DWORD speed = module->Get<DWORD (*)()>("GetDGProcessorSpeedKHz")();
+    LoadCodecs({"DGcodecwide.so", "DGcodecwidetoo.so"});
     Start(1, kTransmit | kReceive);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->Log()->twiddleWanted.count >= 4; }, 10s));
-    const std::vector<int> wanted = Entries(codec->Log()->twiddleWanted);
-    const int expected = speed < 1000 ? 32000 : 8000;
-    EXPECT_EQ(std::count(wanted.begin(), wanted.end(), expected), static_cast<long>(wanted.size()));
-    // Each request tops the playback up past N bytes (N samples); the card then
-    // asks again only as that drains, about one request per N/2 samples.
-    const int before = codec->Log()->twiddleWanted.count;
-    std::this_thread::sleep_for(1s);
-    EXPECT_LE(codec->Log()->twiddleWanted.count - before, 8);
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+
+    std::thread switcher([&] {
+        for (int round = 0; !stop; ++round) {
+            api.SetRUZada(round % 2 ? 2048 : 1);
+            api.SetDGSoundMode(round % 3 ? kTransmit | kReceive : kReceive, -1);
+        }
+    });
+    // Units 1, 2, 3 ... so that order shows in the values themselves.
+    std::thread sender([&] {
+        for (uint16_t unit = 1; !stop && unit < 0xF000; ++unit) {
+            api.SendDGCharW(unit);
+            sent = unit;
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    host.PumpFor(30s);
+    stop = true;
+    switcher.join();
+    sender.join();
+
+    // Still working: a last character goes out.
+    api.SetRUZada(1);
+    api.SetDGSoundMode(kTransmit | kReceive, -1);
+    const uint16_t last = static_cast<uint16_t>(sent + 1);
+    api.SendDGCharW(last);
+    ASSERT_TRUE(host.PumpUntil([&] { return !SentChars().empty() && SentChars().back() == last; }, 60s));
+
+    const std::vector<uint32_t> encoded = SentChars();
+    EXPECT_GT(encoded.size(), 100u);
+    for (size_t i = 1; i < encoded.size(); ++i)
+        ASSERT_LT(encoded[i - 1], encoded[i]) << "at " << i;
+}
+
+// Each twiddle call tops the playback up by N samples (2N bytes), and the next
+// comes only once fewer than N bytes are pending: call k after (k - 1/2) N samples
+// have played, and before all k N have, so that the card never runs dry.
+TEST_F(RunningTest, TwiddleIsAskedForNSamplesOnlyWhileFewerThanNBytesArePending)
+{
+    CodecLog* codec = LoadCodecs({"DGcodecwide.so"});
+    const int n = api.GetDGProcessorSpeedKHz() < 1000 ? 32000 : 8000;
+    Start(1, kTransmit | kReceive);
+    constexpr int kCalls = 4;
+    ASSERT_TRUE(harness::WaitUntil([&] { return codec->twiddleWanted.count >= kCalls; }, 60s));
+    const std::vector<int> wanted = Entries(codec->twiddleWanted);
+    EXPECT_EQ(std::count(wanted.begin(), wanted.end(), n), static_cast<long>(wanted.size()));
+    // The card plays 8 samples a millisecond; it may run a piece ahead of the clock.
+    const std::vector<int> ms = Entries(codec->twiddleTimes);
+    constexpr int kPacingSlackMs = 150;
+    for (int k = 1; k < kCalls; ++k) {
+        EXPECT_GE(ms[k] - ms[0], (2 * k - 1) * n / 16 - kPacingSlackMs) << "call " << k;
+        EXPECT_LT(ms[k] - ms[0], k * n / 8) << "call " << k;
+    }
+}
+
+// The samples of a 16-bit mono WAV file.
+std::vector<int16_t> WavSamples(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    // After "RIFF", its length and "WAVE": chunks of an id, a length and the data.
+    for (size_t at = 12; at + 8 <= bytes.size();) {
+        uint32_t length = 0;
+        std::memcpy(&length, bytes.data() + at + 4, sizeof length);
+        if (bytes.compare(at, 4, "data") == 0) {
+            std::vector<int16_t> samples(std::min<size_t>(length, bytes.size() - at - 8) / 2);
+            std::memcpy(samples.data(), bytes.data() + at + 8, samples.size() * 2);
+            return samples;
+        }
+        at += 8 + length + (length & 1);
+    }
+    return {};
+}
+
+// Each block played starts with the last sample of the block before, kept back:
+// the stream goes on without a seam and one sample late, its first sample 0.
+TEST_F(RunningTest, PlayedStreamIsContinuousAndOneSampleLate)
+{
+    setenv("RUZADA_AUDIO_OUT", PathOf("played.wav").c_str(), 1);
+    CodecLog* codec = LoadCodecs({"DGcodecwide.so"}, "", "file");
+    codec->twiddleSignal = TwiddleSignal::Ramp;
+    Start(1, kTransmit);
+    // The third call comes once most of two blocks have played.
+    ASSERT_TRUE(harness::WaitUntil([&] { return codec->twiddleWanted.count >= 3; }, 30s));
+    api.SetDGFreq(0.0);
+    const std::vector<int16_t> played = WavSamples(PathOf("played.wav"));
+    ASSERT_GT(played.size(), static_cast<size_t>(codec->twiddleWanted.entries[0]) + 1);
+    std::vector<int16_t> expected = {0};
+    for (long i = 0; expected.size() < played.size(); ++i)
+        expected.push_back(RampSample(i));
+    EXPECT_EQ(played, expected);
 }
 
 }  // namespace
-}  // namespace running
+}  // namespace hosttest

@@ -1,144 +1,197 @@
 // Mode selection and the receive paths: what reaches the host from decoders that
-// answer fixed lists, from a polled mode, and from snap-ins that misbehave.
+// answer fixed lists, from a polled mode, from snap-ins that misbehave; the
+// spectrum of a tone that goes round the loopback cable; and what the worker
+// threads do while a selection runs.
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
+#include <cmath>
+#include <thread>
 
-#include "running_fixture.h"
+#include "module_fixture.h"
 
-namespace running {
+namespace hosttest {
 namespace {
 
-TEST_F(RunningTest, PolledDecoderBytesArePostedSignExtendedZerosIncluded)
+// Each scripted decoder answers one fixed list on its first call.
+struct DecodeCase {
+    const char* snapin;
+    uint64_t mask;
+    std::vector<uint32_t> posted;
+    int blockSize;
+};
+
+void PrintTo(const DecodeCase& c, std::ostream* out) { *out << c.snapin; }
+
+class DecodePathTest : public RunningTest, public ::testing::WithParamInterface<DecodeCase> {};
+
+TEST_P(DecodePathTest, TheHostGetsWhatThePathPasses)
 {
-    Load({"DGcodecpolled.so"});
-    const auto codec = Hold("DGcodecpolled.so");
-    Start(4, kReceive);
-    ASSERT_TRUE(host.PumpUntil([&] { return Chars().size() >= 5; }, 10s));
+    const DecodeCase& c = GetParam();
+    CodecLog* codec = LoadCodecs({c.snapin});
+    Start(c.mask, kReceive);
+    ASSERT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count >= 2; }, 10s));
+    EXPECT_TRUE(host.PumpUntil([&] { return Chars().size() >= c.posted.size(); }, 5s));
     host.PumpFor(100ms);
-    EXPECT_EQ(Chars(), (std::vector<uint32_t>{'A', 0, 0xFFFFFFE9u, 'B', 0}));
-    EXPECT_EQ(Entries(codec->Log()->decodeSizes).front(), 4096);
+    EXPECT_EQ(Chars(), c.posted);
+    EXPECT_EQ(codec->decodeSizes.entries[0], c.blockSize);
 }
 
-TEST_F(RunningTest, SoundPathSkipsZeroAndHighBytes)
-{
-    Load({"DGcodecscripted.so"});
-    const auto codec = Hold("DGcodecscripted.so");
-    Start(8, kReceive);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->Log()->decodeSizes.count >= 2; }, 10s));
-    host.PumpFor(100ms);
-    EXPECT_EQ(Chars(), (std::vector<uint32_t>{'A', 'B'}));
-    EXPECT_EQ(Entries(codec->Log()->decodeSizes).front(), 3250);
-}
-
-TEST_F(RunningTest, WideDecoderZeroUnitsAreSkippedAndOthersZeroExtended)
-{
-    Load({"DGcodecscriptedwide.so"});
-    const auto codec = Hold("DGcodecscriptedwide.so");
-    Start(16, kReceive);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->Log()->decodeSizes.count >= 2; }, 10s));
-    host.PumpFor(100ms);
-    EXPECT_EQ(Chars(), (std::vector<uint32_t>{'x', 'y', 0xE9}));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Paths, DecodePathTest,
+    ::testing::Values(
+        // Polled, narrow: every byte, sign-extended, zeros too; the block is not refreshed.
+        DecodeCase{"DGcodecpolled.so", 4, {'A', 0, 0xFFFFFFE9u, 'B', 0}, 4096},
+        // Sound path, narrow: zero and high bytes are skipped.
+        DecodeCase{"DGcodecscripted.so", 8, {'A', 'B'}, 3250},
+        // Sound path, wide: zero units are skipped, the others zero-extended.
+        DecodeCase{"DGcodecscriptedwide.so", 16, {'x', 'y', 0xE9}, 3250}));
 
 TEST_F(RunningTest, ReceiveOffDropsAudioAndDecodesNothing)
 {
-    Load({"DGcodecscripted.so"});
-    const auto codec = Hold("DGcodecscripted.so");
+    CodecLog* codec = LoadCodecs({"DGcodecscripted.so"});
     Start(8, kTransmit);
     host.PumpFor(1s);
-    EXPECT_EQ(codec->Log()->decodeSizes.count, 0);
-    setSoundMode(kReceive, -1);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->Log()->decodeSizes.count >= 1; }, 10s));
-    EXPECT_EQ(Entries(codec->Log()->decodeSizes).front(), 3250);
+    EXPECT_EQ(codec->decodeSizes.count, 0);
+    api.SetDGSoundMode(kReceive, -1);
+    ASSERT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
+    EXPECT_EQ(codec->decodeSizes.entries[0], 3250);
 }
 
 TEST_F(RunningTest, CountsAboveCapacityAreClamped)
 {
-    Load({"DGcodecover.so"});
-    const auto codec = Hold("DGcodecover.so");
+    CodecLog* codec = LoadCodecs({"DGcodecover.so"});
     Start(64, kTransmit | kReceive);
-    sendW(u'k');
+    api.SendDGCharW(u'k');
     ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 1; }, 10s));
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->Log()->decodeSizes.count >= 2; }, 10s));
+    ASSERT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count >= 2; }, 10s));
     // Every call's 64 units arrive, and never more than 64 per call.
-    const int calls = codec->Log()->decodeSizes.count;
+    const int calls = codec->decodeSizes.count;
     ASSERT_TRUE(host.PumpUntil([&] { return Chars().size() >= 64u * calls; }, 10s));
-    EXPECT_LE(Chars().size(), 64u * codec->Log()->decodeSizes.count);
+    EXPECT_LE(Chars().size(), 64u * codec->decodeSizes.count);
     EXPECT_EQ(Chars().size() % 64, 0u);
 }
 
+// A tone that the twiddle plays goes round the loopback cable and through the
+// receive feeder. With "UseFFT" on it shows in its bin, and DG_RAWDATA carries the
+// rate and the level; with it off nothing is posted and the spectrum stays empty.
+class SpectrumTest : public RunningTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SpectrumTest, ATonePlayedShowsInItsBinOnlyWithUseFFT)
+{
+    const bool useFFT = GetParam();
+    CodecLog* codec = LoadCodecs({"DGcodecwide.so"}, useFFT ? "UseFFT=1\n" : "UseFFT=0\n");
+    codec->twiddleSignal = TwiddleSignal::Tone;
+    Start(1, kTransmit | kReceive);
+    // Once the meter reads the tone, three more blocks leave nothing else queued.
+    ASSERT_TRUE(host.PumpUntil([&] { return std::lround(api.GetDGLevel() * 100) == kToneLevelPercent; }, 20s));
+    const int fed = codec->decodeSizes.count;
+    ASSERT_TRUE(host.PumpUntil([&] { return codec->decodeSizes.count >= fed + 3; }, 10s));
+    std::vector<int32_t> bins(1024, -1);
+    EXPECT_EQ(api.GetDGFFTData(bins.data(), 1023, 0, 1023), 0) << "half scale never overloads";
+    const std::vector<harness::Received> posts = host.Messages(host.msgRawData);
+    if (!useFFT) {
+        EXPECT_EQ(bins, std::vector<int32_t>(1024, 0));
+        EXPECT_TRUE(posts.empty());
+        return;
+    }
+    ASSERT_FALSE(posts.empty());
+    EXPECT_EQ(posts.back().wParam, 8000u);
+    EXPECT_EQ(posts.back().lParam, kToneLevelPercent);
+    EXPECT_EQ(std::max_element(bins.begin(), bins.end()) - bins.begin(), kToneBin);
+    // Half scale is 6 dB, three steps, below the 49 of a full-scale tone; away
+    // from the tone the window leaves nothing near it.
+    EXPECT_NEAR(bins[kToneBin], 46, 1);
+    for (int bin = 0; bin < 1024; ++bin)
+        EXPECT_TRUE(std::abs(bin - kToneBin) <= 8 || bins[bin] < bins[kToneBin] - 20) << "bin " << bin;
+}
+
+INSTANTIATE_TEST_SUITE_P(UseFFT, SpectrumTest, ::testing::Bool());
+
 class SelectionTest : public RunningTest {
 protected:
-    void SetUp() override { Load({"DGcodecwide.so", "DGcodecnarrow.so", "DGcodecnocard.so"}); }
+    void SetUp() override { codec = LoadCodecs({"DGcodecwide.so", "DGcodecnarrow.so", "DGcodecnocard.so"}); }
+    CodecLog* codec = nullptr;
 };
 
-TEST_F(SelectionTest, SameMaskIsNotInitialisedAgain)
+TEST_F(SelectionTest, SameMaskIsKeptRefusedMaskChangesNothingAndZeroClears)
 {
-    const auto codec = Hold("DGcodecwide.so");
-    EXPECT_EQ(setRUZada(1), 0u);
-    EXPECT_EQ(setRUZada(1), 1u);
-    EXPECT_EQ(codec->Log()->initCalls, 1);
+    api.SetDGFreq(8000.0);
+    EXPECT_EQ(api.SetRUZada(1), 0u);
+    EXPECT_EQ(codec->initRate, 8000.0);
+    EXPECT_EQ(api.SetRUZada(1), 1u);
+    EXPECT_EQ(api.SetRUZada(1024), 1u);
+    EXPECT_EQ(api.GetRUZada(), 1u);
+    EXPECT_EQ(codec->initCalls, 1);
+    EXPECT_EQ(api.SetRUZada(0), 1u);
+    EXPECT_EQ(api.GetRUZada(), 0u);
 }
 
-TEST_F(SelectionTest, RefusedMaskKeepsTheModeAndZeroClearsIt)
+TEST_F(SelectionTest, AMaskWithoutARecordThatLoadsLeavesNoMode)
 {
-    const auto codec = Hold("DGcodecwide.so");
-    setRUZada(1);
-    EXPECT_EQ(setRUZada(1024), 1u);
-    EXPECT_EQ(getRUZada(), 1u);
-    EXPECT_EQ(codec->Log()->initCalls, 1);
-    EXPECT_EQ(setRUZada(0), 1u);
-    EXPECT_EQ(getRUZada(), 0u);
-    sendW(u'a');
-    EXPECT_EQ(isSendIdle(), 1);
-}
-
-TEST_F(SelectionTest, CombinedMaskLeavesNoMode)
-{
-    setRUZada(1);
-    EXPECT_EQ(setRUZada(3), 1u);
-    EXPECT_EQ(getRUZada(), 0u);
-}
-
-TEST_F(SelectionTest, LibraryThatFailsToLoadLeavesNoMode)
-{
-    setRUZada(1);
-    ASSERT_EQ(unlink((dir.Path() + "/DGcodecnarrow.so").c_str()), 0);
-    EXPECT_EQ(setRUZada(2), 1u);
-    EXPECT_EQ(getRUZada(), 0u);
-}
-
-TEST_F(SelectionTest, InitGetsTheCardRate)
-{
-    const auto codec = Hold("DGcodecwide.so");
-    setFreq(8000.0);
-    setRUZada(1);
-    EXPECT_EQ(codec->Log()->initRate, 8000.0);
+    api.SetRUZada(1);
+    // Two modes' bits: no single record has them.
+    EXPECT_EQ(api.SetRUZada(3), 1u);
+    EXPECT_EQ(api.GetRUZada(), 0u);
+    api.SetRUZada(1);
+    ASSERT_EQ(unlink(PathOf("DGcodecnarrow.so").c_str()), 0);
+    EXPECT_EQ(api.SetRUZada(2), 1u);
+    EXPECT_EQ(api.GetRUZada(), 0u);
 }
 
 TEST_F(SelectionTest, LeavingAModeWithoutCardReopensItAt8000)
 {
-    const auto codec = Hold("DGcodecwide.so");
     Start(1, kReceive);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->Log()->decodeSizes.count >= 1; }, 10s));
-    setRUZada(256);
+    ASSERT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
+    api.SetRUZada(256);
     // Applying the sound mode closes the card for the mode that has none.
-    setSoundMode(kReceive, -1);
-    const int decodedBefore = codec->Log()->decodeSizes.count;
-    EXPECT_EQ(setRUZada(1), 256u);
-    EXPECT_EQ(getFreq(), 8000.0);
+    api.SetDGSoundMode(kReceive, -1);
+    const int decodedBefore = codec->decodeSizes.count;
+    EXPECT_EQ(api.SetRUZada(1), 256u);
+    EXPECT_EQ(api.GetDGFreq(), 8000.0);
     // The capture is open again: the decoder gets blocks.
-    EXPECT_TRUE(harness::WaitUntil([&] { return codec->Log()->decodeSizes.count > decodedBefore; }, 10s));
+    EXPECT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count > decodedBefore; }, 10s));
 }
+
+// While a selection runs, both worker threads leave the audio alone. The new
+// snap-in's InitRUZada blocks meanwhile; the spectrum shows whether a thread still
+// works, since each feeds it without a lock: the transmit thread its idle
+// silence (sound mode 0), the receive thread each block before decoding it.
+class ModeBusyTest : public RunningTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ModeBusyTest, TheWorkerFeedsNothingUntilTheSelectionEnds)
+{
+    CodecLog* next = LoadCodecs({"DGcodecwide.so", "DGcodecwidetoo.so"}, "UseFFT=1\n");
+    next->holdInit = true;
+    Start(2048, GetParam());
+    const auto posts = [&] { return host.Messages(host.msgRawData).size(); };
+    // Right after a block went to the spectrum, the receive thread's next one is a
+    // whole block away.
+    const size_t before = posts();
+    EXPECT_TRUE(host.PumpUntil([&] { return posts() > before; }, 10s));
+    std::thread selection([&] { api.SetRUZada(1); });
+    EXPECT_TRUE(harness::WaitUntil([&] { return next->initCalls == 1; }, 10s));
+    // What was queued for the spectrum before drains within a few FFT cycles.
+    size_t quiet = 0;
+    for (int round = 0; round < 50 && quiet != posts(); ++round) {
+        quiet = posts();
+        host.PumpFor(150ms);
+    }
+    host.PumpFor(1s);
+    EXPECT_EQ(posts(), quiet);
+    next->holdInit = false;
+    selection.join();
+    EXPECT_EQ(api.GetRUZada(), 1u);
+    EXPECT_TRUE(host.PumpUntil([&] { return posts() > quiet; }, 10s));
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, ModeBusyTest, ::testing::Values(0, kReceive));
 
 TEST_F(RunningTest, StuckDecoderDelaysUnloadAndWarns)
 {
-    Load({"DGcodecstuck.so"});
-    const auto codec = Hold("DGcodecstuck.so");
+    CodecLog* codec = LoadCodecs({"DGcodecstuck.so"});
     Start(128, kReceive);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->Log()->decoderEntered >= 1; }, 10s));
+    ASSERT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
     const auto start = std::chrono::steady_clock::now();
     module->Unload();
     const auto took = std::chrono::steady_clock::now() - start;
@@ -151,4 +204,4 @@ TEST_F(RunningTest, StuckDecoderDelaysUnloadAndWarns)
 }
 
 }  // namespace
-}  // namespace running
+}  // namespace hosttest

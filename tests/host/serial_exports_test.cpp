@@ -1,21 +1,12 @@
 // The COM port exports as a host uses them, on virtual ports.
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include <RUZada.h>
 #include <ruzada/virtualport.h>
 
-#include "HostHarness.h"
+#include "module_fixture.h"
 
+namespace hosttest {
 namespace {
-
-using namespace std::chrono_literals;
-using harness::HostWindow;
-using harness::LoadedModule;
-using harness::ModuleDir;
 
 // A virtual port standing in for COM `number` while it lives.
 class ComPortWire {
@@ -38,41 +29,20 @@ private:
     std::string m_name;
 };
 
-class SerialExports : public ::testing::Test {
+class SerialExports : public ModuleTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(module.Loaded());
-        module.Get<uint64_t (*)(HWND)>("InitDG")(host.Handle());
+        Load();
+        api.InitDG(host.Handle());
     }
 
-    CCOMPort* Open(int number, int byteSize = 8)
-    {
-        return module.Get<decltype(&DGOpenComPort)>("DGOpenComPort")(number, 0, 0, byteSize, 9600);
-    }
-    void Close(CCOMPort* port) { module.Get<decltype(&DGCloseComPort)>("DGCloseComPort")(port); }
-    int Read(CCOMPort* port, unsigned char* buffer, int capacity)
-    {
-        return module.Get<decltype(&DGReadComPort)>("DGReadComPort")(port, buffer, capacity);
-    }
-    void Write(CCOMPort* port, const unsigned char* data, int count)
-    {
-        module.Get<decltype(&DGWriteComPort)>("DGWriteComPort")(port, data, count);
-    }
-    void EnableRTS(CCOMPort* port, BOOL on) { module.Get<decltype(&DGEnablePortRTS)>("DGEnablePortRTS")(port, on); }
-    void SetRTS(CCOMPort* port, BOOL on) { module.Get<decltype(&DGSetRTS)>("DGSetRTS")(port, on); }
+    CCOMPort* Open(int number, int byteSize = 8) { return api.DGOpenComPort(number, 0, 0, byteSize, 9600); }
     // Exported members, called as a host without the class's header would.
-    int Member(const char* mangled, CCOMPort* port)
-    {
-        return module.Get<int (*)(const CCOMPort*)>(mangled)(port);
-    }
+    int Member(const char* mangled, CCOMPort* port) { return module->Get<int (*)(const CCOMPort*)>(mangled)(port); }
     int PortActive(CCOMPort* port) { return Member("_ZNK8CCOMPort10PortActiveEv", port); }
     int Size(CCOMPort* port) { return Member("_ZNK8CCOMPort4sizeEv", port); }
     int OutSize(CCOMPort* port) { return Member("_ZNK8CCOMPort7outsizeEv", port); }
-
-    ModuleDir dir;
-    HostWindow host;
-    LoadedModule module{dir.ModulePath()};
 };
 
 TEST_F(SerialExports, PortZeroOpensThePortTheHostNames)
@@ -87,7 +57,7 @@ TEST_F(SerialExports, PortZeroOpensThePortTheHostNames)
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].wParam, 0u);
     EXPECT_EQ(asked[0].lParam, 0);
-    Close(port);
+    api.DGCloseComPort(port);
     EXPECT_FALSE(com3.Open());
 }
 
@@ -105,7 +75,7 @@ TEST_F(SerialExports, PortNumbersOutOfRangeOpenCom1)
     ASSERT_NE(port, nullptr);
     EXPECT_TRUE(com1.Open());
     EXPECT_EQ(PortActive(port), 1);
-    Close(port);
+    api.DGCloseComPort(port);
 }
 
 TEST_F(SerialExports, AMissingDeviceStillGivesAClosedPort)
@@ -115,7 +85,7 @@ TEST_F(SerialExports, AMissingDeviceStillGivesAClosedPort)
     ASSERT_NE(port, nullptr);
     EXPECT_EQ(GetLastError(), 2u);
     EXPECT_EQ(PortActive(port), 0);
-    Close(port);
+    api.DGCloseComPort(port);
 }
 
 TEST_F(SerialExports, APortInUseCannotBeOpenedAgain)
@@ -127,9 +97,9 @@ TEST_F(SerialExports, APortInUseCannotBeOpenedAgain)
     EXPECT_EQ(GetLastError(), 5u);
     EXPECT_EQ(PortActive(second), 0);
     EXPECT_EQ(PortActive(first), 1);
-    Close(second);
+    api.DGCloseComPort(second);
     EXPECT_EQ(PortActive(first), 1);
-    Close(first);
+    api.DGCloseComPort(first);
 }
 
 TEST_F(SerialExports, ReadsFitTheCallersBuffer)
@@ -141,19 +111,19 @@ TEST_F(SerialExports, ReadsFitTheCallersBuffer)
 
     com6.Feed("0123456789");
     ASSERT_TRUE(harness::WaitUntil([&] { return Size(port) == 10; }, 5s));
-    EXPECT_EQ(Read(port, buffer, 64), 10);
+    EXPECT_EQ(api.DGReadComPort(port, buffer, 64), 10);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), "0123456789");
-    EXPECT_EQ(Read(port, buffer, 64), 0);
+    EXPECT_EQ(api.DGReadComPort(port, buffer, 64), 0);
 
     std::memset(buffer, 0xEE, sizeof buffer);
     com6.Feed("abcdefghij");
     ASSERT_TRUE(harness::WaitUntil([&] { return Size(port) == 10; }, 5s));
-    EXPECT_EQ(Read(port, buffer, 4), 4);
+    EXPECT_EQ(api.DGReadComPort(port, buffer, 4), 4);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "abcd");
     EXPECT_EQ(buffer[4], 0xEE);
     EXPECT_EQ(Size(port), 0);
-    EXPECT_EQ(Read(port, buffer, 64), 0);
-    Close(port);
+    EXPECT_EQ(api.DGReadComPort(port, buffer, 64), 0);
+    api.DGCloseComPort(port);
 }
 
 TEST_F(SerialExports, WritesReachTheLine)
@@ -161,9 +131,9 @@ TEST_F(SerialExports, WritesReachTheLine)
     ComPortWire com7(7);
     CCOMPort* port = Open(7);
     const unsigned char text[] = {'d', 'e', ' ', 'D', 'L'};
-    Write(port, text, 5);
-    Write(port, nullptr, 3);
-    Write(port, text, -1);
+    api.DGWriteComPort(port, text, 5);
+    api.DGWriteComPort(port, nullptr, 3);
+    api.DGWriteComPort(port, text, -1);
     std::vector<unsigned char> sent;
     ASSERT_TRUE(harness::WaitUntil(
         [&] {
@@ -175,7 +145,7 @@ TEST_F(SerialExports, WritesReachTheLine)
         5s));
     EXPECT_EQ(sent, std::vector<unsigned char>(text, text + 5));
     EXPECT_EQ(OutSize(port), 0);
-    Close(port);
+    api.DGCloseComPort(port);
 }
 
 TEST_F(SerialExports, RtsControlsFollowTheKeyingFlag)
@@ -184,37 +154,37 @@ TEST_F(SerialExports, RtsControlsFollowTheKeyingFlag)
     CCOMPort* port = Open(8);
     size_t mark = com8.Changes();
     const auto start = std::chrono::steady_clock::now();
-    SetRTS(port, 0);
+    api.DGSetRTS(port, 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
     EXPECT_EQ(com8.Changes(), mark + 1);
 
-    EnableRTS(port, 1);
+    api.DGEnablePortRTS(port, 1);
     mark = com8.Changes();
-    SetRTS(port, 1);
+    api.DGSetRTS(port, 1);
     EXPECT_EQ(com8.Changes(), mark);
-    EnableRTS(port, 0);
+    api.DGEnablePortRTS(port, 0);
     EXPECT_EQ(com8.Changes(), mark + 2);
-    Close(port);
+    api.DGCloseComPort(port);
 }
 
 TEST_F(SerialExports, ClosingTwiceAndForeignPointersAreHarmless)
 {
     ComPortWire com9(9);
     CCOMPort* port = Open(9);
-    Close(port);
-    Close(port);
-    Close(nullptr);
+    api.DGCloseComPort(port);
+    api.DGCloseComPort(port);
+    api.DGCloseComPort(nullptr);
 
     int notAPort = 0;
     auto* foreign = reinterpret_cast<CCOMPort*>(&notAPort);
     unsigned char buffer[4] = {};
     const unsigned char byte = 1;
     for (CCOMPort* bad : {static_cast<CCOMPort*>(nullptr), foreign, port}) {
-        EXPECT_EQ(Read(bad, buffer, 4), 0);
-        Write(bad, &byte, 1);
-        EnableRTS(bad, 1);
-        SetRTS(bad, 1);
-        Close(bad);
+        EXPECT_EQ(api.DGReadComPort(bad, buffer, 4), 0);
+        api.DGWriteComPort(bad, &byte, 1);
+        api.DGEnablePortRTS(bad, 1);
+        api.DGSetRTS(bad, 1);
+        api.DGCloseComPort(bad);
     }
     EXPECT_EQ(notAPort, 0);
     EXPECT_FALSE(com9.Open());
@@ -228,10 +198,11 @@ TEST_F(SerialExports, UnloadingClosesEveryPortLeftOpen)
     ASSERT_NE(Open(11, 5), nullptr);
     EXPECT_TRUE(com10.Open());
     EXPECT_TRUE(com11.Open());
-    module.Unload();
+    module->Unload();
     EXPECT_FALSE(com10.Open());
     EXPECT_FALSE(com11.Open());
     EXPECT_LE(harness::OpenDescriptorCount(), descriptors);
 }
 
 }  // namespace
+}  // namespace hosttest

@@ -1,21 +1,11 @@
 // The sound card as a host drives it: through the module's exports, with the
 // module loaded from its folder, and released when the module unloads.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <string>
-
-#include <RUZada.h>
 #include <ruzada/wave.h>
 
-#include "HostHarness.h"
+#include "module_fixture.h"
 
+namespace hosttest {
 namespace {
-
-using namespace std::chrono_literals;
-using harness::HostWindow;
-using harness::LoadedModule;
-using harness::ModuleDir;
 
 struct Boxes {
     std::vector<std::string> texts;
@@ -36,17 +26,9 @@ std::string SystemText(DWORD code)
     return copy;
 }
 
-class SoundExports : public ::testing::Test {
+class SoundExports : public ModuleTest {
 protected:
-    void SetUp() override
-    {
-        setenv("RUZADA_AUDIODRIVER", "loopback", 1);
-        ASSERT_TRUE(module.Loaded());
-        SetDGFreq = module.Get<int (*)(double)>("SetDGFreq");
-        GetDGFreq = module.Get<double (*)()>("GetDGFreq");
-        SetDGSoundMode = module.Get<void (*)(int, int)>("SetDGSoundMode");
-        ASSERT_TRUE(SetDGFreq && GetDGFreq && SetDGSoundMode);
-    }
+    void SetUp() override { Load({}, "", "loopback"); }
     // True when both loopback ends open, that is when the module holds neither.
     static bool CardFree()
     {
@@ -59,39 +41,33 @@ protected:
         waveOutClose(out);
         return inFree && outFree;
     }
-    ModuleDir dir;
-    LoadedModule module{dir.ModulePath()};
-    int (*SetDGFreq)(double) = nullptr;
-    double (*GetDGFreq)() = nullptr;
-    void (*SetDGSoundMode)(int, int) = nullptr;
 };
 
 TEST_F(SoundExports, TheHostRunsAndStopsTheCard)
 {
-    EXPECT_EQ(module.Get<DWORD (*)()>("GetDGSoundCount")(), 1u);
-    EXPECT_EQ(GetDGFreq(), 0.0);
-    ASSERT_EQ(SetDGFreq(8000.0), 1);
-    EXPECT_EQ(GetDGFreq(), 8000.0);
+    EXPECT_EQ(api.GetDGSoundCount(), 1u);
+    EXPECT_EQ(api.GetDGFreq(), 0.0);
+    ASSERT_EQ(api.SetDGFreq(8000.0), 1);
+    EXPECT_EQ(api.GetDGFreq(), 8000.0);
     EXPECT_FALSE(CardFree());
-    ASSERT_EQ(SetDGFreq(0.0), 1);
-    EXPECT_EQ(GetDGFreq(), 0.0);
+    ASSERT_EQ(api.SetDGFreq(0.0), 1);
+    EXPECT_EQ(api.GetDGFreq(), 0.0);
     EXPECT_TRUE(CardFree());
 }
 
 TEST_F(SoundExports, SwitchingModesTellsTheHostWindow)
 {
-    HostWindow host;
-    module.Get<uint64_t (*)(HWND)>("InitDG")(host.Handle());
-    ASSERT_EQ(SetDGFreq(8000.0), 1);
-    SetDGSoundMode(1, -1);
-    SetDGSoundMode(2, 42);
+    api.InitDG(host.Handle());
+    ASSERT_EQ(api.SetDGFreq(8000.0), 1);
+    api.SetDGSoundMode(1, -1);
+    api.SetDGSoundMode(2, 42);
     ASSERT_TRUE(host.PumpUntil([&] { return host.Messages(host.msgXmitRecv).size() == 2; }, 5s));
     const auto posted = host.Messages(host.msgXmitRecv);
     EXPECT_EQ(posted[0].wParam, 1u);
     EXPECT_EQ(posted[0].lParam, 0);
     EXPECT_EQ(posted[1].wParam, 0u);
     EXPECT_EQ(posted[1].lParam, 1);
-    EXPECT_EQ(GetDGFreq(), 8000.0);
+    EXPECT_EQ(api.GetDGFreq(), 8000.0);
 }
 
 TEST_F(SoundExports, ADeviceInUseIsShownInAMessageBox)
@@ -101,7 +77,7 @@ TEST_F(SoundExports, ADeviceInUseIsShownInAMessageBox)
     const WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
     HWAVEIN taken = nullptr;
     ASSERT_EQ(waveInOpen(&taken, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-    EXPECT_EQ(SetDGFreq(8000.0), 0);
+    EXPECT_EQ(api.SetDGFreq(8000.0), 0);
     waveInClose(taken);
     SetMessageBoxHandler(nullptr, nullptr);
     EXPECT_EQ(boxes.texts, std::vector<std::string>{"Soundcard In Open:\n" + SystemText(MMSYSERR_ALLOCATED)});
@@ -109,10 +85,11 @@ TEST_F(SoundExports, ADeviceInUseIsShownInAMessageBox)
 
 TEST_F(SoundExports, UnloadingReleasesARunningCard)
 {
-    ASSERT_EQ(SetDGFreq(8000.0), 1);
+    ASSERT_EQ(api.SetDGFreq(8000.0), 1);
     ASSERT_FALSE(CardFree());
-    module.Unload();
+    module->Unload();
     EXPECT_TRUE(CardFree());
 }
 
 }  // namespace
+}  // namespace hosttest

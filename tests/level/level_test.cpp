@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -15,14 +17,6 @@ void Feed(std::vector<int16_t> samples, int16_t gate = 0)
     FeedLevelMeter(samples.data(), static_cast<int>(samples.size()), gate);
 }
 
-std::vector<int16_t> Sine(int count, double amplitude, int period)
-{
-    std::vector<int16_t> samples(count);
-    for (int i = 0; i < count; ++i)
-        samples[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * i / period)));
-    return samples;
-}
-
 TEST(LevelMeter, FullScaleSilenceAndSine)
 {
     Feed(std::vector<int16_t>(1000, 32767));
@@ -30,7 +24,10 @@ TEST(LevelMeter, FullScaleSilenceAndSine)
     Feed(std::vector<int16_t>(1000, 0));
     EXPECT_DOUBLE_EQ(GetDGLevel(), 0.00);
     // 1000 samples hold exactly 25 periods of 40.
-    Feed(Sine(1000, 32767, 40));
+    std::vector<int16_t> sine(1000);
+    for (int i = 0; i < 1000; ++i)
+        sine[i] = static_cast<int16_t>(std::lround(32767 * std::sin(2 * M_PI * i / 40)));
+    Feed(sine);
     EXPECT_DOUBLE_EQ(GetDGLevel(), 0.70);
 }
 
@@ -42,31 +39,21 @@ TEST(LevelMeter, MeasuresOnlyTheLastThousandSamples)
     EXPECT_EQ(GetLevelPercent(), 3);
     Feed({0});
     EXPECT_EQ(GetLevelPercent(), 0);
-}
-
-TEST(LevelMeter, NegativeFullScaleReadsAboveOneHundredOnlyByTruncation)
-{
+    // Negative full scale reads above 100 % only by truncation.
     Feed(std::vector<int16_t>(1000, -32768));
     EXPECT_EQ(GetLevelPercent(), 100);
 }
 
-TEST(Squelch, StoresWholePercentTruncated)
+TEST(Squelch, StoresTheLow16BitsOfTheWholePercentTruncated)
 {
-    SetDGSquelch(0.25);
-    EXPECT_EQ(g_nSquelch, 25);
-    EXPECT_DOUBLE_EQ(GetDGSquelch(), 0.25);
-    SetDGSquelch(0.999);
-    EXPECT_EQ(g_nSquelch, 99);
-    EXPECT_DOUBLE_EQ(GetDGSquelch(), 0.99);
-    SetDGSquelch(-0.5);
-    EXPECT_EQ(g_nSquelch, -50);
-    // The low 16 bits of the whole percent: 655.36 -> 65536 -> 0.
-    SetDGSquelch(655.36);
-    EXPECT_EQ(g_nSquelch, 0);
-    SetDGSquelch(std::nan(""));
-    EXPECT_EQ(g_nSquelch, 0);
-    SetDGSquelch(1e300);
-    EXPECT_EQ(g_nSquelch, 0);
+    // 655.36 -> 65536 -> 0; what is no number at all gives 0 too.
+    const std::pair<double, int> cases[] = {{0.25, 25},  {0.999, 99},          {-0.5, -50},
+                                            {655.36, 0}, {std::nan(""), 0}, {1e300, 0}};
+    for (const auto& [value, stored] : cases) {
+        SetDGSquelch(value);
+        EXPECT_EQ(g_nSquelch, stored) << value;
+        EXPECT_DOUBLE_EQ(GetDGSquelch(), stored / 100.0) << value;
+    }
 }
 
 TEST(Squelch, GateMutesOnceTheRunningLevelExceedsTheThreshold)
@@ -75,17 +62,11 @@ TEST(Squelch, GateMutesOnceTheRunningLevelExceedsTheThreshold)
     std::vector<int16_t> block(2000, 5000);
     FeedLevelMeter(block.data(), 2000, 10);
     // The level passes 10 % once sum/1000 > (10 * 32767 / 100)^2: after 430 samples of 5000.
-    int firstMuted = -1;
-    for (int i = 0; i < 2000; ++i)
-        if (block[i] == 0) {
-            firstMuted = i;
-            break;
-        }
+    const int firstMuted = static_cast<int>(std::find(block.begin(), block.end(), 0) - block.begin());
     ASSERT_GT(firstMuted, 0);
-    for (int i = 0; i < firstMuted; ++i)
-        ASSERT_EQ(block[i], 5000);
-    for (int i = firstMuted; i < 2000; ++i)
-        ASSERT_EQ(block[i], 0) << i;
+    std::vector<int16_t> expected(2000, 0);
+    std::fill_n(expected.begin(), firstMuted, 5000);
+    EXPECT_EQ(block, expected);
     const double level = std::sqrt(5000.0 * 5000.0 * (firstMuted + 1) / 1000.0) * 100.0 / 32767.0;
     EXPECT_GT(static_cast<int>(level), 10);
     // The meter measured what arrived, not what the gate left.
@@ -112,11 +93,12 @@ TEST(LevelMeter, StaysConsistentWhenBothFeedersRunAtOnce)
             FeedLevelMeter(block.data(), 3250, 0);
     };
     std::thread receive(feeder), transmit(feeder);
+    bool inRange = true;
     for (int i = 0; i < 1000; ++i) {
         const int16_t level = GetLevelPercent();
-        ASSERT_GE(level, 0);
-        ASSERT_LE(level, 100);
+        inRange = inRange && level >= 0 && level <= 100;
     }
+    EXPECT_TRUE(inRange);
     receive.join();
     transmit.join();
     EXPECT_EQ(GetLevelPercent(), 50);

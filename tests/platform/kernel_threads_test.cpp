@@ -3,15 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 
-#include <ruzada/kernel.h>
+#include "PlatformTesting.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using namespace platformtest;
 
 constexpr DWORD kLongWaitMs = 10000;
 // How long a held thread is watched for not starting.
@@ -21,7 +19,8 @@ struct Probe {
     std::atomic<bool> ran{false};
     std::atomic<DWORD> threadId{0};
     std::atomic<bool> unwound{false};
-    HANDLE event = nullptr;
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ~Probe() { CloseHandle(event); }
 };
 
 DWORD Record(void* parameter)
@@ -40,32 +39,18 @@ struct UnwindWitness {
 
 DWORD SleepForever(void* parameter)
 {
-    auto* probe = static_cast<Probe*>(parameter);
-    UnwindWitness witness{probe};
-    probe->ran = true;
+    UnwindWitness witness{static_cast<Probe*>(parameter)};
+    witness.probe->ran = true;
     for (;;)
         Sleep(INFINITE);
 }
 
 DWORD WaitForever(void* parameter)
 {
-    auto* probe = static_cast<Probe*>(parameter);
-    UnwindWitness witness{probe};
-    probe->ran = true;
-    WaitForSingleObject(probe->event, INFINITE);
+    UnwindWitness witness{static_cast<Probe*>(parameter)};
+    witness.probe->ran = true;
+    WaitForSingleObject(witness.probe->event, INFINITE);
     return 1;
-}
-
-template <class Condition>
-bool WaitUntil(Condition condition)
-{
-    const auto until = Clock::now() + 10s;
-    while (!condition()) {
-        if (Clock::now() > until)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
 }
 
 DWORD ExitCodeOf(HANDLE thread)
@@ -79,7 +64,7 @@ TEST(KernelThreads, TheHandleIsSignalledWithTheExitCodeOnceTheRoutineReturns)
 {
     Probe probe;
     DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, &Record, &probe, 0, &id);
+    HANDLE thread = CreateThread(nullptr, 1, &Record, &probe, 0, &id);
     ASSERT_NE(thread, nullptr);
     ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
     EXPECT_TRUE(probe.ran);
@@ -88,111 +73,76 @@ TEST(KernelThreads, TheHandleIsSignalledWithTheExitCodeOnceTheRoutineReturns)
     EXPECT_EQ(probe.threadId, id);
     EXPECT_NE(id, GetCurrentThreadId());
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+    // Terminating a thread that has ended keeps its exit code.
+    EXPECT_TRUE(TerminateThread(thread, 5));
+    EXPECT_EQ(ExitCodeOf(thread), 42u);
     EXPECT_TRUE(CloseHandle(thread));
 }
 
-TEST(KernelThreads, AThreadRunsWithAGivenStackSize)
+// A suspended thread starts when resumed; one created during attach when the
+// outermost attach ends; one that is both, when both have happened.
+TEST(KernelThreads, SuspendedAndAttachHeldThreadsStartOnlyWhenReleased)
 {
-    Probe probe;
-    HANDLE thread = CreateThread(nullptr, 1, &Record, &probe, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_EQ(ExitCodeOf(thread), 42u);
-    CloseHandle(thread);
-}
+    Probe suspended, plain, both;
+    HANDLE first = CreateThread(nullptr, 0, &Record, &suspended, CREATE_SUSPENDED, nullptr);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(WaitForSingleObject(first, kHeldWatchMs), WAIT_TIMEOUT);
+    EXPECT_EQ(ExitCodeOf(first), STILL_ACTIVE);
+    EXPECT_EQ(ResumeThread(first), 1u);
+    ASSERT_EQ(WaitForSingleObject(first, kLongWaitMs), WAIT_OBJECT_0);
+    EXPECT_TRUE(suspended.ran);
+    EXPECT_EQ(ResumeThread(first), 0u);
+    CloseHandle(first);
 
-TEST(KernelThreads, ASuspendedThreadStartsWhenResumed)
-{
-    Probe probe;
-    HANDLE thread = CreateThread(nullptr, 0, &Record, &probe, CREATE_SUSPENDED, nullptr);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(WaitForSingleObject(thread, kHeldWatchMs), WAIT_TIMEOUT);
-    EXPECT_FALSE(probe.ran);
-    EXPECT_EQ(ExitCodeOf(thread), STILL_ACTIVE);
-
-    EXPECT_EQ(ResumeThread(thread), 1u);
-    ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_TRUE(probe.ran);
-    EXPECT_EQ(ResumeThread(thread), 0u);
-    CloseHandle(thread);
-}
-
-TEST(KernelThreads, AThreadCreatedDuringAttachWaitsForTheGateToOpen)
-{
-    Probe probe;
     BeginModuleAttach();
     BeginModuleAttach();
-    HANDLE thread = CreateThread(nullptr, 0, &Record, &probe, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(WaitForSingleObject(thread, kHeldWatchMs), WAIT_TIMEOUT);
+    first = CreateThread(nullptr, 0, &Record, &plain, 0, nullptr);
+    HANDLE second = CreateThread(nullptr, 0, &Record, &both, CREATE_SUSPENDED, nullptr);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(ResumeThread(second), 1u);
+    EXPECT_EQ(WaitForSingleObject(first, kHeldWatchMs), WAIT_TIMEOUT);
     EndModuleAttach();
-    // The inner attach has ended; the outer one still holds the thread.
-    EXPECT_EQ(WaitForSingleObject(thread, kHeldWatchMs), WAIT_TIMEOUT);
-    EXPECT_FALSE(probe.ran);
+    EXPECT_EQ(WaitForSingleObject(first, kHeldWatchMs), WAIT_TIMEOUT);
+    EXPECT_FALSE(plain.ran || both.ran);
     EndModuleAttach();
-    ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_TRUE(probe.ran);
-    CloseHandle(thread);
+    ASSERT_EQ(WaitForSingleObject(first, kLongWaitMs), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(second, kLongWaitMs), WAIT_OBJECT_0);
+    EXPECT_TRUE(plain.ran && both.ran);
+    CloseHandle(first);
+    CloseHandle(second);
 
     // Once open, an unmatched End changes nothing: threads start at once.
     EndModuleAttach();
     Probe later;
-    thread = CreateThread(nullptr, 0, &Record, &later, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
+    first = CreateThread(nullptr, 0, &Record, &later, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(first, kLongWaitMs), WAIT_OBJECT_0);
     EXPECT_TRUE(later.ran);
-    CloseHandle(thread);
+    CloseHandle(first);
 }
 
-TEST(KernelThreads, ASuspendedThreadHeldAtTheGateNeedsBothToStart)
+TEST(KernelThreads, TerminateEndsAThreadThatSleepsOrWaitsAndUnwindsIt)
 {
-    Probe probe;
-    BeginModuleAttach();
-    HANDLE thread = CreateThread(nullptr, 0, &Record, &probe, CREATE_SUSPENDED, nullptr);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(ResumeThread(thread), 1u);
-    EXPECT_EQ(WaitForSingleObject(thread, kHeldWatchMs), WAIT_TIMEOUT);
-    EndModuleAttach();
-    ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_TRUE(probe.ran);
-    CloseHandle(thread);
-}
-
-TEST(KernelThreads, TerminateEndsAThreadThatSleeps)
-{
-    Probe probe;
-    HANDLE thread = CreateThread(nullptr, 0, &SleepForever, &probe, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return probe.ran.load(); }));
-    EXPECT_TRUE(TerminateThread(thread, 7));
-    ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_EQ(ExitCodeOf(thread), 7u);
-    EXPECT_TRUE(probe.unwound);
-    CloseHandle(thread);
-}
-
-TEST(KernelThreads, TerminateEndsAThreadThatWaits)
-{
-    Probe probe;
-    probe.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = CreateThread(nullptr, 0, &WaitForever, &probe, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return probe.ran.load(); }));
-    EXPECT_TRUE(TerminateThread(thread, 9));
-    // A second request changes nothing.
-    EXPECT_TRUE(TerminateThread(thread, 10));
-    ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_EQ(ExitCodeOf(thread), 9u);
-    EXPECT_TRUE(probe.unwound);
-    CloseHandle(thread);
-    CloseHandle(probe.event);
+    for (LPTHREAD_START_ROUTINE routine : {&SleepForever, &WaitForever}) {
+        Probe probe;
+        HANDLE thread = CreateThread(nullptr, 0, routine, &probe, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return probe.ran.load(); }));
+        EXPECT_TRUE(TerminateThread(thread, 9));
+        // A second request changes nothing.
+        EXPECT_TRUE(TerminateThread(thread, 10));
+        ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
+        EXPECT_EQ(ExitCodeOf(thread), 9u);
+        EXPECT_TRUE(probe.unwound);
+        CloseHandle(thread);
+    }
 }
 
 TEST(KernelThreads, ATerminatedThreadThatHadNotStartedNeverRuns)
 {
     Probe suspended;
+    Probe held;
     HANDLE first = CreateThread(nullptr, 0, &Record, &suspended, CREATE_SUSPENDED, nullptr);
     BeginModuleAttach();
-    Probe held;
     HANDLE second = CreateThread(nullptr, 0, &Record, &held, 0, nullptr);
     ASSERT_TRUE(first && second);
     EXPECT_TRUE(TerminateThread(first, 3));
@@ -202,61 +152,20 @@ TEST(KernelThreads, ATerminatedThreadThatHadNotStartedNeverRuns)
     EndModuleAttach();
     EXPECT_EQ(ExitCodeOf(first), 3u);
     EXPECT_EQ(ExitCodeOf(second), 4u);
-    EXPECT_FALSE(suspended.ran);
-    EXPECT_FALSE(held.ran);
+    EXPECT_FALSE(suspended.ran || held.ran);
     CloseHandle(first);
     CloseHandle(second);
-}
-
-TEST(KernelThreads, TerminatingAnEndedThreadKeepsItsExitCode)
-{
-    Probe probe;
-    HANDLE thread = CreateThread(nullptr, 0, &Record, &probe, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_TRUE(TerminateThread(thread, 5));
-    EXPECT_EQ(ExitCodeOf(thread), 42u);
-    CloseHandle(thread);
 }
 
 TEST(KernelThreads, ClosingTheHandleLetsTheThreadRunOn)
 {
     Probe probe;
-    probe.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE thread = CreateThread(nullptr, 0, &WaitForever, &probe, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     EXPECT_TRUE(CloseHandle(thread));
     ASSERT_TRUE(WaitUntil([&] { return probe.ran.load(); }));
     SetEvent(probe.event);
     EXPECT_TRUE(WaitUntil([&] { return probe.unwound.load(); }));
-    CloseHandle(probe.event);
-}
-
-TEST(KernelThreads, BadArgumentsFail)
-{
-    SetLastError(0);
-    EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    DWORD code = 0;
-    SetLastError(0);
-    EXPECT_FALSE(GetExitCodeThread(event, &code));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(ResumeThread(event), 0xFFFFFFFFu);
-    EXPECT_FALSE(TerminateThread(event, 0));
-    EXPECT_FALSE(TerminateThread(nullptr, 0));
-    CloseHandle(event);
-}
-
-TEST(KernelThreads, ThreadIdsAreStableAndDistinct)
-{
-    const DWORD mine = GetCurrentThreadId();
-    EXPECT_NE(mine, 0u);
-    EXPECT_EQ(GetCurrentThreadId(), mine);
-    std::atomic<DWORD> other{0};
-    std::thread([&] { other = GetCurrentThreadId(); }).join();
-    EXPECT_NE(other, 0u);
-    EXPECT_NE(other, mine);
 }
 
 TEST(KernelCriticalSections, AreReentrantAndExclusive)
@@ -265,7 +174,6 @@ TEST(KernelCriticalSections, AreReentrantAndExclusive)
     InitializeCriticalSection(&section);
     EnterCriticalSection(&section);
     EXPECT_TRUE(TryEnterCriticalSection(&section));
-
     auto otherThreadGetsIn = [&] {
         std::atomic<bool> entered{false};
         std::thread([&] {
@@ -282,55 +190,15 @@ TEST(KernelCriticalSections, AreReentrantAndExclusive)
     EXPECT_TRUE(otherThreadGetsIn());
     DeleteCriticalSection(&section);
     EXPECT_EQ(section.impl, nullptr);
-}
-
-TEST(KernelCriticalSections, NullOrDeletedSectionsAreIgnored)
-{
+    // A deleted or null section is ignored.
+    EnterCriticalSection(&section);
+    EXPECT_FALSE(TryEnterCriticalSection(&section));
+    LeaveCriticalSection(&section);
     InitializeCriticalSection(nullptr);
     EnterCriticalSection(nullptr);
     EXPECT_FALSE(TryEnterCriticalSection(nullptr));
     LeaveCriticalSection(nullptr);
     DeleteCriticalSection(nullptr);
-
-    CRITICAL_SECTION section{};
-    InitializeCriticalSection(&section);
-    DeleteCriticalSection(&section);
-    EnterCriticalSection(&section);
-    EXPECT_FALSE(TryEnterCriticalSection(&section));
-    LeaveCriticalSection(&section);
-}
-
-TEST(KernelClocks, SleepLastsAboutItsTime)
-{
-    const auto start = Clock::now();
-    Sleep(50);
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    EXPECT_GE(took, 50);
-    EXPECT_LT(took, 3000);
-}
-
-TEST(KernelClocks, CountersAdvanceTogether)
-{
-    int64_t frequency = 0;
-    ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
-    EXPECT_EQ(frequency, 1000000000);
-    int64_t before = 0;
-    int64_t after = 0;
-    const DWORD tickBefore = GetTickCount();
-    const uint64_t cyclesBefore = ReadCycleCounter();
-    ASSERT_TRUE(QueryPerformanceCounter(&before));
-    Sleep(30);
-    ASSERT_TRUE(QueryPerformanceCounter(&after));
-    const DWORD ticks = GetTickCount() - tickBefore;
-    EXPECT_GT(ReadCycleCounter(), cyclesBefore);
-
-    const int64_t countedMs = (after - before) / 1000000;
-    EXPECT_GE(countedMs, 30);
-    EXPECT_LT(countedMs, 3000);
-    EXPECT_NEAR(static_cast<double>(ticks), static_cast<double>(countedMs), 50.0);
-
-    EXPECT_FALSE(QueryPerformanceCounter(nullptr));
-    EXPECT_FALSE(QueryPerformanceFrequency(nullptr));
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <numeric>
+#include <thread>
 #include <vector>
 
 #include "audio/Resample.h"
 #include "audio/SendQueue.h"
+#include "audio/SoundControl.h"
+#include "audio/XmitThread.h"
+#include "core/globals.h"
+#include "spectrum/Feeders.h"
 
 namespace {
 
@@ -36,28 +42,6 @@ TEST(Resample, RepeatWritesEachSampleSixTimes)
     EXPECT_EQ(Repeat6(out.data(), hundred.data(), 100), 600);
 }
 
-TEST(SendQueue, TakesFromTheFrontInOrderAndKeepsItsSizeVisible)
-{
-    CSendQueue queue;
-    EXPECT_TRUE(queue.Empty());
-    for (WORD unit = 1; unit <= 40; ++unit)
-        queue.Append(unit);
-    EXPECT_EQ(queue.Size(), 40u);
-    WORD batch[19] = {};
-    std::vector<int> sizes;
-    std::vector<WORD> taken;
-    while (!queue.Empty()) {
-        const int count = queue.TakeFront(batch, 19);
-        sizes.push_back(count);
-        taken.insert(taken.end(), batch, batch + count);
-    }
-    EXPECT_EQ(sizes, (std::vector<int>{19, 19, 2}));
-    std::vector<WORD> expected(40);
-    std::iota(expected.begin(), expected.end(), WORD{1});
-    EXPECT_EQ(taken, expected);
-    EXPECT_EQ(queue.TakeFront(batch, 19), 0);
-}
-
 TEST(SendQueue, Windows1252MapsTheHighControlsAndKeepsLatin1)
 {
     EXPECT_EQ(Windows1252ToUnit(0x80), u'\u20AC');
@@ -71,5 +55,65 @@ TEST(SendQueue, Windows1252MapsTheHighControlsAndKeepsLatin1)
     EXPECT_EQ(Windows1252ToUnit(0xE9), u'\u00E9');
     EXPECT_EQ(Windows1252ToUnit(0x00), u'\0');
 }
+
+// The transmit thread on its own, transmit and receive off, in a mode that needs
+// no card: every pass is an idle pass, which feeds the spectrum silence, 18/35 of
+// the module's rate each time.
+struct IdleCase {
+    DWORD cardRate;
+    bool use48KHz;
+    int samples;
+};
+
+void PrintTo(const IdleCase& c, std::ostream* out) { *out << c.cardRate; }
+
+class IdlePassTest : public ::testing::TestWithParam<IdleCase> {
+protected:
+    void SetUp() override
+    {
+        for (CRITICAL_SECTION* lock : {&g_csSendQueue, &g_csMode, &g_csSound})
+            InitializeCriticalSection(lock);
+        g_hXmitEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        g_hStopXmitEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    void TearDown() override
+    {
+        CloseHandle(g_hXmitEvent.exchange(nullptr));
+        CloseHandle(g_hStopXmitEvent);
+        for (CRITICAL_SECTION* lock : {&g_csSendQueue, &g_csMode, &g_csSound})
+            DeleteCriticalSection(lock);
+    }
+};
+
+TEST_P(IdlePassTest, EachPassFeedsTheSpectrumItsShareOfSilence)
+{
+    const IdleCase& c = GetParam();
+    g_WaveFormat.nSamplesPerSec = c.cardRate;
+    g_bUse48KHz = c.use48KHz;
+    g_bNoSoundCard = 1;
+    g_dwSoundMode = 0;
+    g_bModeBusy = 0;
+    g_bUseFFT = true;
+    g_bRunning = 1;
+    g_FFTFifo.empty();
+    std::thread xmit(XmitThreadProc, nullptr);
+    const int passBytes = 2 * c.samples;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (g_FFTFifo.size() < 3 * passBytes && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    SetEvent(g_hStopXmitEvent);
+    xmit.join();
+    g_bRunning = 0;
+
+    const int queued = g_FFTFifo.size();
+    EXPECT_GE(queued, 3 * passBytes);
+    EXPECT_EQ(queued % passBytes, 0);
+    std::vector<int16_t> fed(queued / 2, -1);
+    g_FFTFifo.read(fed.data(), queued);
+    EXPECT_EQ(fed, std::vector<int16_t>(fed.size(), 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(CardRates, IdlePassTest,
+                         ::testing::Values(IdleCase{8000, false, 4114}, IdleCase{48000, true, 8228}));
 
 }  // namespace

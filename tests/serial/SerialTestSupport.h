@@ -30,16 +30,15 @@ int ThreadCount();
 class PseudoTerminal {
 public:
     PseudoTerminal();
-    ~PseudoTerminal();
+    ~PseudoTerminal() { Close(); }
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
     // Makes COM `number` open this terminal.
     void MapTo(int number) const;
-    // Bytes to the port, all of them.
     void Send(const std::vector<uint8_t>& bytes) const;
     // What the port sent, until `count` bytes came or the time is up.
-    std::vector<uint8_t> Receive(size_t count, std::chrono::milliseconds limit = 5s) const;
+    std::vector<uint8_t> Receive(size_t count) const;
     // The slave's settings, read through the master.
     termios2 Settings() const;
     // Hangs the port's side up, as a pulled adapter does.
@@ -54,16 +53,15 @@ private:
 class VirtualPort {
 public:
     VirtualPort();
-    ~VirtualPort();
+    ~VirtualPort() { VirtualPortDestroy(m_name.c_str()); }
     VirtualPort(const VirtualPort&) = delete;
     VirtualPort& operator=(const VirtualPort&) = delete;
 
     const char* Name() const { return m_name.c_str(); }
     void MapTo(int number) const;
-    void Feed(const std::vector<uint8_t>& bytes) const;
+    void Feed(const std::vector<uint8_t>& bytes) const { VirtualPortFeed(Name(), bytes.data(), bytes.size()); }
     std::vector<uint8_t> Drain(size_t count, std::chrono::milliseconds limit = 5s) const;
-    std::vector<VirtualLineChange> Changes() const;
-    // The changes recorded from index `first` on.
+    // The line changes recorded from index `first` on.
     std::vector<VirtualLineChange> ChangesFrom(size_t first) const;
 
 private:

@@ -36,7 +36,7 @@ protected:
         port.SetPort(31, 0, 0, byteSize, 45);
         ASSERT_EQ(port.Activate(1), 1);
         ASSERT_TRUE(port.IsOpen());
-        mark = wire.Changes().size();
+        mark = wire.ChangesFrom(0).size();
     }
 
     // The changes since Open, or since the last call.
@@ -47,10 +47,11 @@ protected:
         return changes;
     }
 
-    // Runs `call` and checks that it made the one change `expected` with
-    // `pause` before and after it.
-    void ExpectPausedChange(const std::function<void()>& call, const std::string& expected, int64_t pauseMs)
+    // Runs `call` and checks that it made the one change `expected`, with the
+    // port's 100 ms pause before and after it.
+    void ExpectPausedChange(const std::function<void()>& call, const std::string& expected)
     {
+        constexpr int64_t pauseMs = 100;
         const int64_t before = NowNs();
         call();
         const int64_t after = NowNs();
@@ -73,69 +74,46 @@ protected:
     size_t mark = 0;
 };
 
-TEST_F(LinePort, HamModeOpenRaisesRtsThenDtrWithoutKeying)
+TEST_F(LinePort, HamModeOpenRaisesRtsThenDtrAndDropsRtsForKeying)
 {
-    Open(1, 8);
     // Opening raises both as a terminal does, the line settings drop them, the
-    // port's own set-up raises them.
-    EXPECT_EQ(Describe(wire.Changes()), "DTR+ RTS+ DTR- RTS- RTS+ DTR+");
-}
-
-TEST_F(LinePort, HamModeOpenWithKeyingDropsRts)
-{
-    Open(1, 5);
-    EXPECT_EQ(Describe(wire.Changes()), "DTR+ RTS+ DTR- RTS- RTS-");
-    EXPECT_EQ(port.Transmitting(), 0);
-}
-
-TEST_F(LinePort, WithoutHamModeTheDriverHandlesTheLines)
-{
-    Open(0, 5);
-    // DTR handshake raises DTR; RTS toggle drops RTS while nothing is sent.
-    EXPECT_EQ(Describe(wire.Changes()), "DTR+ RTS+ DTR+ RTS-");
-    mark = wire.Changes().size();
-
-    port.ForceTransmitOn(1);
-    port.SetRTSRaw(1);
-    port.SetRTS(0);
-    port.ForceTransmitOn(0);
-    // The shift code went out: the driver raised RTS for it.
-    EXPECT_EQ(wire.Drain(1), std::vector<uint8_t>{31});
-    EXPECT_TRUE(WaitUntil([&] { return Describe(wire.ChangesFrom(mark)) == "RTS+ RTS-"; }))
-        << Describe(wire.ChangesFrom(mark));
+    // port's own set-up raises them, and RTS keying drops RTS again.
+    for (const auto& [byteSize, expected] : {std::pair<unsigned char, const char*>{8, "DTR+ RTS+ DTR- RTS- RTS+ DTR+"},
+                                             {5, "DTR+ RTS+ DTR- RTS- RTS-"}}) {
+        VirtualPort line;
+        line.MapTo(31);
+        CCOMPort keyed;
+        keyed.SetHAMMode(1);
+        keyed.SetPort(31, 0, 0, byteSize, 45);
+        ASSERT_EQ(keyed.Activate(1), 1);
+        EXPECT_EQ(Describe(line.ChangesFrom(0)), expected);
+        EXPECT_EQ(keyed.Transmitting(), 0);
+    }
 }
 
 TEST_F(LinePort, KeyingTwiceSwitchesRtsOnce)
 {
     Open(1, 5);
-    ExpectPausedChange([&] { port.PTTOn(); }, "RTS+", 100);
+    ExpectPausedChange([&] { port.PTTOn(); }, "RTS+");
     EXPECT_LT(Duration([&] { port.PTTOn(); }), Ms(100));
     EXPECT_EQ(Describe(NewChanges()), "");
     EXPECT_EQ(port.Transmitting(), 1);
-
-    ExpectPausedChange([&] { port.PTTOff(); }, "RTS-", 100);
+    ExpectPausedChange([&] { port.PTTOff(); }, "RTS-");
     EXPECT_LT(Duration([&] { port.PTTOff(); }), Ms(100));
     EXPECT_EQ(Describe(NewChanges()), "");
 }
 
-TEST_F(LinePort, RawRtsWorksOnlyWithoutKeying)
+TEST_F(LinePort, RawRtsWorksOnlyWithoutKeyingAndForcingOnLeavesItAlone)
 {
     Open(1, 8);
-    ExpectPausedChange([&] { port.SetRTSRaw(0); }, "RTS-", 100);
-    ExpectPausedChange([&] { port.SetRTSRaw(1); }, "RTS+", 100);
-
-    port.SetRTS(1);
-    EXPECT_LT(Duration([&] { port.SetRTSRaw(0); }), Ms(100));
-    EXPECT_EQ(Describe(NewChanges()), "");
-}
-
-TEST_F(LinePort, ForcingOnWithoutKeyingLeavesRtsAlone)
-{
-    Open(1, 8);
+    ExpectPausedChange([&] { port.SetRTSRaw(0); }, "RTS-");
     port.ForceTransmitOn(1);
     EXPECT_EQ(port.Transmitting(), 1);
     EXPECT_EQ(Describe(NewChanges()), "");
-    ExpectPausedChange([&] { port.SetRTSRaw(1); }, "RTS+", 100);
+    ExpectPausedChange([&] { port.SetRTSRaw(1); }, "RTS+");
+    port.SetRTS(1);
+    EXPECT_LT(Duration([&] { port.SetRTSRaw(0); }), Ms(100));
+    EXPECT_EQ(Describe(NewChanges()), "");
 }
 
 TEST_F(LinePort, TurningKeyingOffRaisesRtsAndDtrAtOnce)
@@ -146,31 +124,27 @@ TEST_F(LinePort, TurningKeyingOffRaisesRtsAndDtrAtOnce)
     ASSERT_EQ(Describe(changes), "RTS+ DTR+");
     EXPECT_LT(changes[1].time - changes[0].time, Ms(50));
     EXPECT_EQ(port.GetRTS(), 0);
-
     port.SetRTS(1);
     EXPECT_EQ(port.GetRTS(), 1);
     EXPECT_EQ(Describe(NewChanges()), "");
 }
 
-TEST_F(LinePort, ForcingOnPutsTheShiftCodeAheadOfTheQueueAndKeys)
+TEST_F(LinePort, ForcingOnKeysAndPutsTheShiftCodeAheadOfTheQueue)
 {
     Open(1, 5);
     port.Stop();
     unsigned char codes[] = {1, 2, 3};
     port.write(codes, 3);
-    ExpectPausedChange([&] { port.ForceTransmitOn(1); }, "RTS+", 100);
+    ExpectPausedChange([&] { port.ForceTransmitOn(1); }, "RTS+");
     EXPECT_EQ(port.TransmitForceOn(), 1);
     EXPECT_EQ(port.TransmitDisabled(), 0);
     EXPECT_EQ(wire.Drain(4), (std::vector<uint8_t>{31, 1, 2, 3}));
-}
 
-TEST_F(LinePort, FiguresShiftLeadsWithItsOwnCode)
-{
-    Open(1, 5);
+    // In figures shift the figures code leads.
+    port.ForceTransmitOn(0);
     port.FlipBaudotSign();
     port.Stop();
-    unsigned char code = 1;
-    port.write(&code, 1);
+    port.write(codes, 1);
     port.ForceTransmitOn(1);
     EXPECT_EQ(wire.Drain(2), (std::vector<uint8_t>{27, 1}));
 }
@@ -182,16 +156,17 @@ TEST_F(LinePort, ReleasingWhileTheDriverHoldsOutputStaysKeyed)
     unsigned char codes[] = {1, 2, 3};
     port.write(codes, 3);
     ASSERT_TRUE(WaitUntil([&] { return VirtualPortPending(wire.Name()) == 4; }));
+    EXPECT_EQ(port.TXEmpty(), 0);
     NewChanges();
-
     port.ForceTransmitOn(0);
     EXPECT_EQ(port.Transmitting(), 1);
     EXPECT_EQ(port.TransmitForceOn(), 0);
     EXPECT_EQ(Describe(NewChanges()), "");
-
     wire.Drain(4);
-    ExpectPausedChange([&] { port.ForceTransmitOn(0); }, "RTS-", 100);
+    ExpectPausedChange([&] { port.ForceTransmitOn(0); }, "RTS-");
     EXPECT_EQ(port.Transmitting(), 0);
+    // The port says so once the driver has sent everything.
+    EXPECT_TRUE(WaitUntil([&] { return port.TXEmpty() == 1; }));
 }
 
 TEST_F(LinePort, StoppedPortSendsOnlyAfterGo)
@@ -200,7 +175,7 @@ TEST_F(LinePort, StoppedPortSendsOnlyAfterGo)
     port.ForceTransmitOn(1);
     wire.Drain(1);
     NewChanges();
-    ExpectPausedChange([&] { port.Stop(); }, "RTS-", 100);
+    ExpectPausedChange([&] { port.Stop(); }, "RTS-");
     EXPECT_EQ(port.TransmitDisabled(), 1);
     unsigned char codes[] = {4, 5};
     port.write(codes, 2);
@@ -211,7 +186,7 @@ TEST_F(LinePort, StoppedPortSendsOnlyAfterGo)
     EXPECT_EQ(wire.Drain(2), (std::vector<uint8_t>{4, 5}));
 }
 
-TEST_F(LinePort, BreakHoldsTheLineFor200Ms)
+TEST_F(LinePort, BreakHoldsTheLineFor200MsAndAReceivedBreakClearsIt)
 {
     Open(1, 8);
     port.Break();
@@ -219,30 +194,8 @@ TEST_F(LinePort, BreakHoldsTheLineFor200Ms)
     ASSERT_EQ(Describe(changes), "BRK+ BRK-");
     EXPECT_GE(changes[1].time - changes[0].time, Ms(200));
     EXPECT_LT(changes[1].time - changes[0].time, Ms(2200));
-}
-
-TEST_F(LinePort, BreakOnAClosedPortDoesNothing)
-{
-    EXPECT_LT(Duration([&] { port.Break(); }), Ms(100));
-    EXPECT_TRUE(wire.Changes().empty());
-}
-
-TEST_F(LinePort, ReceivedBreakClearsTheBreakState)
-{
-    Open(1, 8);
     VirtualPortSendBreak(wire.Name());
     EXPECT_TRUE(WaitUntil([&] { return Describe(wire.ChangesFrom(mark)) == "BRK-"; }));
-}
-
-TEST_F(LinePort, TransmitEmptyFollowsTheDriversQueue)
-{
-    Open(1, 8);
-    unsigned char bytes[] = {'a', 'b'};
-    port.write(bytes, 2);
-    ASSERT_TRUE(WaitUntil([&] { return VirtualPortPending(wire.Name()) == 2; }));
-    EXPECT_EQ(port.TXEmpty(), 0);
-    wire.Drain(2);
-    EXPECT_TRUE(WaitUntil([&] { return port.TXEmpty() == 1; }));
 }
 
 TEST_F(LinePort, DiddleFillsTheIdleLineWhileHeldOn)
@@ -267,23 +220,16 @@ TEST_F(LinePort, ClosingUnkeysFirst)
     EXPECT_EQ(port.Transmitting(), 0);
 }
 
-TEST_F(LinePort, HangUpEndsThePort)
-{
-    Open(1, 8);
-    VirtualPortHangUp(wire.Name());
-    EXPECT_TRUE(WaitUntil([&] { return port.PortActive() == 0; }));
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_FALSE(VirtualPortIsOpen(wire.Name()));
-}
-
-TEST_F(LinePort, KeyingOnAClosedPortChangesFlagsAndStillPauses)
+TEST_F(LinePort, OnAClosedPortKeyingChangesFlagsAndStillPausesAndBreakDoesNothing)
 {
     port.SetPort(32, 0, 0, 5, 45);
+    EXPECT_LT(Duration([&] { port.Break(); }), Ms(100));
     EXPECT_GE(Duration([&] { port.PTTOn(); }), Ms(200));
     EXPECT_EQ(port.Transmitting(), 1);
     port.SetRTS(0);
     EXPECT_GE(Duration([&] { port.SetRTSRaw(1); }), Ms(200));
     EXPECT_EQ(port.PortActive(), 0);
+    EXPECT_TRUE(wire.ChangesFrom(0).empty());
 }
 
 }  // namespace

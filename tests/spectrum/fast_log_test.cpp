@@ -14,7 +14,6 @@
 #include "SpectrumTesting.h"
 #include "spectrum/CDFT.h"
 #include "spectrum/DFTKernel.h"
-#include "spectrum/FastLog10.h"
 
 using namespace spectrum_testing;
 
@@ -50,26 +49,6 @@ std::vector<int32_t> ProcessAndCompare(CDFT& engine, LogReference& reference, co
         }
     }
     return out;
-}
-
-TEST(FastLog10, StaysWithinItsErrorBound)
-{
-    Random random(11);
-    double worst = 0;
-    auto check = [&](double u) {
-        const Lanes<2>::D v = {u, u};
-        const long double exact = std::log10(static_cast<long double>(u));
-        const long double error = std::fabs(FastLog10<2>(v)[0] - exact);
-        const double bound = kFastLog10AbsError + kFastLog10RelError * std::fabs(static_cast<double>(exact));
-        worst = std::fmax(worst, static_cast<double>(error) / bound);
-    };
-    for (int i = 0; i < 1'000'000; ++i) {
-        check(std::exp2(2040 * random.Unit() - 1020));
-        // Mantissas either side of sqrt(2), where the reduction flips.
-        check(std::ldexp(1.40 + 0.03 * random.Unit(), static_cast<int>(random.Next() % 120) - 60));
-        check(28145.8 + 1.2e15 * random.Unit());
-    }
-    EXPECT_LE(worst, 1.0);
 }
 
 TEST(FastLogPath, RandomAudioGivesTheIntegersOfStdLog10)
@@ -136,13 +115,9 @@ void ScanSteps(int32_t count, double gain, int32_t scaleMode, int firstStep, int
     }
 }
 
-TEST(FastLogPath, EveryOutputStepOfTheModuleScaleGivesTheIntegersOfStdLog10)
+TEST(FastLogPath, EveryOutputStepGivesTheIntegersOfStdLog10)
 {
     ScanSteps(1, 5.0, 1, 1, 53);
-}
-
-TEST(FastLogPath, StepsUnderOtherFloorsAndGainsGiveTheIntegersOfStdLog10)
-{
     ScanSteps(1, 7.3, 25, 0, 78);
     ScanSteps(1, -5.0, 1, -53, -1);
 }

@@ -127,6 +127,38 @@ typedef struct WAVEHDR {
 /* Passed to the open calls as dwCallback. `device` is the HWAVEIN or HWAVEOUT. */
 typedef void (*WAVECALLBACK)(void* device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR param2);
 
+/* ---- position ---- */
+#define TIME_MS 0x0001u
+#define TIME_SAMPLES 0x0002u
+#define TIME_BYTES 0x0004u
+#define TIME_SMPTE 0x0008u
+#define TIME_MIDI 0x0010u
+#define TIME_TICKS 0x0020u
+
+/* 12 bytes, as on Windows: wType says which member of u holds the time. */
+typedef struct MMTIME {
+    UINT wType;
+    union {
+        DWORD ms;
+        DWORD sample;
+        DWORD cb;
+        DWORD ticks;
+        struct {
+            BYTE hour, min, sec, frame, fps, dummy;
+            BYTE pad[2];
+        } smpte;
+        struct {
+            DWORD songptrpos;
+        } midi;
+    } u;
+} MMTIME;
+
+#ifdef __cplusplus
+static_assert(sizeof(MMTIME) == 12, "MMTIME is 12 bytes");
+#else
+_Static_assert(sizeof(MMTIME) == 12, "MMTIME is 12 bytes");
+#endif
+
 /* ---- capture ---- */
 RZ_PLATFORM_API UINT waveInGetNumDevs(void);
 RZ_PLATFORM_API MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
@@ -142,6 +174,10 @@ RZ_PLATFORM_API MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT h
 RZ_PLATFORM_API MMRESULT waveInStart(HWAVEIN device);
 RZ_PLATFORM_API MMRESULT waveInStop(HWAVEIN device);
 RZ_PLATFORM_API MMRESULT waveInReset(HWAVEIN device);
+/* How much audio the device has captured since it opened or was last reset: the
+ * frames in the buffers it has returned (counted before their WIM_DATA, the
+ * buffer that a stop returns included). See waveOutGetPosition for the rest. */
+RZ_PLATFORM_API MMRESULT waveInGetPosition(HWAVEIN device, MMTIME* time, UINT timeSize);
 
 /* ---- playback ---- */
 RZ_PLATFORM_API UINT waveOutGetNumDevs(void);
@@ -158,6 +194,14 @@ RZ_PLATFORM_API MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header, UINT hea
 RZ_PLATFORM_API MMRESULT waveOutPause(HWAVEOUT device);
 RZ_PLATFORM_API MMRESULT waveOutRestart(HWAVEOUT device);
 RZ_PLATFORM_API MMRESULT waveOutReset(HWAVEOUT device);
+/* How much audio the device has played since it opened or was last reset: the
+ * frames of the buffers it has played to their end (counted before their
+ * WOM_DONE; a buffer that a reset returns does not count). Asked in TIME_SAMPLES
+ * the answer is in frames; any other wType is answered in TIME_BYTES, with wType
+ * changed to say so. The count is a DWORD and wraps as one. MMSYSERR_INVALPARAM
+ * for a null time or a timeSize below sizeof(MMTIME), MMSYSERR_INVALHANDLE for
+ * an unknown or closed handle. Any thread may ask, the callback included. */
+RZ_PLATFORM_API MMRESULT waveOutGetPosition(HWAVEOUT device, MMTIME* time, UINT timeSize);
 
 /* ---- for the host program ---- */
 /* The backend in use ("portaudio", "loopback", "file", "null"), choosing it if
@@ -171,5 +215,12 @@ RZ_PLATFORM_API MMRESULT GetWaveOutDeviceName(UINT deviceId, char* buffer, UINT 
 /* The backend's reason for the latest failed open or mid-stream failure, once:
  * TRUE with the text, then FALSE until the next failure. */
 RZ_PLATFORM_API BOOL GetWaveFailure(char* buffer, UINT size);
+/* The position, in frames as TIME_SAMPLES gives it, of the capture or playback
+ * device opened last of those still open, whoever opened it: a host holds no
+ * handle of the module's, yet learns how far the module's audio has got. FALSE,
+ * with *samples untouched, when no device of that direction is open or samples
+ * is null. */
+RZ_PLATFORM_API BOOL GetOpenWaveInPosition(DWORD* samples);
+RZ_PLATFORM_API BOOL GetOpenWaveOutPosition(DWORD* samples);
 
 #endif

@@ -1,6 +1,6 @@
-// What a codec test snap-in records, and the signal its encoder and decoder
-// share. A test reads the record through the snap-in's export "CodecCalls" after
-// opening the loaded copy with RTLD_NOLOAD.
+// What a codec test snap-in records, and the signals its encoder, decoder and
+// twiddle share with the tests. A test reads and steers the record through the
+// snap-in's export "CodecCalls" while it holds the snap-in loaded itself.
 #pragma once
 
 #include <atomic>
@@ -13,6 +13,17 @@ inline constexpr int kBurstLength = 24;
 inline constexpr int kLevelStep = 64;
 constexpr int16_t CodecLevel(uint16_t unit) { return static_cast<int16_t>((unit & 0xFF) * kLevelStep + kLevelStep); }
 constexpr uint16_t CodecUnit(int level) { return static_cast<uint16_t>(level / kLevelStep - 1); }
+
+// What the twiddle plays while nothing is queued.
+enum class TwiddleSignal { Silence, Ramp, Tone };
+// The ramp's i-th sample: never 0, so that the played stream shows where it starts.
+constexpr int16_t RampSample(long i) { return static_cast<int16_t>(i % 30000 + 1); }
+// The tone: 1000 Hz, the centre of spectrum bin 256 (8000/2048 Hz a bin), at half
+// of full scale, which the level meter reads as 35 %.
+inline constexpr int kToneBin = 256;
+inline constexpr int kTonePeriod = 8;
+inline constexpr double kToneAmplitude = 16384.0;
+inline constexpr int kToneLevelPercent = 35;
 
 // Append-only lists: a writer stores the entry, then publishes the count.
 struct CodecList {
@@ -32,11 +43,13 @@ struct CodecList {
 struct CodecLog {
     std::atomic<int> initCalls{0};
     std::atomic<double> initRate{0.0};
+    std::atomic<bool> holdInit{false};  // InitRUZada returns only once this is clear
     CodecList decodeSizes;    // the sample count of each decoder call
     CodecList encodeBatches;  // the character count of each encoder call
     CodecList encodedUnits;   // every character handed to the encoder, in order
     CodecList twiddleWanted;  // the N of each twiddle call
+    CodecList twiddleTimes;   // when each twiddle call came, in ms since the snap-in loaded
+    std::atomic<TwiddleSignal> twiddleSignal{TwiddleSignal::Silence};
     std::atomic<int> hasData{0};  // what HasDGData answers
-    std::atomic<int> decoderEntered{0};
 };
 using PFN_CodecCalls = CodecLog* (*)();

@@ -5,14 +5,18 @@
 //   CODEC_NO_SOUND_INPUT    the mode takes no sound input (its decoder is polled)
 //   CODEC_NO_SOUND_CARD     the mode uses no sound card at all
 //   CODEC_SCRIPTED          the decoder ignores the audio: its first call answers
-//                           a fixed list (see kScripted*), later calls nothing
+//                           a fixed list, later calls nothing
 //   CODEC_SILENT_ENCODER    the encoder consumes characters but returns no audio
 //   CODEC_OVER_CAPACITY     every codec call claims more than it was given room for
 //   CODEC_STUCK_DECODER     the decoder never returns
 //   CODEC_NO_TWIDDLE        no GetDGTwiddle
 // The encoder turns each character into a burst at its own level (CodecProbe.h);
-// the decoder finds the bursts again, across block boundaries.
+// the decoder finds the bursts again, across block boundaries. The twiddle plays
+// the signal the test picks, continuing from one call to the next.
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <numbers>
 
 #include <DGSnapin.h>
 #include <ruzada/kernel.h>
@@ -36,6 +40,7 @@ using Unit = char;
 namespace {
 
 CodecLog g_log;
+const auto g_loadTime = std::chrono::steady_clock::now();
 
 // The decoder's place in the signal: the level of the burst it is in and how
 // long it has lasted so far.
@@ -72,6 +77,8 @@ DG_SNAPIN_EXPORT void InitRUZada(double rate)
 {
     g_log.initRate = rate;
     ++g_log.initCalls;
+    while (g_log.holdInit)
+        Sleep(1);
 }
 
 DG_SNAPIN_EXPORT int HasDGData() { return g_log.hasData; }
@@ -101,7 +108,6 @@ DG_SNAPIN_EXPORT int CODEC_ENCODE(int16_t* samples, int capacity, const Unit* ch
 DG_SNAPIN_EXPORT int CODEC_DECODE(const int16_t* samples, int count, Unit* chars, int capacity)
 {
     g_log.decodeSizes.Add(count);
-    ++g_log.decoderEntered;
 #ifdef CODEC_STUCK_DECODER
     for (;;)
         Sleep(1000);
@@ -139,10 +145,32 @@ DG_SNAPIN_EXPORT int CODEC_DECODE(const int16_t* samples, int count, Unit* chars
 }
 
 #ifndef CODEC_NO_TWIDDLE
+namespace {
+long g_nTwiddled = 0;
+
+int16_t TwiddleSample(TwiddleSignal signal, long i)
+{
+    switch (signal) {
+    case TwiddleSignal::Ramp:
+        return RampSample(i);
+    case TwiddleSignal::Tone: {
+        const double phase = 2 * std::numbers::pi * static_cast<double>(i % kTonePeriod) / kTonePeriod;
+        return static_cast<int16_t>(std::lround(kToneAmplitude * std::sin(phase)));
+    }
+    default:
+        return 0;
+    }
+}
+}  // namespace
+
 DG_SNAPIN_EXPORT int GetDGTwiddle(int16_t* samples, int wanted)
 {
     g_log.twiddleWanted.Add(wanted);
-    std::fill_n(samples, wanted, int16_t{0});
+    const auto since = std::chrono::steady_clock::now() - g_loadTime;
+    g_log.twiddleTimes.Add(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count()));
+    const TwiddleSignal signal = g_log.twiddleSignal;
+    for (int i = 0; i < wanted; ++i)
+        samples[i] = TwiddleSample(signal, g_nTwiddled++);
     return wanted + kOverCapacity;
 }
 #endif

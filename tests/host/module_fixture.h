@@ -1,0 +1,180 @@
+// What the host tests of a running module share: a fresh module folder that each
+// test fills with test snap-ins, the module loaded from it as a host loads it with
+// its exports resolved, and snap-ins held loaded by the test, so that the module's
+// loads share the test's copy and what the snap-in records outlives them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <RUZada.h>
+
+#include "../snapins/TestSnapinProbe.h"
+#include "../snapins/codec/CodecProbe.h"
+#include "HostHarness.h"
+
+namespace hosttest {
+
+using namespace std::chrono_literals;
+
+inline constexpr int kTransmit = 1;
+inline constexpr int kReceive = 2;
+
+// The exports the tests call, each typed as RUZada.h declares it.
+#define HOSTTEST_EXPORTS(X)                                                                            \
+    X(InitDG) X(DGSetRecv) X(DGSetXmit) X(DGRequestComPort) X(GetDGVersion) X(GetDGProcessorSpeedKHz)  \
+    X(GetDGSoundCount) X(EnumRUZadas) X(SetRUZada) X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA)    \
+    X(GetRUZadaFileNameW) X(GetRUZadaFileNameA) X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(SetDGFreq) \
+    X(GetDGFreq) X(SetDGSoundMode) X(SendDGCharW) X(SendDGCharA) X(IsDGSendIdle) X(GetDGLevel)        \
+    X(GetDGFFTData) X(DGOpenComPort) X(DGCloseComPort) X(DGReadComPort) X(DGWriteComPort)             \
+    X(DGEnablePortRTS) X(DGSetRTS)
+
+struct ModuleExports {
+#define HOSTTEST_DECLARE(name) decltype(&::name) name = nullptr;
+    HOSTTEST_EXPORTS(HOSTTEST_DECLARE)
+#undef HOSTTEST_DECLARE
+};
+
+class ModuleTest : public ::testing::Test {
+protected:
+    harness::ModuleDir dir;
+    harness::DebugLog debug;
+    harness::HostWindow host;
+    std::vector<std::unique_ptr<harness::LoadedModule>> held;
+    std::unique_ptr<harness::LoadedModule> module;
+    ModuleExports api;
+
+    std::string PathOf(const std::string& fileName) const { return dir.Path() + "/" + fileName; }
+
+    // Copies the snap-ins, writes the settings (lines of the "RUZada" section) and
+    // loads the module over the sound driver named.
+    void Load(const std::vector<std::string>& snapins = {}, const std::string& settings = "",
+              const char* driver = "null")
+    {
+        for (const std::string& name : snapins)
+            dir.AddTestSnapin(name);
+        std::ofstream(PathOf("settings.ini")) << "[RUZada]\n" << settings;
+        setenv("RUZADA_INI", PathOf("settings.ini").c_str(), 1);
+        setenv("RUZADA_AUDIODRIVER", driver, 1);
+        module = std::make_unique<harness::LoadedModule>(dir.ModulePath());
+        ASSERT_TRUE(module->Loaded());
+#define HOSTTEST_RESOLVE(name)                            \
+    api.name = module->Get<decltype(&::name)>(#name); \
+    ASSERT_NE(api.name, nullptr) << #name;
+        HOSTTEST_EXPORTS(HOSTTEST_RESOLVE)
+#undef HOSTTEST_RESOLVE
+    }
+
+    // Holds a snap-in of the folder loaded and returns the record that its probe
+    // export answers.
+    template <class Record>
+    Record* Hold(const std::string& fileName, const char* probe)
+    {
+        held.push_back(std::make_unique<harness::LoadedModule>(PathOf(fileName)));
+        const auto answer = held.back()->Get<Record* (*)()>(probe);
+        EXPECT_NE(answer, nullptr) << fileName;
+        return answer ? answer() : nullptr;
+    }
+
+    std::vector<uint32_t> Params(UINT message) const
+    {
+        std::vector<uint32_t> params;
+        for (const harness::Received& m : host.Messages(message))
+            params.push_back(m.wParam);
+        return params;
+    }
+};
+
+class ModesTest : public ModuleTest {
+protected:
+    void SetUp() override { Load(); }
+
+    const SnapinCallLog* Calls(const std::string& fileName)
+    {
+        return Hold<const SnapinCallLog>(fileName, "TestSnapinCalls");
+    }
+
+    // The module's discovery lines so far, in order.
+    std::vector<std::string> DiscoveryLines() const
+    {
+        std::vector<std::string> found;
+        for (const std::string& line : debug.Lines())
+            if (line.rfind("RUZada: ", 0) == 0)
+                found.push_back(line);
+        return found;
+    }
+
+    // From now on every test snap-in notes each of its loads.
+    void TraceLoads() { setenv(kLoadTraceVariable, PathOf("loads.txt").c_str(), 1); }
+    std::vector<std::string> LoadTrace() const
+    {
+        std::ifstream file(PathOf("loads.txt"));
+        std::vector<std::string> loads;
+        for (std::string line; std::getline(file, line);)
+            loads.push_back(line);
+        return loads;
+    }
+
+    // Answers read up to their terminator from a roomy buffer.
+    template <class Char>
+    static std::basic_string<Char> Answer(void (*get)(uint64_t, Char*, UINT), uint64_t mode)
+    {
+        Char buffer[512] = {};
+        get(mode, buffer, std::size(buffer));
+        return std::basic_string<Char>(buffer, std::find(std::begin(buffer), std::end(buffer), Char{}));
+    }
+    std::u16string NameW(uint64_t mode) const { return Answer(api.GetRUZadaNameW, mode); }
+    std::string NameA(uint64_t mode) const { return Answer(api.GetRUZadaNameA, mode); }
+    std::u16string FileNameW(uint64_t mode) const { return Answer(api.GetRUZadaFileNameW, mode); }
+    std::string FileNameA(uint64_t mode) const { return Answer(api.GetRUZadaFileNameA, mode); }
+};
+
+inline std::string DetectedLine(const std::string& name, const std::string& path)
+{
+    return "RUZada: Detected Soundcard Mode Snap-in " + name + " (" + path + ")\r\n";
+}
+
+class RunningTest : public ModuleTest {
+protected:
+    // Loads the module over the loopback card (or the driver named), binds the host
+    // window and holds the first snap-in, whose record it returns.
+    CodecLog* LoadCodecs(const std::vector<std::string>& snapins, const std::string& settings = "",
+                         const char* driver = "loopback")
+    {
+        Load(snapins, settings, driver);
+        if (HasFatalFailure())
+            return nullptr;
+        api.InitDG(host.Handle());
+        return Codec(snapins.front());
+    }
+    CodecLog* Codec(const std::string& fileName) { return Hold<CodecLog>(fileName, "CodecCalls"); }
+
+    // Selects the mode and starts the card at 8000 with the given sound mode.
+    void Start(uint64_t mask, int soundMode)
+    {
+        api.SetRUZada(mask);
+        ASSERT_EQ(api.GetRUZada(), mask);
+        api.SetDGFreq(8000.0);
+        api.SetDGSoundMode(soundMode, -1);
+    }
+
+    std::vector<uint32_t> Chars() const { return Params(host.msgChar); }
+    std::vector<uint32_t> SentChars() const { return Params(host.msgSentChar); }
+};
+
+inline std::vector<int> Entries(const CodecList& list)
+{
+    const int count = list.count.load(std::memory_order_acquire);
+    return {list.entries, list.entries + count};
+}
+
+inline std::vector<uint32_t> Units(const std::u16string& text) { return {text.begin(), text.end()}; }
+
+}  // namespace hosttest

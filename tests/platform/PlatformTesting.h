@@ -1,0 +1,74 @@
+// Deadlines, descriptor counts and call outcomes shared by the platform tests.
+#pragma once
+
+#include <dirent.h>
+#include <poll.h>
+
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+#include <thread>
+#include <type_traits>
+
+#include <ruzada/kernel.h>
+
+namespace platformtest {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// True once `condition` holds; false when it still does not at the deadline.
+template <class Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds limit = 10s)
+{
+    const auto until = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() > until)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+inline size_t OpenDescriptors()
+{
+    size_t count = 0;
+    if (DIR* listing = opendir("/proc/self/fd")) {
+        while (readdir(listing))
+            ++count;
+        closedir(listing);
+    }
+    return count;
+}
+
+inline bool Readable(int fd, std::chrono::milliseconds wait = 0ms)
+{
+    pollfd entry{fd, POLLIN, 0};
+    return poll(&entry, 1, static_cast<int>(wait.count())) == 1 && (entry.revents & POLLIN);
+}
+
+// What a call answered and the last error it left.
+struct Outcome {
+    intptr_t result;
+    DWORD error;
+    bool operator==(const Outcome&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const Outcome& o)
+    {
+        return out << o.result << " with error " << o.error;
+    }
+};
+
+// Runs `call` with the last error cleared first.
+template <class Call>
+Outcome Attempt(Call call)
+{
+    SetLastError(0);
+    const auto result = call();
+    const DWORD error = GetLastError();
+    if constexpr (std::is_pointer_v<decltype(result)>)
+        return {reinterpret_cast<intptr_t>(result), error};
+    else
+        return {static_cast<intptr_t>(result), error};
+}
+
+}  // namespace platformtest
