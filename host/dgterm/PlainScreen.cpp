@@ -1,9 +1,12 @@
 // The screen without a terminal: decoded text goes to stdout as it arrives,
 // notices and the changes between receive and transmit to stderr, and each line
 // read from stdin is sent.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "PlainScreen.h"
 
@@ -11,27 +14,47 @@ namespace {
 
 constexpr size_t kLongestLine = 1024;
 
+bool SameFile(int first, int second)
+{
+    struct stat a = {};
+    struct stat b = {};
+    return fstat(first, &a) == 0 && fstat(second, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 }  // namespace
 
-PlainScreen::PlainScreen(const ScreenSetup& setup) : m_inputFd(setup.takesInput ? STDIN_FILENO : -1) {}
+PlainScreen::PlainScreen(const ScreenSetup& setup)
+    : m_inputFd(setup.takesInput ? STDIN_FILENO : -1), m_sharedOutput(SameFile(STDOUT_FILENO, STDERR_FILENO))
+{
+}
 
 void PlainScreen::ShowReceived(const std::string& text)
 {
+    if (text.empty())
+        return;
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
+    m_lineOpen = text.back() != '\n';
+}
+
+void PlainScreen::ShowNotice(const std::string& text)
+{
+    if (m_sharedOutput && m_lineOpen) {
+        std::fputc('\n', stderr);
+        m_lineOpen = false;
+    }
+    std::fprintf(stderr, "dgterm: %s\n", text.c_str());
 }
 
 void PlainScreen::ShowStatus(const Status& status)
 {
     if (status.transmitting != m_transmitting)
-        std::fprintf(stderr, "dgterm: %s\n", status.transmitting ? "transmitting" : "receiving");
+        ShowNotice(status.transmitting ? "transmitting" : "receiving");
     if (m_squelch >= 0.0 && status.squelch != m_squelch)
-        std::fprintf(stderr, "dgterm: squelch %.0f%%\n", status.squelch * 100.0);
+        ShowNotice("squelch " + std::to_string(std::lround(status.squelch * 100.0)) + "%");
     m_transmitting = status.transmitting;
     m_squelch = status.squelch;
 }
-
-void PlainScreen::ShowNotice(const std::string& text) { std::fprintf(stderr, "dgterm: %s\n", text.c_str()); }
 
 std::vector<Input> PlainScreen::ReadInput()
 {

@@ -11,6 +11,7 @@ public:
     void ShowSent(const std::string&) override {}
     void AddSpectrum(const Spectrum&) override {}
     void ShowStatus(const Status& status) override;
+    // On a line of its own, also when decoded text and notices share a file.
     void ShowNotice(const std::string& text) override;
     int InputFd() const override { return m_inputFd; }
     std::vector<Input> ReadInput() override;
@@ -19,6 +20,8 @@ public:
 
 private:
     int m_inputFd;
+    bool m_sharedOutput;
+    bool m_lineOpen = false;
     std::string m_pending;
     bool m_transmitting = false;
     double m_squelch = -1.0;  // nothing shown yet
