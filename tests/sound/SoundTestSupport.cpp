@@ -28,6 +28,13 @@ void UseDriver(const char* name) { SetVariable("RUZADA_AUDIODRIVER", name); }
 
 WAVEFORMATEX MonoFormat(uint32_t rate) { return {WAVE_FORMAT_PCM, 1, rate, 2 * rate, 2, 16, 0}; }
 
+bool OpenOnLoopback(CSound& sound)
+{
+    UseDriver("loopback");
+    const WAVEFORMATEX format = MonoFormat(8000);
+    return sound.OpenIn(&format, WAVE_MAPPER) == 0 && sound.OpenOut(&format, WAVE_MAPPER) == 0;
+}
+
 std::vector<int16_t> Ramp(size_t count, int start)
 {
     std::vector<int16_t> samples(count);

@@ -16,6 +16,8 @@
 #include <ruzada/kernel.h>
 #include <ruzada/wave.h>
 
+class CSound;
+
 namespace soundtest {
 
 using namespace std::chrono_literals;
@@ -26,6 +28,8 @@ void UseDriver(const char* name);
 void SetVariable(const char* name, const char* value);
 
 WAVEFORMATEX MonoFormat(uint32_t rate);
+// Opens `sound` both ways at 8000 on the loopback cable; false unless both open.
+bool OpenOnLoopback(CSound& sound);
 
 // Distinct, non-zero samples: start, start + 1, ... wrapping before 32768.
 std::vector<int16_t> Ramp(size_t count, int start = 1);

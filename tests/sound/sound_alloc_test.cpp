@@ -39,11 +39,8 @@ namespace {
 
 TEST(SoundAllocations, NothingIsAllocatedOnceTheCardIsOpen)
 {
-    UseDriver("loopback");
     CSound sound;
-    const WAVEFORMATEX format = MonoFormat(8000);
-    ASSERT_EQ(sound.OpenIn(&format, WAVE_MAPPER), 0u);
-    ASSERT_EQ(sound.OpenOut(&format, WAVE_MAPPER), 0u);
+    ASSERT_TRUE(OpenOnLoopback(sound));
     const std::vector<int16_t> batch = Ramp(800);
     std::vector<short> received(4096);
     long samples = 0;

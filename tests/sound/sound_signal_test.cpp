@@ -24,11 +24,8 @@ bool ReadUntil(CSound& sound, std::vector<int16_t>& all, const std::function<boo
 
 TEST(SoundSignal, PlayedOnTheLoopbackItComesBackWithoutGapOrRepeat)
 {
-    UseDriver("loopback");
     CSound sound;
-    const WAVEFORMATEX format = MonoFormat(8000);
-    ASSERT_EQ(sound.OpenIn(&format, WAVE_MAPPER), 0u);
-    ASSERT_EQ(sound.OpenOut(&format, WAVE_MAPPER), 0u);
+    ASSERT_TRUE(OpenOnLoopback(sound));
     const std::vector<int16_t> signal = Ramp(20000);  // 2.5 s: more than the FIFO holds
     std::vector<int16_t> captured;
     std::thread receive([&] {
