@@ -22,7 +22,7 @@
 
 namespace {
 
-using namespace rtty::testing;
+using namespace rz::rtty::testing;
 
 constexpr int kMessageLength = 500;
 constexpr int kHighestSnr = 6;
@@ -102,9 +102,9 @@ int main(int argc, char** argv)
     const std::string wavPath = std::string(directory) + "/mix.wav";
 
     const std::string message = Message();
-    const rtty::Tones mistuned{kDefaultTones.markHz + kMistuningHz, kDefaultTones.spaceHz + kMistuningHz};
-    const std::vector<int16_t> onTune = TransmitText(message, kDefaultTones, rtty::kCharSamples * 2);
-    const std::vector<int16_t> offTune = TransmitText(message, mistuned, rtty::kCharSamples * 2);
+    const rz::rtty::Tones mistuned{kDefaultTones.markHz + kMistuningHz, kDefaultTones.spaceHz + kMistuningHz};
+    const std::vector<int16_t> onTune = TransmitText(message, kDefaultTones, rz::rtty::kCharSamples * 2);
+    const std::vector<int16_t> offTune = TransmitText(message, mistuned, rz::rtty::kCharSamples * 2);
 
     std::printf("Character error rate, %d characters, %d trial(s) per point\n\n", kMessageLength, trials);
     std::printf("| SNR (dB) | ours, 0 Hz | minimodem, 0 Hz | ours, +20 Hz | minimodem, +20 Hz |\n");

@@ -1,4 +1,4 @@
-// Private-profile (INI) integers, read as Windows reads them.
+// Private-profile (INI) values, read as Windows reads them.
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -129,6 +129,16 @@ UINT ReadProfileInt(const char* section, const char* key, int defaultValue, cons
     return value ? ProfileInteger(*value) : fallback;
 }
 
+// The text of a key, or `fallback` when the file, the section or the key is missing.
+std::string ReadProfileText(const char* section, const char* key, const char* fallback, const char* fileName)
+{
+    const std::optional<std::string> path = ProfilePath(fileName);
+    std::optional<std::string> value;
+    if (section && key && path)
+        value = ProfileValue(*path, Trimmed(section), Trimmed(key));
+    return value ? *value : std::string(Trimmed(fallback ? fallback : ""));
+}
+
 }  // namespace
 }  // namespace rz::kernel
 
@@ -141,6 +151,20 @@ UINT GetPrivateProfileIntA(const char* section, const char* key, int defaultValu
     } catch (const std::bad_alloc&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return static_cast<UINT>(defaultValue);
+    }
+}
+
+DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue, char* buffer,
+                                DWORD size, const char* fileName)
+{
+    try {
+        const std::string text = ReadProfileText(section, key, defaultValue, fileName);
+        const DWORD copied = CopyOutText(text, buffer, size);
+        // Windows answers size - 1 for a value it had to cut.
+        return copied == size && size > 0 ? size - 1 : copied;
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
     }
 }
 

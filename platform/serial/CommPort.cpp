@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <chrono>
 
-namespace serial {
+namespace rz::serial {
 namespace {
 
 // What Windows drivers buffer each way.
@@ -352,4 +352,4 @@ void CommPort::Release(bool eventWaitersOnly)
             waiter->Wake();
 }
 
-}  // namespace serial
+}  // namespace rz::serial

@@ -15,7 +15,7 @@
 #include "core/handles.h"
 #include "serial/SerialLine.h"
 
-namespace serial {
+namespace rz::serial {
 
 using rz::kernel::KernelObject;
 
@@ -69,4 +69,4 @@ private:
     std::vector<Waiter*> m_waiters;
 };
 
-}  // namespace serial
+}  // namespace rz::serial

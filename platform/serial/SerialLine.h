@@ -18,7 +18,7 @@
 
 #include "ruzada/serial.h"
 
-namespace serial {
+namespace rz::serial {
 
 enum class ModemLine { Rts, Dtr };
 enum class Direction { Input, Output };
@@ -73,4 +73,4 @@ struct SerialBackend {
 extern const SerialBackend g_VirtualBackend;
 extern const SerialBackend g_TermiosBackend;
 
-}  // namespace serial
+}  // namespace rz::serial

@@ -9,7 +9,7 @@
 #include "core/handles.h"
 #include "serial/CommPort.h"
 
-namespace serial {
+namespace rz::serial {
 namespace {
 
 // Tried in order; the last one takes every name.
@@ -97,14 +97,14 @@ BOOL OnPort(HANDLE handle, Call&& call)
 }
 
 }  // namespace
-}  // namespace serial
+}  // namespace rz::serial
 
-using serial::CommPort;
-using serial::OnPort;
+using rz::serial::CommPort;
+using rz::serial::OnPort;
 
 HANDLE CreateFileA(const char* name, DWORD, DWORD share, void*, DWORD creation, DWORD, HANDLE)
 {
-    const long number = serial::ComNumber(name);
+    const long number = rz::serial::ComNumber(name);
     if (number < 1) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -114,14 +114,14 @@ HANDLE CreateFileA(const char* name, DWORD, DWORD share, void*, DWORD creation, 
         return INVALID_HANDLE_VALUE;
     }
     try {
-        const std::string device = serial::DeviceFor(number);
+        const std::string device = rz::serial::DeviceFor(number);
         DWORD error = ERROR_SUCCESS;
-        std::unique_ptr<serial::SerialLine> line = serial::BackendFor(device).open(device, error);
+        std::unique_ptr<rz::serial::SerialLine> line = rz::serial::BackendFor(device).open(device, error);
         if (!line) {
             SetLastError(error);
             return INVALID_HANDLE_VALUE;
         }
-        auto entry = std::make_shared<serial::PortHandle>(std::make_shared<CommPort>(std::move(line)));
+        auto entry = std::make_shared<rz::serial::PortHandle>(std::make_shared<CommPort>(std::move(line)));
         HANDLE handle = rz::kernel::RegisterHandle(std::move(entry));
         if (!handle)
             return INVALID_HANDLE_VALUE;
@@ -136,14 +136,14 @@ HANDLE CreateFileA(const char* name, DWORD, DWORD share, void*, DWORD creation, 
 BOOL GetCommState(HANDLE port, DCB* dcb)
 {
     if (!dcb)
-        return serial::Answer(ERROR_INVALID_PARAMETER);
+        return rz::serial::Answer(ERROR_INVALID_PARAMETER);
     return OnPort(port, [&](CommPort& p) { return p.GetState(*dcb); });
 }
 
 BOOL SetCommState(HANDLE port, const DCB* dcb)
 {
     if (!dcb)
-        return serial::Answer(ERROR_INVALID_PARAMETER);
+        return rz::serial::Answer(ERROR_INVALID_PARAMETER);
     return OnPort(port, [&](CommPort& p) { return p.SetState(*dcb); });
 }
 
@@ -179,9 +179,9 @@ BOOL SetCommMask(HANDLE port, DWORD mask)
 
 DWORD WaitCommEvents(HANDLE port, HANDLE stop, DWORD milliseconds, DWORD* events)
 {
-    std::shared_ptr<serial::KernelObject> stopObject;
-    const std::shared_ptr<CommPort> commPort = events ? serial::FindPort(port) : nullptr;
-    if (!events || !commPort || !serial::FindStop(stop, stopObject)) {
+    std::shared_ptr<rz::serial::KernelObject> stopObject;
+    const std::shared_ptr<CommPort> commPort = events ? rz::serial::FindPort(port) : nullptr;
+    if (!events || !commPort || !rz::serial::FindStop(stop, stopObject)) {
         SetLastError(events ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
@@ -200,18 +200,18 @@ DWORD WaitCommEvents(HANDLE port, HANDLE stop, DWORD milliseconds, DWORD* events
 BOOL ReadComm(HANDLE port, void* buffer, DWORD size, DWORD* read)
 {
     if (!read || (!buffer && size > 0))
-        return serial::Answer(ERROR_INVALID_PARAMETER);
+        return rz::serial::Answer(ERROR_INVALID_PARAMETER);
     return OnPort(port, [&](CommPort& p) { return p.Read(static_cast<uint8_t*>(buffer), size, *read); });
 }
 
 BOOL WriteComm(HANDLE port, const void* data, DWORD size, DWORD* written, HANDLE stop)
 {
-    std::shared_ptr<serial::KernelObject> stopObject;
+    std::shared_ptr<rz::serial::KernelObject> stopObject;
     if (!written || (!data && size > 0))
-        return serial::Answer(ERROR_INVALID_PARAMETER);
+        return rz::serial::Answer(ERROR_INVALID_PARAMETER);
     *written = 0;
-    if (!serial::FindStop(stop, stopObject))
-        return serial::Answer(ERROR_INVALID_HANDLE);
+    if (!rz::serial::FindStop(stop, stopObject))
+        return rz::serial::Answer(ERROR_INVALID_HANDLE);
     return OnPort(port, [&](CommPort& p) {
         return p.Write(static_cast<const uint8_t*>(data), size, *written, stopObject.get());
     });

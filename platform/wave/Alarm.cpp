@@ -1,6 +1,6 @@
 #include "wave/Alarm.h"
 
-namespace rzwave {
+namespace rz::wave {
 
 void Alarm::Raise()
 {
@@ -26,4 +26,4 @@ void Alarm::SleepUntilRaised()
     m_raised = false;
 }
 
-}  // namespace rzwave
+}  // namespace rz::wave

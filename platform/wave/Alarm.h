@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
-namespace rzwave {
+namespace rz::wave {
 
 using Clock = std::chrono::steady_clock;
 
@@ -24,4 +24,4 @@ private:
     bool m_raised = false;
 };
 
-}  // namespace rzwave
+}  // namespace rz::wave

@@ -13,7 +13,7 @@
 
 #include "wave/Alarm.h"
 
-namespace rzwave {
+namespace rz::wave {
 
 enum class Direction { Capture, Playback };
 
@@ -95,4 +95,4 @@ extern const BackendDescriptor kNullBackend;
 std::unique_ptr<CaptureStream> MakeSilentCapture(const StreamFormat& format, Alarm& alarm);
 std::unique_ptr<PlaybackStream> MakeSilentPlayback(const StreamFormat& format, Alarm& alarm);
 
-}  // namespace rzwave
+}  // namespace rz::wave

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace rzwave {
+namespace rz::wave {
 
 namespace {
 constexpr uint32_t kPiecesPerSecond = 50;
@@ -56,4 +56,4 @@ bool AwaitRecorded(ClockPacer& pacer, Alarm& alarm, size_t bytes)
     return false;
 }
 
-}  // namespace rzwave
+}  // namespace rz::wave

@@ -9,7 +9,7 @@
 
 #include "wave/Backend.h"
 
-namespace rzwave {
+namespace rz::wave {
 
 // A reader that fell a second behind has overrun the device's buffer; a player
 // that ran dry for a tenth of a second has left a gap, not a backlog.
@@ -61,4 +61,4 @@ size_t PlayPaced(ClockPacer& pacer, Alarm& alarm, size_t bytes, Deliver&& delive
     return piece;
 }
 
-}  // namespace rzwave
+}  // namespace rz::wave

@@ -1,6 +1,6 @@
 #include "wave/Device.h"
 
-namespace rzwave {
+namespace rz::wave {
 
 void HeaderList::PushBack(WAVEHDR* header)
 {
@@ -283,4 +283,4 @@ void Device::Run()
     Notify(capture ? WIM_CLOSE : WOM_CLOSE, nullptr);
 }
 
-}  // namespace rzwave
+}  // namespace rz::wave

@@ -11,7 +11,7 @@
 
 #include "wave/Backend.h"
 
-namespace rzwave {
+namespace rz::wave {
 
 // Headers chained through their lpNext field, so that queueing allocates nothing.
 class HeaderList {
@@ -104,4 +104,4 @@ private:
 // Keeps the backend's reason for a device that failed, for GetWaveFailure.
 void RecordFailure(const char* reason);
 
-}  // namespace rzwave
+}  // namespace rz::wave

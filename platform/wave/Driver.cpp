@@ -11,7 +11,7 @@
 
 #include "wave/Device.h"
 
-namespace rzwave {
+namespace rz::wave {
 namespace {
 
 // The order of the automatic choice, as SDL's bootstrap table.
@@ -363,136 +363,136 @@ BOOL GetOpenPosition(Direction direction, DWORD* samples)
 
 void RecordFailure(const char* reason) { TheDriver().RecordFailure(reason); }
 
-}  // namespace rzwave
+}  // namespace rz::wave
 
-using rzwave::Device;
-using rzwave::Direction;
-using rzwave::TheDriver;
+using rz::wave::Device;
+using rz::wave::Direction;
+using rz::wave::TheDriver;
 
 UINT waveInGetNumDevs(void)
 {
-    return rzwave::GuardedValue(0u, [] { return TheDriver().DeviceCount(Direction::Capture); });
+    return rz::wave::GuardedValue(0u, [] { return TheDriver().DeviceCount(Direction::Capture); });
 }
 
 UINT waveOutGetNumDevs(void)
 {
-    return rzwave::GuardedValue(0u, [] { return TheDriver().DeviceCount(Direction::Playback); });
+    return rz::wave::GuardedValue(0u, [] { return TheDriver().DeviceCount(Direction::Playback); });
 }
 
 MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback, DWORD_PTR instance,
                     DWORD flags)
 {
-    return rzwave::OpenDevice<rzwave::CaptureStream>(Direction::Capture, device, deviceId, format, callback, instance,
+    return rz::wave::OpenDevice<rz::wave::CaptureStream>(Direction::Capture, device, deviceId, format, callback, instance,
                                                      flags);
 }
 
 MMRESULT waveOutOpen(HWAVEOUT* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
                      DWORD_PTR instance, DWORD flags)
 {
-    return rzwave::OpenDevice<rzwave::PlaybackStream>(Direction::Playback, device, deviceId, format, callback,
+    return rz::wave::OpenDevice<rz::wave::PlaybackStream>(Direction::Playback, device, deviceId, format, callback,
                                                       instance, flags);
 }
 
 MMRESULT waveInClose(HWAVEIN device)
 {
-    return rzwave::Guarded([&] { return TheDriver().Close(Direction::Capture, device); });
+    return rz::wave::Guarded([&] { return TheDriver().Close(Direction::Capture, device); });
 }
 
 MMRESULT waveOutClose(HWAVEOUT device)
 {
-    return rzwave::Guarded([&] { return TheDriver().Close(Direction::Playback, device); });
+    return rz::wave::Guarded([&] { return TheDriver().Close(Direction::Playback, device); });
 }
 
 MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header, UINT size)
 {
-    return rzwave::OnHeader(Direction::Capture, device, header, size, &Device::Prepare);
+    return rz::wave::OnHeader(Direction::Capture, device, header, size, &Device::Prepare);
 }
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header, UINT size)
 {
-    return rzwave::OnHeader(Direction::Playback, device, header, size, &Device::Prepare);
+    return rz::wave::OnHeader(Direction::Playback, device, header, size, &Device::Prepare);
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, UINT size)
 {
-    return rzwave::OnHeader(Direction::Capture, device, header, size, &Device::Unprepare);
+    return rz::wave::OnHeader(Direction::Capture, device, header, size, &Device::Unprepare);
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header, UINT size)
 {
-    return rzwave::OnHeader(Direction::Playback, device, header, size, &Device::Unprepare);
+    return rz::wave::OnHeader(Direction::Playback, device, header, size, &Device::Unprepare);
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT size)
 {
-    return rzwave::OnHeader(Direction::Capture, device, header, size, &Device::Queue);
+    return rz::wave::OnHeader(Direction::Capture, device, header, size, &Device::Queue);
 }
 
 MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header, UINT size)
 {
-    return rzwave::OnHeader(Direction::Playback, device, header, size, &Device::Queue);
+    return rz::wave::OnHeader(Direction::Playback, device, header, size, &Device::Queue);
 }
 
 MMRESULT waveInGetPosition(HWAVEIN device, MMTIME* time, UINT size)
 {
-    return rzwave::GetPosition(Direction::Capture, device, time, size);
+    return rz::wave::GetPosition(Direction::Capture, device, time, size);
 }
 
 MMRESULT waveOutGetPosition(HWAVEOUT device, MMTIME* time, UINT size)
 {
-    return rzwave::GetPosition(Direction::Playback, device, time, size);
+    return rz::wave::GetPosition(Direction::Playback, device, time, size);
 }
 
 MMRESULT waveInStart(HWAVEIN device)
 {
-    return rzwave::OnDevice(Direction::Capture, device, [](Device& d) { return d.SetRunning(true); });
+    return rz::wave::OnDevice(Direction::Capture, device, [](Device& d) { return d.SetRunning(true); });
 }
 
 MMRESULT waveInStop(HWAVEIN device)
 {
-    return rzwave::OnDevice(Direction::Capture, device, [](Device& d) { return d.SetRunning(false); });
+    return rz::wave::OnDevice(Direction::Capture, device, [](Device& d) { return d.SetRunning(false); });
 }
 
 MMRESULT waveOutRestart(HWAVEOUT device)
 {
-    return rzwave::OnDevice(Direction::Playback, device, [](Device& d) { return d.SetRunning(true); });
+    return rz::wave::OnDevice(Direction::Playback, device, [](Device& d) { return d.SetRunning(true); });
 }
 
 MMRESULT waveOutPause(HWAVEOUT device)
 {
-    return rzwave::OnDevice(Direction::Playback, device, [](Device& d) { return d.SetRunning(false); });
+    return rz::wave::OnDevice(Direction::Playback, device, [](Device& d) { return d.SetRunning(false); });
 }
 
 MMRESULT waveInReset(HWAVEIN device)
 {
-    return rzwave::OnDevice(Direction::Capture, device, [](Device& d) { return d.Reset(); });
+    return rz::wave::OnDevice(Direction::Capture, device, [](Device& d) { return d.Reset(); });
 }
 
 MMRESULT waveOutReset(HWAVEOUT device)
 {
-    return rzwave::OnDevice(Direction::Playback, device, [](Device& d) { return d.Reset(); });
+    return rz::wave::OnDevice(Direction::Playback, device, [](Device& d) { return d.Reset(); });
 }
 
 UINT GetWaveDriverName(char* buffer, UINT size)
 {
-    return rzwave::GuardedValue(0u, [&] { return TheDriver().DriverName(buffer, size); });
+    return rz::wave::GuardedValue(0u, [&] { return TheDriver().DriverName(buffer, size); });
 }
 
 MMRESULT GetWaveInDeviceName(UINT deviceId, char* buffer, UINT size)
 {
-    return rzwave::Guarded([&] { return TheDriver().DeviceName(Direction::Capture, deviceId, buffer, size); });
+    return rz::wave::Guarded([&] { return TheDriver().DeviceName(Direction::Capture, deviceId, buffer, size); });
 }
 
 MMRESULT GetWaveOutDeviceName(UINT deviceId, char* buffer, UINT size)
 {
-    return rzwave::Guarded([&] { return TheDriver().DeviceName(Direction::Playback, deviceId, buffer, size); });
+    return rz::wave::Guarded([&] { return TheDriver().DeviceName(Direction::Playback, deviceId, buffer, size); });
 }
 
 BOOL GetWaveFailure(char* buffer, UINT size)
 {
-    return rzwave::GuardedValue(BOOL{FALSE}, [&] { return TheDriver().TakeFailure(buffer, size); });
+    return rz::wave::GuardedValue(BOOL{FALSE}, [&] { return TheDriver().TakeFailure(buffer, size); });
 }
 
-BOOL GetOpenWaveInPosition(DWORD* samples) { return rzwave::GetOpenPosition(Direction::Capture, samples); }
+BOOL GetOpenWaveInPosition(DWORD* samples) { return rz::wave::GetOpenPosition(Direction::Capture, samples); }
 
-BOOL GetOpenWaveOutPosition(DWORD* samples) { return rzwave::GetOpenPosition(Direction::Playback, samples); }
+BOOL GetOpenWaveOutPosition(DWORD* samples) { return rz::wave::GetOpenPosition(Direction::Playback, samples); }

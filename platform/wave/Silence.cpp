@@ -4,7 +4,7 @@
 #include "wave/Backend.h"
 #include "wave/ClockPacer.h"
 
-namespace rzwave {
+namespace rz::wave {
 namespace {
 
 class SilentCapture final : public CaptureStream {
@@ -59,4 +59,4 @@ std::unique_ptr<PlaybackStream> MakeSilentPlayback(const StreamFormat& format, A
     return std::make_unique<SilentPlayback>(format, alarm);
 }
 
-}  // namespace rzwave
+}  // namespace rz::wave

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace rtty {
+namespace rz::rtty {
 
 namespace {
 
@@ -103,4 +103,4 @@ char BaudotDecoder::Decode(uint8_t code)
     return m_figures ? kFigures[code] : kLetters[code];
 }
 
-} // namespace rtty
+} // namespace rz::rtty

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace rtty {
+namespace rz::rtty {
 
 inline constexpr uint8_t kBaudotLetters = 0x1F;
 inline constexpr uint8_t kBaudotFigures = 0x1B;
@@ -46,6 +46,6 @@ private:
     bool m_figures = false;
 };
 
-} // namespace rtty
+} // namespace rz::rtty
 
 #endif

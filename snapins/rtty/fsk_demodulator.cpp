@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace rtty {
+namespace rz::rtty {
 
 namespace {
 
@@ -73,4 +73,4 @@ void FskDemodulator::UpdateTuning()
     m_driftSamples = 0;
 }
 
-} // namespace rtty
+} // namespace rz::rtty

@@ -11,7 +11,7 @@
 #include "rtty_timing.h"
 #include "rtty_tones.h"
 
-namespace rtty {
+namespace rz::rtty {
 
 // Output magnitudes of the two matched filters for one sample.
 struct ToneLevels {
@@ -63,6 +63,6 @@ private:
     bool m_carrier = false;
 };
 
-} // namespace rtty
+} // namespace rz::rtty
 
 #endif

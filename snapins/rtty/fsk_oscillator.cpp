@@ -5,7 +5,7 @@
 
 #include "rtty_timing.h"
 
-namespace rtty {
+namespace rz::rtty {
 
 namespace {
 
@@ -30,4 +30,4 @@ void FskOscillator::Render(bool mark, int16_t* out, int count)
     }
 }
 
-} // namespace rtty
+} // namespace rz::rtty

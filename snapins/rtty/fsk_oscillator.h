@@ -7,7 +7,7 @@
 
 #include "rtty_tones.h"
 
-namespace rtty {
+namespace rz::rtty {
 
 class FskOscillator {
 public:
@@ -25,6 +25,6 @@ private:
     double m_phase = 0.0;
 };
 
-} // namespace rtty
+} // namespace rz::rtty
 
 #endif

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace rtty {
+namespace rz::rtty {
 
 namespace {
 
@@ -267,4 +267,4 @@ bool RttyFramer::CarrierPresent() const
     return m_lastPassed >= 0 && m_newest - m_lastPassed <= kCharSamples + kSquelchWindow;
 }
 
-} // namespace rtty
+} // namespace rz::rtty

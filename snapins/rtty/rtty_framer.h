@@ -26,7 +26,7 @@
 #include "fsk_demodulator.h"
 #include "rtty_timing.h"
 
-namespace rtty {
+namespace rz::rtty {
 
 class RttyFramer {
 public:
@@ -96,6 +96,6 @@ private:
     double m_lastWinnerPower = 0.0;
 };
 
-} // namespace rtty
+} // namespace rz::rtty
 
 #endif

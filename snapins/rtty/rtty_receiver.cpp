@@ -1,6 +1,6 @@
 #include "rtty_receiver.h"
 
-namespace rtty {
+namespace rz::rtty {
 
 RttyReceiver::RttyReceiver(Tones tones)
     : m_demodulator(tones)
@@ -36,9 +36,9 @@ int RttyReceiver::TakeText(char* out, int capacity)
     return TakeTextAs(out, capacity);
 }
 
-int RttyReceiver::TakeText(char16_t* out, int capacity)
+int RttyReceiver::TakeText(char32_t* out, int capacity)
 {
     return TakeTextAs(out, capacity);
 }
 
-} // namespace rtty
+} // namespace rz::rtty

@@ -13,7 +13,7 @@
 #include "rtty_framer.h"
 #include "rtty_tones.h"
 
-namespace rtty {
+namespace rz::rtty {
 
 class RttyReceiver {
 public:
@@ -26,7 +26,7 @@ public:
 
     // Moves up to `capacity` decoded characters to `out`; returns their number.
     int TakeText(char* out, int capacity);
-    int TakeText(char16_t* out, int capacity);
+    int TakeText(char32_t* out, int capacity);
 
     double TuningOffsetHz() const { return m_demodulator.TuningOffsetHz(); }
 
@@ -40,6 +40,6 @@ private:
     std::deque<char> m_text;
 };
 
-} // namespace rtty
+} // namespace rz::rtty
 
 #endif

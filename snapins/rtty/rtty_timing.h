@@ -4,7 +4,7 @@
 #ifndef RTTY_TIMING_H
 #define RTTY_TIMING_H
 
-namespace rtty {
+namespace rz::rtty {
 
 inline constexpr int kSampleRate = 8000;
 inline constexpr int kSamplesPerBit = 176;
@@ -12,6 +12,6 @@ inline constexpr int kDataBits = 5;
 inline constexpr int kStopSamples = kSamplesPerBit * 3 / 2;
 inline constexpr int kCharSamples = kSamplesPerBit * (1 + kDataBits) + kStopSamples;
 
-} // namespace rtty
+} // namespace rz::rtty
 
 #endif

@@ -1,6 +1,6 @@
 #include "rtty_tones.h"
 
-namespace rtty {
+namespace rz::rtty {
 
 namespace {
 
@@ -26,4 +26,4 @@ Tones TonesFromSettings(int markHz, int shiftHz, bool reverse)
     return reverse ? Tones{space, mark} : Tones{mark, space};
 }
 
-} // namespace rtty
+} // namespace rz::rtty

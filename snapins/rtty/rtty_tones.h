@@ -2,7 +2,7 @@
 #ifndef RTTY_TONES_H
 #define RTTY_TONES_H
 
-namespace rtty {
+namespace rz::rtty {
 
 struct Tones {
     double markHz;
@@ -23,6 +23,6 @@ inline constexpr int kMaxShiftHz = 1000;
 // replaced by its default.
 Tones TonesFromSettings(int markHz, int shiftHz, bool reverse);
 
-} // namespace rtty
+} // namespace rz::rtty
 
 #endif

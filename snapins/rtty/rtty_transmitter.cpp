@@ -4,7 +4,7 @@
 
 #include "rtty_timing.h"
 
-namespace rtty {
+namespace rz::rtty {
 
 RttyTransmitter::RttyTransmitter(Tones tones)
     : m_oscillator(tones)
@@ -97,4 +97,4 @@ int RttyTransmitter::RenderIdle(int16_t* out, int wanted)
     return written;
 }
 
-} // namespace rtty
+} // namespace rz::rtty

@@ -12,7 +12,7 @@
 #include "fsk_oscillator.h"
 #include "rtty_tones.h"
 
-namespace rtty {
+namespace rz::rtty {
 
 class RttyTransmitter {
 public:
@@ -62,6 +62,6 @@ private:
     int64_t m_queuedDataSamples = 0; // unwritten samples of lead-in and data symbols
 };
 
-} // namespace rtty
+} // namespace rz::rtty
 
 #endif

@@ -11,13 +11,13 @@
 
 namespace {
 
-using dgterm_test::RunDgterm;
-using dgterm_test::TempPath;
+using rz::test::dgterm::RunDgterm;
+using rz::test::dgterm::TempPath;
 
 TEST(DgtermDemo, DecodesWhatItSentWithinTwentySeconds)
 {
     // The environment says "null": the demo must choose the loopback itself.
-    const dgterm_test::Run run = RunDgterm({"--demo"});
+    const rz::test::dgterm::Run run = RunDgterm({"--demo"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_LT(run.took, std::chrono::seconds(20));
     // Not a terminal: the decoded text comes as plain lines.
@@ -45,7 +45,7 @@ class DgtermCommandLine : public ::testing::TestWithParam<CommandLineCase> {};
 TEST_P(DgtermCommandLine, AnswersWithItsExitCodeAndMessage)
 {
     const CommandLineCase& expected = GetParam();
-    const dgterm_test::Run run = RunDgterm(expected.arguments);
+    const rz::test::dgterm::Run run = RunDgterm(expected.arguments);
     EXPECT_EQ(run.exitCode, expected.exitCode) << run.err;
     if (expected.inOut.empty())
         EXPECT_EQ(run.out, "");
@@ -76,7 +76,7 @@ class DgtermWithMinimodem : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_minimodem = rtty::testing::FindMinimodem();
+        m_minimodem = rz::rtty::testing::FindMinimodem();
         if (!m_minimodem)
             GTEST_SKIP() << "minimodem is not installed";
     }
@@ -108,10 +108,10 @@ bool PrependSilence(const std::string& path, int seconds)
 
 TEST_F(DgtermWithMinimodem, PrintsARecordingsTextExactly)
 {
-    ASSERT_TRUE(rtty::testing::MinimodemTransmit(*m_minimodem, m_text, m_wavPath));
+    ASSERT_TRUE(rz::rtty::testing::MinimodemTransmit(*m_minimodem, m_text, m_wavPath));
     // A long quiet start must not pass for the end of the recording.
     ASSERT_TRUE(PrependSilence(m_wavPath, 60));
-    const dgterm_test::Run run = RunDgterm({"--mode", "RTTY", "--rx-file", m_wavPath});
+    const rz::test::dgterm::Run run = RunDgterm({"--mode", "RTTY", "--rx-file", m_wavPath});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, m_text);
     EXPECT_EQ(run.err, "");
@@ -119,9 +119,9 @@ TEST_F(DgtermWithMinimodem, PrintsARecordingsTextExactly)
 
 TEST_F(DgtermWithMinimodem, WritesATransmissionThatMinimodemDecodes)
 {
-    const dgterm_test::Run run = RunDgterm({"--mode", "rtty", "--tx-file", m_wavPath, "--text", m_text});
+    const rz::test::dgterm::Run run = RunDgterm({"--mode", "rtty", "--tx-file", m_wavPath, "--text", m_text});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(rtty::testing::MinimodemReceive(*m_minimodem, m_wavPath), m_text);
+    EXPECT_EQ(rz::rtty::testing::MinimodemReceive(*m_minimodem, m_wavPath), m_text);
 }
 
 }  // namespace

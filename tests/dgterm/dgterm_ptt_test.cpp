@@ -89,7 +89,7 @@ void Pump(Rig& rig, std::chrono::milliseconds span, Done done)
 
 TEST(DgtermPtt, KeysRtsOnlyAroundThePlayedAudio)
 {
-    const std::string playback = dgterm_test::TempPath("played.wav");
+    const std::string playback = rz::test::dgterm::TempPath("played.wav");
     setenv(("RUZADA_COM" + std::to_string(kComPort)).c_str(), (std::string("virtual:") + kPortName).c_str(), 1);
     setenv("RUZADA_AUDIODRIVER", "file", 1);
     setenv("RUZADA_AUDIO_OUT", playback.c_str(), 1);

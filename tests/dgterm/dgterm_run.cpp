@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-namespace dgterm_test {
+namespace rz::test::dgterm {
 
 std::string Quoted(const std::string& text)
 {
@@ -63,4 +63,4 @@ bool HaveProgram(const std::string& name)
     return std::system(("command -v " + Quoted(name) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-}  // namespace dgterm_test
+}  // namespace rz::test::dgterm

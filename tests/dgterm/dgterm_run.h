@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace dgterm_test {
+namespace rz::test::dgterm {
 
 struct Run {
     int exitCode = -1;
@@ -29,4 +29,4 @@ std::string TempPath(const std::string& name);
 
 std::string ReadText(const std::string& path);
 
-}  // namespace dgterm_test
+}  // namespace rz::test::dgterm

@@ -16,7 +16,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using dgterm_test::Quoted;
+using rz::test::dgterm::Quoted;
 
 constexpr int kColumns = 100;
 constexpr int kRows = 32;
@@ -53,7 +53,7 @@ class DgtermSession : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!dgterm_test::HaveProgram("tmux"))
+        if (!rz::test::dgterm::HaveProgram("tmux"))
             GTEST_SKIP() << "tmux is not installed";
         const std::string command = "env RUZADA_AUDIODRIVER=loopback " + Quoted(DGTERM_PATH) +
                                     " --mode RTTY; echo $? > " + Quoted(m_exitPath) + "; sleep 60";
@@ -76,9 +76,9 @@ protected:
 
     ScreenParts Capture() const
     {
-        const std::string path = dgterm_test::TempPath("screen");
+        const std::string path = rz::test::dgterm::TempPath("screen");
         Tmux("capture-pane -p", path);
-        const std::string text = dgterm_test::ReadText(path);
+        const std::string text = rz::test::dgterm::ReadText(path);
         std::filesystem::remove(path);
         return Parse(text);
     }
@@ -96,7 +96,7 @@ protected:
     }
 
     const std::string m_socket = "dgterm-test-" + std::to_string(getpid());
-    const std::string m_exitPath = dgterm_test::TempPath("session-exit");
+    const std::string m_exitPath = rz::test::dgterm::TempPath("session-exit");
 };
 
 TEST_F(DgtermSession, TypedLineComesBackDecodedAndQuitEndsCleanly)
@@ -130,9 +130,9 @@ TEST_F(DgtermSession, TypedLineComesBackDecodedAndQuitEndsCleanly)
 
     Tmux("send-keys q");
     for (const auto end = Clock::now() + std::chrono::seconds(15);
-         dgterm_test::ReadText(m_exitPath).empty() && Clock::now() < end;)
+         rz::test::dgterm::ReadText(m_exitPath).empty() && Clock::now() < end;)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(dgterm_test::ReadText(m_exitPath), "0\n");
+    EXPECT_EQ(rz::test::dgterm::ReadText(m_exitPath), "0\n");
 }
 
 }  // namespace

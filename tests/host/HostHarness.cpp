@@ -9,7 +9,7 @@
 
 namespace fs = std::filesystem;
 
-namespace harness {
+namespace rz::test::harness {
 
 ModuleDir::ModuleDir()
 {
@@ -146,4 +146,4 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return true;
 }
 
-}  // namespace harness
+}  // namespace rz::test::harness

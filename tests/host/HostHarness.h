@@ -12,7 +12,7 @@
 #include <ruzada/hostlink.h>
 #include <ruzada/kernel.h>
 
-namespace harness {
+namespace rz::test::harness {
 
 // A temporary folder holding a copy of RUZada.so and the snap-ins a test picks.
 class ModuleDir {
@@ -104,4 +104,4 @@ int OpenDescriptorCount();
 // Waits for `done` with a deadline, without pumping messages.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
-}  // namespace harness
+}  // namespace rz::test::harness

@@ -6,7 +6,7 @@
 
 #include "module_fixture.h"
 
-namespace hosttest {
+namespace rz::test::host {
 namespace {
 
 // The threads of this process. A sanitizer's runtime may start a thread of its
@@ -36,9 +36,9 @@ TEST_F(LifecycleTest, LoadingReportsTheProcessorAndStartsTheWorkers)
     EXPECT_EQ(line, expected);
     EXPECT_EQ(api.GetDGVersion(), 0xEB930003u);
 
-    EXPECT_TRUE(harness::WaitUntil([&] { return ThreadCount() >= before + 2; }, 5s));
+    EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return ThreadCount() >= before + 2; }, 5s));
     module->Unload();
-    EXPECT_TRUE(harness::WaitUntil([&] { return ThreadCount() == before; }, 5s));
+    EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return ThreadCount() == before; }, 5s));
 }
 
 TEST_F(LifecycleTest, XmitRecvReachesTheHostProcedureOnTheHostThreadInOrder)
@@ -75,7 +75,7 @@ class UnloadTest : public ModuleTest, public ::testing::WithParamInterface<bool>
 TEST_P(UnloadTest, UnloadingReleasesEverything)
 {
     const bool bound = GetParam();
-    const int descriptors = harness::OpenDescriptorCount();
+    const int descriptors = rz::test::harness::OpenDescriptorCount();
     const int threads = ThreadCount();
     Load();
     if (bound) {
@@ -83,8 +83,8 @@ TEST_P(UnloadTest, UnloadingReleasesEverything)
         api.DGSetXmit(1);
     }
     module.reset();
-    EXPECT_TRUE(harness::WaitUntil([&] { return ThreadCount() == threads; }, 5s));
-    EXPECT_EQ(harness::OpenDescriptorCount(), descriptors);
+    EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return ThreadCount() == threads; }, 5s));
+    EXPECT_EQ(rz::test::harness::OpenDescriptorCount(), descriptors);
     host.PumpFor(20ms);
     EXPECT_EQ(host.Messages(host.msgXmitRecv).size(), bound ? 1u : 0u);
 }
@@ -92,4 +92,4 @@ TEST_P(UnloadTest, UnloadingReleasesEverything)
 INSTANTIATE_TEST_SUITE_P(HostWindow, UnloadTest, ::testing::Bool());
 
 }  // namespace
-}  // namespace hosttest
+}  // namespace rz::test::host

@@ -8,8 +8,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using hosttest::DetectedLine;
-using hosttest::ModesTest;
+using rz::test::host::DetectedLine;
+using rz::test::host::ModesTest;
 using Lines = std::vector<std::string>;
 
 TEST_F(ModesTest, OnlySnapinsBecomeRecordsAndModuleLibrariesAreNeverLoaded)

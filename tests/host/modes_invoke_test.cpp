@@ -6,7 +6,7 @@
 
 namespace {
 
-using hosttest::ModesTest;
+using rz::test::host::ModesTest;
 
 TEST_F(ModesTest, InvokeFuncCallsTheNumberedFunctionWithTheHostWindowAndBothValues)
 {

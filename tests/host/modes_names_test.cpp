@@ -6,8 +6,8 @@
 
 namespace {
 
-using hosttest::DetectedLine;
-using hosttest::ModesTest;
+using rz::test::host::DetectedLine;
+using rz::test::host::ModesTest;
 using Lines = std::vector<std::string>;
 
 std::u16string Widened(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }

@@ -20,7 +20,7 @@
 #include "../snapins/codec/CodecProbe.h"
 #include "HostHarness.h"
 
-namespace hosttest {
+namespace rz::test::host {
 
 using namespace std::chrono_literals;
 
@@ -44,11 +44,11 @@ struct ModuleExports {
 
 class ModuleTest : public ::testing::Test {
 protected:
-    harness::ModuleDir dir;
-    harness::DebugLog debug;
-    harness::HostWindow host;
-    std::vector<std::unique_ptr<harness::LoadedModule>> held;
-    std::unique_ptr<harness::LoadedModule> module;
+    rz::test::harness::ModuleDir dir;
+    rz::test::harness::DebugLog debug;
+    rz::test::harness::HostWindow host;
+    std::vector<std::unique_ptr<rz::test::harness::LoadedModule>> held;
+    std::unique_ptr<rz::test::harness::LoadedModule> module;
     ModuleExports api;
 
     std::string PathOf(const std::string& fileName) const { return dir.Path() + "/" + fileName; }
@@ -63,7 +63,7 @@ protected:
         std::ofstream(PathOf("settings.ini")) << "[RUZada]\n" << settings;
         setenv("RUZADA_INI", PathOf("settings.ini").c_str(), 1);
         setenv("RUZADA_AUDIODRIVER", driver, 1);
-        module = std::make_unique<harness::LoadedModule>(dir.ModulePath());
+        module = std::make_unique<rz::test::harness::LoadedModule>(dir.ModulePath());
         ASSERT_TRUE(module->Loaded());
 #define HOSTTEST_RESOLVE(name)                            \
     api.name = module->Get<decltype(&::name)>(#name); \
@@ -77,7 +77,7 @@ protected:
     template <class Record>
     Record* Hold(const std::string& fileName, const char* probe)
     {
-        held.push_back(std::make_unique<harness::LoadedModule>(PathOf(fileName)));
+        held.push_back(std::make_unique<rz::test::harness::LoadedModule>(PathOf(fileName)));
         const auto answer = held.back()->Get<Record* (*)()>(probe);
         EXPECT_NE(answer, nullptr) << fileName;
         return answer ? answer() : nullptr;
@@ -86,7 +86,7 @@ protected:
     std::vector<uint32_t> Params(UINT message) const
     {
         std::vector<uint32_t> params;
-        for (const harness::Received& m : host.Messages(message))
+        for (const rz::test::harness::Received& m : host.Messages(message))
             params.push_back(m.wParam);
         return params;
     }
@@ -177,4 +177,4 @@ inline std::vector<int> Entries(const CodecList& list)
 
 inline std::vector<uint32_t> Units(const std::u16string& text) { return {text.begin(), text.end()}; }
 
-}  // namespace hosttest
+}  // namespace rz::test::host

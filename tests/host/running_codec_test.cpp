@@ -9,7 +9,7 @@
 
 #include "module_fixture.h"
 
-namespace hosttest {
+namespace rz::test::host {
 namespace {
 
 // Every decoder call on the sound path gets a block of exactly 3250 samples, at
@@ -84,8 +84,8 @@ TEST_F(RunningTest, AnEncoderWithoutAudioGetsNoSentChar)
     Start(32, kTransmit | kReceive);
     for (char16_t unit : std::u16string(u"xyz"))
         api.SendDGCharW(unit);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->encodedUnits.count == 3; }, 10s));
-    ASSERT_TRUE(harness::WaitUntil([&] { return api.IsDGSendIdle() == 1; }, 10s));
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->encodedUnits.count == 3; }, 10s));
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return api.IsDGSendIdle() == 1; }, 10s));
     host.PumpFor(200ms);
     EXPECT_TRUE(SentChars().empty());
 }
@@ -104,7 +104,7 @@ TEST_F(RunningTest, SendIdleFollowsTheQueueAndHasData)
     ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 1; }, 10s));
     EXPECT_EQ(api.IsDGSendIdle(), 0);
     codec->hasData = 0;
-    EXPECT_TRUE(harness::WaitUntil([&] { return api.IsDGSendIdle() == 1; }, 10s));
+    EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return api.IsDGSendIdle() == 1; }, 10s));
     EXPECT_EQ(SentChars(), (std::vector<uint32_t>{'q'}));
 }
 
@@ -174,7 +174,7 @@ TEST_F(RunningTest, TwiddleIsAskedForNSamplesOnlyWhileFewerThanNBytesArePending)
     const int n = api.GetDGProcessorSpeedKHz() < 1000 ? 32000 : 8000;
     Start(1, kTransmit | kReceive);
     constexpr int kCalls = 4;
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->twiddleWanted.count >= kCalls; }, 60s));
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->twiddleWanted.count >= kCalls; }, 60s));
     const std::vector<int> wanted = Entries(codec->twiddleWanted);
     EXPECT_EQ(std::count(wanted.begin(), wanted.end(), n), static_cast<long>(wanted.size()));
     // The card plays 8 samples a millisecond; it may run a piece ahead of the clock.
@@ -214,7 +214,7 @@ TEST_F(RunningTest, PlayedStreamIsContinuousAndOneSampleLate)
     codec->twiddleSignal = TwiddleSignal::Ramp;
     Start(1, kTransmit);
     // The third call comes once most of two blocks have played.
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->twiddleWanted.count >= 3; }, 30s));
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->twiddleWanted.count >= 3; }, 30s));
     api.SetDGFreq(0.0);
     const std::vector<int16_t> played = WavSamples(PathOf("played.wav"));
     ASSERT_GT(played.size(), static_cast<size_t>(codec->twiddleWanted.entries[0]) + 1);
@@ -225,4 +225,4 @@ TEST_F(RunningTest, PlayedStreamIsContinuousAndOneSampleLate)
 }
 
 }  // namespace
-}  // namespace hosttest
+}  // namespace rz::test::host

@@ -10,7 +10,7 @@
 
 #include "module_fixture.h"
 
-namespace hosttest {
+namespace rz::test::host {
 namespace {
 
 // Each scripted decoder answers one fixed list on its first call.
@@ -30,7 +30,7 @@ TEST_P(DecodePathTest, TheHostGetsWhatThePathPasses)
     const DecodeCase& c = GetParam();
     CodecLog* codec = LoadCodecs({c.snapin});
     Start(c.mask, kReceive);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count >= 2; }, 10s));
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->decodeSizes.count >= 2; }, 10s));
     EXPECT_TRUE(host.PumpUntil([&] { return Chars().size() >= c.posted.size(); }, 5s));
     host.PumpFor(100ms);
     EXPECT_EQ(Chars(), c.posted);
@@ -54,7 +54,7 @@ TEST_F(RunningTest, ReceiveOffDropsAudioAndDecodesNothing)
     host.PumpFor(1s);
     EXPECT_EQ(codec->decodeSizes.count, 0);
     api.SetDGSoundMode(kReceive, -1);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
     EXPECT_EQ(codec->decodeSizes.entries[0], 3250);
 }
 
@@ -64,7 +64,7 @@ TEST_F(RunningTest, CountsAboveCapacityAreClamped)
     Start(64, kTransmit | kReceive);
     api.SendDGCharW(u'k');
     ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 1; }, 10s));
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count >= 2; }, 10s));
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->decodeSizes.count >= 2; }, 10s));
     // Every call's 64 units arrive, and never more than 64 per call.
     const int calls = codec->decodeSizes.count;
     ASSERT_TRUE(host.PumpUntil([&] { return Chars().size() >= 64u * calls; }, 10s));
@@ -89,7 +89,7 @@ TEST_P(SpectrumTest, ATonePlayedShowsInItsBinOnlyWithUseFFT)
     ASSERT_TRUE(host.PumpUntil([&] { return codec->decodeSizes.count >= fed + 3; }, 10s));
     std::vector<int32_t> bins(1024, -1);
     EXPECT_EQ(api.GetDGFFTData(bins.data(), 1023, 0, 1023), 0) << "half scale never overloads";
-    const std::vector<harness::Received> posts = host.Messages(host.msgRawData);
+    const std::vector<rz::test::harness::Received> posts = host.Messages(host.msgRawData);
     if (!useFFT) {
         EXPECT_EQ(bins, std::vector<int32_t>(1024, 0));
         EXPECT_TRUE(posts.empty());
@@ -142,7 +142,7 @@ TEST_F(SelectionTest, AMaskWithoutARecordThatLoadsLeavesNoMode)
 TEST_F(SelectionTest, LeavingAModeWithoutCardReopensItAt8000)
 {
     Start(1, kReceive);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
     api.SetRUZada(256);
     // Applying the sound mode closes the card for the mode that has none.
     api.SetDGSoundMode(kReceive, -1);
@@ -150,7 +150,7 @@ TEST_F(SelectionTest, LeavingAModeWithoutCardReopensItAt8000)
     EXPECT_EQ(api.SetRUZada(1), 256u);
     EXPECT_EQ(api.GetDGFreq(), 8000.0);
     // The capture is open again: the decoder gets blocks.
-    EXPECT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count > decodedBefore; }, 10s));
+    EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return codec->decodeSizes.count > decodedBefore; }, 10s));
 }
 
 // While a selection runs, both worker threads leave the audio alone. The new
@@ -170,7 +170,7 @@ TEST_P(ModeBusyTest, TheWorkerFeedsNothingUntilTheSelectionEnds)
     const size_t before = posts();
     EXPECT_TRUE(host.PumpUntil([&] { return posts() > before; }, 10s));
     std::thread selection([&] { api.SetRUZada(1); });
-    EXPECT_TRUE(harness::WaitUntil([&] { return next->initCalls == 1; }, 10s));
+    EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return next->initCalls == 1; }, 10s));
     // What was queued for the spectrum before drains within a few FFT cycles.
     size_t quiet = 0;
     for (int round = 0; round < 50 && quiet != posts(); ++round) {
@@ -191,7 +191,7 @@ TEST_F(RunningTest, StuckDecoderDelaysUnloadAndWarns)
 {
     CodecLog* codec = LoadCodecs({"DGcodecstuck.so"});
     Start(128, kReceive);
-    ASSERT_TRUE(harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
     const auto start = std::chrono::steady_clock::now();
     module->Unload();
     const auto took = std::chrono::steady_clock::now() - start;
@@ -199,9 +199,9 @@ TEST_F(RunningTest, StuckDecoderDelaysUnloadAndWarns)
     EXPECT_LE(took, 8s);
     EXPECT_EQ(debug.Count("RUZada Warning: Receive Thread did not exit...\n"), 1);
     // The host goes on: a fresh module loads and runs.
-    harness::LoadedModule again(dir.ModulePath());
+    rz::test::harness::LoadedModule again(dir.ModulePath());
     EXPECT_TRUE(again.Loaded());
 }
 
 }  // namespace
-}  // namespace hosttest
+}  // namespace rz::test::host

@@ -5,7 +5,7 @@
 
 #include "module_fixture.h"
 
-namespace hosttest {
+namespace rz::test::host {
 namespace {
 
 // A virtual port standing in for COM `number` while it lives.
@@ -53,7 +53,7 @@ TEST_F(SerialExports, PortZeroOpensThePortTheHostNames)
     ASSERT_NE(port, nullptr);
     EXPECT_EQ(GetLastError(), 0u);
     EXPECT_TRUE(com3.Open());
-    const std::vector<harness::Received> asked = host.Messages(host.msgRequestCom);
+    const std::vector<rz::test::harness::Received> asked = host.Messages(host.msgRequestCom);
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].wParam, 0u);
     EXPECT_EQ(asked[0].lParam, 0);
@@ -110,14 +110,14 @@ TEST_F(SerialExports, ReadsFitTheCallersBuffer)
     std::memset(buffer, 0xEE, sizeof buffer);
 
     com6.Feed("0123456789");
-    ASSERT_TRUE(harness::WaitUntil([&] { return Size(port) == 10; }, 5s));
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return Size(port) == 10; }, 5s));
     EXPECT_EQ(api.DGReadComPort(port, buffer, 64), 10);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), "0123456789");
     EXPECT_EQ(api.DGReadComPort(port, buffer, 64), 0);
 
     std::memset(buffer, 0xEE, sizeof buffer);
     com6.Feed("abcdefghij");
-    ASSERT_TRUE(harness::WaitUntil([&] { return Size(port) == 10; }, 5s));
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return Size(port) == 10; }, 5s));
     EXPECT_EQ(api.DGReadComPort(port, buffer, 4), 4);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "abcd");
     EXPECT_EQ(buffer[4], 0xEE);
@@ -135,7 +135,7 @@ TEST_F(SerialExports, WritesReachTheLine)
     api.DGWriteComPort(port, nullptr, 3);
     api.DGWriteComPort(port, text, -1);
     std::vector<unsigned char> sent;
-    ASSERT_TRUE(harness::WaitUntil(
+    ASSERT_TRUE(rz::test::harness::WaitUntil(
         [&] {
             unsigned char chunk[16];
             const size_t n = VirtualPortDrain(com7.Name(), chunk, sizeof chunk);
@@ -193,7 +193,7 @@ TEST_F(SerialExports, ClosingTwiceAndForeignPointersAreHarmless)
 TEST_F(SerialExports, UnloadingClosesEveryPortLeftOpen)
 {
     ComPortWire com10(10), com11(11);
-    const int descriptors = harness::OpenDescriptorCount();
+    const int descriptors = rz::test::harness::OpenDescriptorCount();
     ASSERT_NE(Open(10), nullptr);
     ASSERT_NE(Open(11, 5), nullptr);
     EXPECT_TRUE(com10.Open());
@@ -201,8 +201,8 @@ TEST_F(SerialExports, UnloadingClosesEveryPortLeftOpen)
     module->Unload();
     EXPECT_FALSE(com10.Open());
     EXPECT_FALSE(com11.Open());
-    EXPECT_LE(harness::OpenDescriptorCount(), descriptors);
+    EXPECT_LE(rz::test::harness::OpenDescriptorCount(), descriptors);
 }
 
 }  // namespace
-}  // namespace hosttest
+}  // namespace rz::test::host

@@ -4,7 +4,7 @@
 
 #include "module_fixture.h"
 
-namespace hosttest {
+namespace rz::test::host {
 namespace {
 
 struct Boxes {
@@ -92,4 +92,4 @@ TEST_F(SoundExports, UnloadingReleasesARunningCard)
 }
 
 }  // namespace
-}  // namespace hosttest
+}  // namespace rz::test::host

@@ -12,7 +12,7 @@
 
 #include <ruzada/kernel.h>
 
-namespace platformtest {
+namespace rz::test::platform {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -71,4 +71,4 @@ Outcome Attempt(Call call)
         return {static_cast<intptr_t>(result), error};
 }
 
-}  // namespace platformtest
+}  // namespace rz::test::platform

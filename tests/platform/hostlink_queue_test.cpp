@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace platformtest;
+using namespace rz::test::platform;
 
 struct Calls {
     std::vector<MSG> seen;

@@ -10,8 +10,8 @@
 
 namespace {
 
-using platformtest::Outcome;
-using platformtest::Attempt;
+using rz::test::platform::Outcome;
+using rz::test::platform::Attempt;
 
 TEST(HostLinkRegistry, EachNameHasOneIdentifierInRangeWhateverItsCase)
 {

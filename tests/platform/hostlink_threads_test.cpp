@@ -17,7 +17,7 @@
 
 namespace {
 
-using namespace platformtest;
+using namespace rz::test::platform;
 constexpr auto kDeadline = 10s;
 
 // Notes the thread of every call and answers twice the wParam.

@@ -17,7 +17,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using namespace platformtest;
+using namespace rz::test::platform;
 
 class TempDir {
 public:
@@ -136,6 +136,22 @@ TEST_F(KernelProfile, ReadsNumbersAsWindowsDoes)
     // The file is read again at every call.
     dir.Write("RUZada.ini", "[RUZada]\n");
     EXPECT_EQ(GetPrivateProfileIntA("RUZada", "UseFFT", 0, file.c_str()), 0u);
+}
+
+TEST_F(KernelProfile, ReadsTextsWithTheirDefaultsAndCutsToTheBuffer)
+{
+    char text[8];
+    EXPECT_EQ(GetPrivateProfileStringA("ruzada", "Quoted", "x", text, sizeof text, file.c_str()), 1u);
+    EXPECT_STREQ(text, "9");
+    EXPECT_EQ(GetPrivateProfileStringA("RUZada", "Garbage", "x", text, sizeof text, file.c_str()), 3u);
+    EXPECT_STREQ(text, "abc");
+    EXPECT_EQ(GetPrivateProfileStringA("RUZada", "Absent", "  BPSK31 ", text, sizeof text, file.c_str()), 6u);
+    EXPECT_STREQ(text, "BPSK31");
+    EXPECT_EQ(GetPrivateProfileStringA("RUZada", "Absent", nullptr, text, sizeof text, file.c_str()), 0u);
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(GetPrivateProfileStringA("RUZada", "Absent", "too long a text", text, sizeof text, file.c_str()), 7u);
+    EXPECT_STREQ(text, "too lon");
+    EXPECT_EQ(GetPrivateProfileStringA("RUZada", "Hex", "", nullptr, 0, file.c_str()), 0u);
 }
 
 TEST_F(KernelProfile, ABareFileNameIsLookedForInTheUsersSettings)

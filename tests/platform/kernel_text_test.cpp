@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace platformtest;
+using namespace rz::test::platform;
 
 constexpr DWORD kFromSystem = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
 

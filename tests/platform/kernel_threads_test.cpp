@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace platformtest;
+using namespace rz::test::platform;
 
 constexpr DWORD kLongWaitMs = 10000;
 // How long a held thread is watched for not starting.

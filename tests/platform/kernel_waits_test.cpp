@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace platformtest;
+using namespace rz::test::platform;
 
 DWORD ReturnAtOnce(void*) { return 0; }
 

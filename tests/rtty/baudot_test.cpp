@@ -10,13 +10,13 @@
 
 namespace {
 
-using rtty::BaudotDecoder;
-using rtty::BaudotEncoder;
+using rz::rtty::BaudotDecoder;
+using rz::rtty::BaudotEncoder;
 using Codes = std::vector<uint8_t>;
 
-constexpr uint8_t kLtrs = rtty::kBaudotLetters;
-constexpr uint8_t kFigs = rtty::kBaudotFigures;
-constexpr uint8_t kSpace = rtty::kBaudotSpace;
+constexpr uint8_t kLtrs = rz::rtty::kBaudotLetters;
+constexpr uint8_t kFigs = rz::rtty::kBaudotFigures;
+constexpr uint8_t kSpace = rz::rtty::kBaudotSpace;
 
 Codes EncodeAll(BaudotEncoder& encoder, const std::u32string& text)
 {
@@ -77,10 +77,10 @@ TEST(BaudotEncoder, DropsWhatBaudotCannotCarryWithoutTouchingTheShift)
 TEST(BaudotCodec, EveryCharacterRoundTripsInUpperCase)
 {
     std::u32string lower;
-    for (char c : std::string(rtty::testing::kEveryCharacter))
+    for (char c : std::string(rz::rtty::testing::kEveryCharacter))
         lower += static_cast<char32_t>(std::tolower(static_cast<unsigned char>(c)));
     BaudotEncoder encoder;
-    EXPECT_EQ(DecodeAll(EncodeAll(encoder, lower)), rtty::testing::kEveryCharacter);
+    EXPECT_EQ(DecodeAll(EncodeAll(encoder, lower)), rz::rtty::testing::kEveryCharacter);
 }
 
 TEST(BaudotDecoder, FollowsShiftsAndUnshiftsOnSpace)

@@ -24,7 +24,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using namespace rtty::testing;
+using namespace rz::rtty::testing;
 
 constexpr uint64_t kRttyMode = 32;
 constexpr int kTransmit = 1;
@@ -47,7 +47,7 @@ protected:
         std::ofstream(settings) << "[RUZada]\nUse48KHz=0\n";
         setenv("RUZADA_INI", settings.c_str(), 1);
         setenv("RUZADA_AUDIODRIVER", driver, 1);
-        module = std::make_unique<harness::LoadedModule>(dir.ModulePath());
+        module = std::make_unique<rz::test::harness::LoadedModule>(dir.ModulePath());
         ASSERT_TRUE(module->Loaded());
         const auto initDG = module->Get<decltype(&::InitDG)>("InitDG");
         const auto setRUZada = module->Get<decltype(&::SetRUZada)>("SetRUZada");
@@ -71,14 +71,14 @@ protected:
     std::string Text(UINT message) const
     {
         std::string text;
-        for (const harness::Received& m : host.Messages(message))
+        for (const rz::test::harness::Received& m : host.Messages(message))
             text += static_cast<char>(m.wParam);
         return text;
     }
 
-    harness::ModuleDir dir;
-    harness::HostWindow host;
-    std::unique_ptr<harness::LoadedModule> module;
+    rz::test::harness::ModuleDir dir;
+    rz::test::harness::HostWindow host;
+    std::unique_ptr<rz::test::harness::LoadedModule> module;
     decltype(&::SetDGFreq) setFreq = nullptr;
     decltype(&::SetDGSoundMode) setSoundMode = nullptr;
     decltype(&::SendDGCharA) sendA = nullptr;
@@ -111,7 +111,7 @@ TEST_F(Minimodem, DecodesWhatTheModuleSendsThroughTheFileBackend)
     setFreq(8000.0);
     setSoundMode(kTransmit, -1);
     // Idle follows the text, so a file that holds the over and a second more holds all the text.
-    const size_t overBytes = 2 * (TransmitText(kEveryCharacter, kDefaultTones, 0).size() + rtty::kSampleRate);
+    const size_t overBytes = 2 * (TransmitText(kEveryCharacter, kDefaultTones, 0).size() + rz::rtty::kSampleRate);
     ASSERT_TRUE(host.PumpUntil(
         [&] {
             std::error_code missing;

@@ -17,8 +17,8 @@
 
 namespace {
 
-using namespace rtty::testing;
-using rtty::kCharSamples;
+using namespace rz::rtty::testing;
+using rz::rtty::kCharSamples;
 using Audio = std::vector<int16_t>;
 
 constexpr int kIdle = 2 * kCharSamples;
@@ -40,7 +40,7 @@ int16_t Clamped(double value)
 // A peaking filter (Q 8) with `gainDb` at `hz`: one tone down, the other barely touched.
 Audio WithDip(Audio audio, double hz, double gainDb)
 {
-    const double w = 2.0 * std::numbers::pi * hz / rtty::kSampleRate;
+    const double w = 2.0 * std::numbers::pi * hz / rz::rtty::kSampleRate;
     const double amplitude = std::pow(10.0, gainDb / 40.0);
     const double alpha = std::sin(w) / (2.0 * 8.0);
     const double a0 = 1.0 + alpha / amplitude;
@@ -110,7 +110,7 @@ TEST(RttyReceiver, CopiesThroughImpairedChannels)
     };
     for (const auto& c : cases) {
         const std::string text = Repeated(kEveryCharacter, c.repeats);
-        const rtty::Tones sent{kDefaultTones.markHz + c.offsetHz, kDefaultTones.spaceHz + c.offsetHz};
+        const rz::rtty::Tones sent{kDefaultTones.markHz + c.offsetHz, kDefaultTones.spaceHz + c.offsetHz};
         EXPECT_LE(CharacterErrorRate(text, ReceiveText(c.impair(TransmitText(text, sent, kIdle)))), c.errorRate)
             << c.channel;
     }
@@ -121,7 +121,7 @@ TEST(RttyReceiver, FindsCharactersWhenJoiningMidStream)
     const std::string text = Repeated(kEveryCharacter, 3);
     const Audio audio = TransmitText(text, kDefaultTones, kIdle);
     // Join inside the fourth character (after the lead-in) with no pause to find a start bit in.
-    const auto join = static_cast<long>(rtty::RttyTransmitter::kLeadInSamples + 6 * kCharSamples + 437);
+    const auto join = static_cast<long>(rz::rtty::RttyTransmitter::kLeadInSamples + 6 * kCharSamples + 437);
     const std::string received = ReceiveText(Audio(audio.begin() + join, audio.end()));
     const std::string tail = Repeated(kEveryCharacter, 2);
     ASSERT_GE(received.size(), tail.size());
@@ -131,7 +131,7 @@ TEST(RttyReceiver, FindsCharactersWhenJoiningMidStream)
 TEST(RttyReceiver, SilenceAndNoiseAloneDecodeToNothing)
 {
     std::mt19937_64 random(5);
-    Audio silence(60 * rtty::kSampleRate, 0);
+    Audio silence(60 * rz::rtty::kSampleRate, 0);
     Audio fullScale(silence.size());
     std::uniform_int_distribution<int> anyValue(-32768, 32767);
     for (int16_t& s : fullScale)

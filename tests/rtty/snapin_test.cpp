@@ -23,8 +23,8 @@
 
 namespace {
 
-using namespace rtty::testing;
-using rtty::kCharSamples;
+using namespace rz::rtty::testing;
+using rz::rtty::kCharSamples;
 
 constexpr int16_t kSentinel = 0x5A5A;
 constexpr int kTwiddleBlock = 8000;
@@ -88,7 +88,7 @@ protected:
     // Feeds `audio` and a second of silence in 3250-sample blocks to the narrow decoder.
     std::string Receive(std::vector<int16_t> audio)
     {
-        audio.resize(audio.size() + rtty::kSampleRate);
+        audio.resize(audio.size() + rz::rtty::kSampleRate);
         std::string text;
         for (size_t at = 0; at + kDecodeBlock <= audio.size(); at += kDecodeBlock) {
             char chars[DG_DECODE_CAPACITY];
@@ -155,7 +155,7 @@ TEST_F(RttySnapin, EncoderNeverWritesPastItsCapacityAndKeepsTheRest)
     // What did not fit comes with the next call: lead-in, two letters shifts,
     // R, Y and three E (already in letters).
     const int rest = encodeA(block.data(), kEncodeCapacity, nullptr, 0);
-    EXPECT_EQ(100 + rest, rtty::RttyTransmitter::kLeadInSamples + 7 * kCharSamples);
+    EXPECT_EQ(100 + rest, rz::rtty::RttyTransmitter::kLeadInSamples + 7 * kCharSamples);
     EXPECT_EQ(hasData(), 0);
     EXPECT_EQ(encodeA(block.data(), kEncodeCapacity, nullptr, 0), 0);
 }
@@ -178,7 +178,7 @@ TEST_F(RttySnapin, EncoderIgnoresBatchesWithNothingToSend)
 TEST_F(RttySnapin, DecoderTakesOddCallsAndHoldsWhatDoesNotFit)
 {
     std::vector<int16_t> audio = Send("RYRY");
-    audio.resize(audio.size() + rtty::kSampleRate);
+    audio.resize(audio.size() + rz::rtty::kSampleRate);
     char chars[DG_DECODE_CAPACITY] = {};
     EXPECT_EQ(decodeA(nullptr, kDecodeBlock, chars, DG_DECODE_CAPACITY), 0);
     EXPECT_EQ(decodeA(audio.data(), 0, chars, DG_DECODE_CAPACITY), 0);
@@ -202,7 +202,7 @@ TEST_F(RttySnapin, TonesComeFromTheSettingsFileWithDefaultsForValuesOutOfRange)
         {"[RTTY]\nMarkFrequency=2125\nShift=850\nReverse=1\n", 1275.0, 2125.0},
         {"[rtty]\nmarkfrequency=5000\nshift=10\n", 1585.0, 1415.0},
     };
-    const int leadIn = rtty::RttyTransmitter::kLeadInSamples;
+    const int leadIn = rz::rtty::RttyTransmitter::kLeadInSamples;
     for (const auto& c : cases) {
         UseSettings(c.settings);
         init(8000.0);

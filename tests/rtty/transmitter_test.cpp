@@ -13,17 +13,17 @@
 
 namespace {
 
-using rtty::kCharSamples;
-using rtty::kSamplesPerBit;
-using rtty::RttyTransmitter;
-using rtty::testing::HoldsMark;
-using rtty::testing::kDefaultTones;
-using rtty::testing::LargestStray;
+using rz::rtty::kCharSamples;
+using rz::rtty::kSamplesPerBit;
+using rz::rtty::RttyTransmitter;
+using rz::rtty::testing::HoldsMark;
+using rz::rtty::testing::kDefaultTones;
+using rz::rtty::testing::LargestStray;
 
 // Within a tone a sample strays by rounding only, across a tone change with
 // continuous phase by under a tenth of the amplitude; a phase jump of a fifth of
 // a radian strays by more.
-constexpr double kContinuousStray = 0.12 * rtty::FskOscillator::kAmplitude;
+constexpr double kContinuousStray = 0.12 * rz::rtty::FskOscillator::kAmplitude;
 
 std::vector<int16_t> RenderAll(RttyTransmitter& transmitter)
 {
@@ -133,7 +133,7 @@ TEST(RttyTransmitter, AnOverStartsWithMarkAndTwoLettersShiftsAndDropsIdleButNotC
     ASSERT_EQ(audio.size(), static_cast<size_t>(RttyTransmitter::kLeadInSamples + 3 * kCharSamples));
     EXPECT_EQ(Tones(audio, 0, kSamplesPerBit, kLeadInBits), std::vector<bool>(kLeadInBits, true));
     // The shifts put the receiver in letters: E follows without another.
-    EXPECT_EQ(rtty::testing::ReceiveText(audio), "E");
+    EXPECT_EQ(rz::rtty::testing::ReceiveText(audio), "E");
 
     QueueText(transmitter, "K");
     transmitter.Render(block.data(), 500);

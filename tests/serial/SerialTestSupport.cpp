@@ -13,7 +13,7 @@
 
 #include <ruzada/kernel.h>
 
-namespace serialtest {
+namespace rz::test::serial {
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
@@ -141,4 +141,4 @@ std::vector<VirtualLineChange> VirtualPort::ChangesFrom(size_t first) const
     return {all.begin() + static_cast<std::ptrdiff_t>(first), all.end()};
 }
 
-}  // namespace serialtest
+}  // namespace rz::test::serial

@@ -12,7 +12,7 @@
 
 #include <ruzada/virtualport.h>
 
-namespace serialtest {
+namespace rz::test::serial {
 
 using namespace std::chrono_literals;
 
@@ -68,4 +68,4 @@ private:
     std::string m_name;
 };
 
-}  // namespace serialtest
+}  // namespace rz::test::serial

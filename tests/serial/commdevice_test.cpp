@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace serialtest;
+using namespace rz::test::serial;
 
 HANDLE OpenCom(int number)
 {

@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace serialtest;
+using namespace rz::test::serial;
 
 // "RTS+ DTR-" and so on, oldest first.
 std::string Describe(const std::vector<VirtualLineChange>& changes)

@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace serialtest;
+using namespace rz::test::serial;
 
 std::vector<uint8_t> AllByteValues()
 {

@@ -14,7 +14,7 @@
 
 namespace fs = std::filesystem;
 
-namespace soundtest {
+namespace rz::test::sound {
 
 void SetVariable(const char* name, const char* value)
 {
@@ -213,4 +213,4 @@ void ModuleState::TearDown()
     DeleteCriticalSection(&g_csSound);
 }
 
-}  // namespace soundtest
+}  // namespace rz::test::sound

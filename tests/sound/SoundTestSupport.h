@@ -18,7 +18,7 @@
 
 class CSound;
 
-namespace soundtest {
+namespace rz::test::sound {
 
 using namespace std::chrono_literals;
 
@@ -100,4 +100,4 @@ protected:
     void TearDown() override;
 };
 
-}  // namespace soundtest
+}  // namespace rz::test::sound

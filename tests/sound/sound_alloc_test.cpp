@@ -34,7 +34,7 @@ void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
-namespace soundtest {
+namespace rz::test::sound {
 namespace {
 
 TEST(SoundAllocations, NothingIsAllocatedOnceTheCardIsOpen)
@@ -63,4 +63,4 @@ TEST(SoundAllocations, NothingIsAllocatedOnceTheCardIsOpen)
 }
 
 }  // namespace
-}  // namespace soundtest
+}  // namespace rz::test::sound

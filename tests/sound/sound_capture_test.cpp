@@ -3,7 +3,7 @@
 #include "SoundTestSupport.h"
 #include "audio/Sound.h"
 
-namespace soundtest {
+namespace rz::test::sound {
 namespace {
 
 // Capture from a ramp file, unpaced: the driver fills every queued buffer at once.
@@ -181,4 +181,4 @@ TEST(SoundCopies, ACopyReportsTheOriginalAndLeavesItsDevicesAlone)
 }
 
 }  // namespace
-}  // namespace soundtest
+}  // namespace rz::test::sound

@@ -9,7 +9,7 @@
 #include "modes/ModeList.h"
 #include "util/SystemErrorText.h"
 
-namespace soundtest {
+namespace rz::test::sound {
 namespace {
 
 class SampleRate : public ModuleState {
@@ -231,4 +231,4 @@ TEST(SoundCount, CountsTheCaptureDevicesOnEveryCall)
 }
 
 }  // namespace
-}  // namespace soundtest
+}  // namespace rz::test::sound

@@ -5,7 +5,7 @@
 #include "SoundTestSupport.h"
 #include "audio/Sound.h"
 
-namespace soundtest {
+namespace rz::test::sound {
 namespace {
 
 class SoundPlayback : public ::testing::Test {
@@ -136,4 +136,4 @@ TEST_F(SoundPlayback, AFailedOpenLeavesPlaybackClosedAndCanBeRetried)
 }
 
 }  // namespace
-}  // namespace soundtest
+}  // namespace rz::test::sound

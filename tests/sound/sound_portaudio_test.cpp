@@ -23,7 +23,7 @@ extern "C" const char* __tsan_default_suppressions()
            "called_from_lib:libpulsecommon\n";
 }
 
-namespace soundtest {
+namespace rz::test::sound {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -222,4 +222,4 @@ TEST_F(PortAudioCard, ACardWhoseServerDiesGoesOnAtItsPace)
 }
 
 }  // namespace
-}  // namespace soundtest
+}  // namespace rz::test::sound

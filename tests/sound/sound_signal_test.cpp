@@ -5,7 +5,7 @@
 #include "SoundTestSupport.h"
 #include "audio/Sound.h"
 
-namespace soundtest {
+namespace rz::test::sound {
 namespace {
 
 // Reads everything ready into `all` until `enough` holds or the time is up.
@@ -73,4 +73,4 @@ TEST(SoundSignal, AFileWrittenByPlaybackReadsBackSampleForSample)
 }
 
 }  // namespace
-}  // namespace soundtest
+}  // namespace rz::test::sound

@@ -4,7 +4,7 @@
 
 #include "SoundTestSupport.h"
 
-namespace soundtest {
+namespace rz::test::sound {
 namespace {
 
 std::string DriverName()
@@ -248,4 +248,4 @@ TEST_F(FileBackend, PacedPlaybackTakesTheTimeOfItsAudio)
 }
 
 }  // namespace
-}  // namespace soundtest
+}  // namespace rz::test::sound

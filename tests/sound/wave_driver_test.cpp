@@ -5,7 +5,7 @@
 
 #include "SoundTestSupport.h"
 
-namespace soundtest {
+namespace rz::test::sound {
 namespace {
 
 // Everything a device's callback reported, in order.
@@ -294,4 +294,4 @@ TEST_F(WaveDriver, CallbacksMayRequeueButNotClose)
 }
 
 }  // namespace
-}  // namespace soundtest
+}  // namespace rz::test::sound

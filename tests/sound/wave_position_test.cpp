@@ -6,7 +6,7 @@
 
 #include "SoundTestSupport.h"
 
-namespace soundtest {
+namespace rz::test::sound {
 namespace {
 
 constexpr size_t kBuffers = 3;
@@ -260,4 +260,4 @@ TEST(WavePositionOfOpenDevice, FollowsTheNewestOpenDeviceOfItsDirection)
 }
 
 }  // namespace
-}  // namespace soundtest
+}  // namespace rz::test::sound

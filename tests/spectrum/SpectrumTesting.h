@@ -8,7 +8,7 @@
 
 #include "spectrum/CDFT.h"
 
-namespace spectrum_testing {
+namespace rz::test::spectrum {
 
 constexpr int kSamples = 2048;
 constexpr int kBins = 1024;
@@ -136,4 +136,4 @@ inline void FillAudio(Random& random, Block& block)
     }
 }
 
-}  // namespace spectrum_testing
+}  // namespace rz::test::spectrum

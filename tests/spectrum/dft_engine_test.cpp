@@ -12,7 +12,7 @@
 #include "SpectrumTesting.h"
 #include "spectrum/CDFT.h"
 
-using namespace spectrum_testing;
+using namespace rz::test::spectrum;
 
 namespace {
 

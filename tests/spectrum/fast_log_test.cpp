@@ -15,7 +15,7 @@
 #include "spectrum/CDFT.h"
 #include "spectrum/DFTKernel.h"
 
-using namespace spectrum_testing;
+using namespace rz::test::spectrum;
 
 namespace {
 

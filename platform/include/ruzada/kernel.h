@@ -216,6 +216,14 @@ RZ_PLATFORM_API BOOL FindClose(HANDLE search);
  * `defaultValue`. */
 RZ_PLATFORM_API UINT GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
                                           const char* fileName);
+/* The text of a key, found as GetPrivateProfileIntA finds it (one pair of matching
+ * quotes dropped), or `defaultValue` (NULL counts as "") with its surrounding
+ * blanks removed when the file, the section or the key is missing. At most
+ * size-1 characters and a terminator go into `buffer`; the answer is the number
+ * copied, size-1 for a text that was cut. A NULL section or key gives the default:
+ * sections and keys are not listed. */
+RZ_PLATFORM_API DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                              char* buffer, DWORD size, const char* fileName);
 /* The path that GetPrivateProfileIntA reads for `fileName`, into `buffer`, with the
  * copying rules of GetModuleFileNameA; 0 with ERROR_PATH_NOT_FOUND when there is
  * none (no file name, or no $HOME to find it under). */

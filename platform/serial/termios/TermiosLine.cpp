@@ -12,7 +12,7 @@
 
 #include "serial/SerialLine.h"
 
-namespace serial {
+namespace rz::serial {
 namespace {
 
 constexpr uint8_t kMark = 0xFF;
@@ -275,4 +275,4 @@ std::unique_ptr<SerialLine> OpenTerminal(const std::string& path, DWORD& error)
 
 const SerialBackend g_TermiosBackend = {"", OpenTerminal};
 
-}  // namespace serial
+}  // namespace rz::serial

@@ -12,7 +12,7 @@
 #include "ruzada/virtualport.h"
 #include "serial/SerialLine.h"
 
-namespace serial {
+namespace rz::serial {
 namespace {
 
 constexpr size_t kOutputQueue = 4096;
@@ -329,11 +329,11 @@ Result WithWire(const char* name, Result missing, Use&& use)
 
 const SerialBackend g_VirtualBackend = {"virtual:", OpenVirtual};
 
-}  // namespace serial
+}  // namespace rz::serial
 
-using serial::Registry;
-using serial::Wire;
-using serial::WithWire;
+using rz::serial::Registry;
+using rz::serial::Wire;
+using rz::serial::WithWire;
 
 BOOL VirtualPortCreate(const char* name)
 {

@@ -14,7 +14,7 @@
 #include "wave/Backend.h"
 #include "wave/ClockPacer.h"
 
-namespace rzwave {
+namespace rz::wave {
 namespace {
 
 constexpr sf_count_t kChunkFrames = 1024;
@@ -241,4 +241,4 @@ std::unique_ptr<Backend> Create() { return std::make_unique<FileBackend>(); }
 
 const BackendDescriptor kFileBackend = {"file", "WAV files through libsndfile", true, Create};
 
-}  // namespace rzwave
+}  // namespace rz::wave

@@ -14,7 +14,7 @@
 #include "wave/Backend.h"
 #include "wave/ClockPacer.h"
 
-namespace rzwave {
+namespace rz::wave {
 namespace {
 
 constexpr Clock::duration kLatency = std::chrono::milliseconds(250);
@@ -209,4 +209,4 @@ std::unique_ptr<Backend> Create() { return std::make_unique<LoopbackBackend>(); 
 
 const BackendDescriptor kLoopbackBackend = {"loopback", "an in-process cable from playback to capture", false, Create};
 
-}  // namespace rzwave
+}  // namespace rz::wave

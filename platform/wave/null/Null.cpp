@@ -2,7 +2,7 @@
 // clock. Everything it does is the core's silence.
 #include "wave/Backend.h"
 
-namespace rzwave {
+namespace rz::wave {
 namespace {
 
 class NullBackend final : public Backend {
@@ -31,4 +31,4 @@ std::unique_ptr<Backend> Create() { return std::make_unique<NullBackend>(); }
 
 const BackendDescriptor kNullBackend = {"null", "silence in, nothing out, paced by the clock", true, Create};
 
-}  // namespace rzwave
+}  // namespace rz::wave

@@ -14,7 +14,7 @@
 
 #include "wave/Backend.h"
 
-namespace rzwave {
+namespace rz::wave {
 namespace {
 
 // How much audio each ring holds: capture must ride out a late driver thread,
@@ -341,4 +341,4 @@ std::unique_ptr<Backend> Create()
 
 const BackendDescriptor kPortAudioBackend = {"portaudio", "sound cards through PortAudio", false, Create};
 
-}  // namespace rzwave
+}  // namespace rz::wave

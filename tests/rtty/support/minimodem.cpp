@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <sstream>
 
-namespace rtty::testing {
+namespace rz::rtty::testing {
 
 namespace {
 
@@ -70,4 +70,4 @@ bool MinimodemTransmit(const std::string& minimodem, const std::string& text, co
     return ExitedCleanly(pclose(pipe)) && written;
 }
 
-} // namespace rtty::testing
+} // namespace rz::rtty::testing

@@ -9,7 +9,7 @@
 #include "rtty_timing.h"
 #include "rtty_transmitter.h"
 
-namespace rtty::testing {
+namespace rz::rtty::testing {
 
 namespace {
 
@@ -90,4 +90,4 @@ double CharacterErrorRate(const std::string& sent, const std::string& received)
     return sent.empty() ? 0.0 : static_cast<double>(previous[received.size()]) / static_cast<double>(sent.size());
 }
 
-} // namespace rtty::testing
+} // namespace rz::rtty::testing

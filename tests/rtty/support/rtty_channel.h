@@ -9,7 +9,7 @@
 
 #include "rtty_tones.h"
 
-namespace rtty::testing {
+namespace rz::rtty::testing {
 
 inline constexpr Tones kDefaultTones{kDefaultMarkHz, kDefaultMarkHz - kDefaultShiftHz};
 inline constexpr int kDecodeBlock = 3250;
@@ -37,6 +37,6 @@ std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, 
 // Edit distance between the two texts over the length of `sent`.
 double CharacterErrorRate(const std::string& sent, const std::string& received);
 
-} // namespace rtty::testing
+} // namespace rz::rtty::testing
 
 #endif

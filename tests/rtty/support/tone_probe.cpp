@@ -6,7 +6,7 @@
 
 #include "rtty_timing.h"
 
-namespace rtty::testing {
+namespace rz::rtty::testing {
 
 namespace {
 
@@ -49,4 +49,4 @@ double LargestStray(const std::vector<int16_t>& samples, Tones tones)
     return largest;
 }
 
-} // namespace rtty::testing
+} // namespace rz::rtty::testing

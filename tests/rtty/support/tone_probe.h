@@ -8,7 +8,7 @@
 
 #include "rtty_tones.h"
 
-namespace rtty::testing {
+namespace rz::rtty::testing {
 
 // Power of `hz` in `count` samples (Goertzel).
 double TonePower(const int16_t* samples, int count, double hz);
@@ -20,6 +20,6 @@ bool HoldsMark(const int16_t* samples, int count, Tones tones);
 // two neighbours; small everywhere for continuous-phase FSK, large at a jump.
 double LargestStray(const std::vector<int16_t>& samples, Tones tones);
 
-} // namespace rtty::testing
+} // namespace rz::rtty::testing
 
 #endif

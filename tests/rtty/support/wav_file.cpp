@@ -4,7 +4,7 @@
 
 #include "rtty_timing.h"
 
-namespace rtty::testing {
+namespace rz::rtty::testing {
 
 bool WriteWav(const std::string& path, const std::vector<int16_t>& samples)
 {
@@ -35,4 +35,4 @@ std::optional<std::vector<int16_t>> ReadWav(const std::string& path)
     return samples;
 }
 
-} // namespace rtty::testing
+} // namespace rz::rtty::testing

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-namespace rtty::testing {
+namespace rz::rtty::testing {
 
 bool WriteWav(const std::string& path, const std::vector<int16_t>& samples);
 // Nothing when the file cannot be read or is not mono at 8000 samples per second.
 std::optional<std::vector<int16_t>> ReadWav(const std::string& path);
 
-} // namespace rtty::testing
+} // namespace rz::rtty::testing
 
 #endif
