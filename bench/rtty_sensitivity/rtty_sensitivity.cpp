@@ -86,7 +86,7 @@ std::string Percent(std::optional<double> rate)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -19,8 +19,8 @@ constexpr int kEscape = 27;
 constexpr short kSentPair = 10;
 constexpr short kTransmitPair = 11;
 constexpr short kMarkerPair = 12;
-constexpr short kShadeBackground[kShades] = {-1, COLOR_BLUE, COLOR_BLUE, COLOR_CYAN, COLOR_CYAN,
-                                             COLOR_GREEN, COLOR_GREEN, COLOR_YELLOW, COLOR_RED, COLOR_MAGENTA};
+constexpr short kShadeBackground[kShades] = {-1,          COLOR_BLUE,  COLOR_BLUE,   COLOR_CYAN, COLOR_CYAN,
+                                             COLOR_GREEN, COLOR_GREEN, COLOR_YELLOW, COLOR_RED,  COLOR_MAGENTA};
 
 void StartColours()
 {
@@ -239,7 +239,7 @@ void CursesScreen::DrawBottom()
     } else {
         mvaddstr(LINES - 2, 0, Tail(m_notice, COLS).c_str());
     }
-    const char* keys = m_typing     ? "Enter send  Esc cancel  Up/Down squelch  Ctrl-C quit"
+    const char* keys = m_typing       ? "Enter send  Esc cancel  Up/Down squelch  Ctrl-C quit"
                        : m_takesInput ? "t type a line  +/- squelch  q quit"
                                       : "+/- squelch  q quit";
     mvaddnstr(LINES - 1, 0, keys, COLS);

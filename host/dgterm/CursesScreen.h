@@ -37,8 +37,8 @@ private:
     bool m_takesInput;
     bool m_usable = false;
     bool m_dirty = true;
-    std::deque<Spectrum> m_spectra;              // newest first
-    std::deque<std::string> m_received{""};      // lines, the last one growing
+    std::deque<Spectrum> m_spectra;          // newest first
+    std::deque<std::string> m_received{""};  // lines, the last one growing
     std::string m_sent;
     Status m_status;
     std::string m_notice;

@@ -6,22 +6,22 @@
 #include <RUZada.h>
 
 // The exports dgterm calls.
-#define DGTERM_MODULE_EXPORTS(X)                                                                                      \
-    X(InitDG)                                                                                                         \
-    X(EnumRUZadas)                                                                                                    \
-    X(SetRUZada)                                                                                                      \
-    X(GetRUZadaNameA)                                                                                                 \
-    X(GetRUZadaFileNameA)                                                                                             \
-    X(SendDGCharA)                                                                                                    \
-    X(IsDGSendIdle)                                                                                                   \
-    X(SetDGFreq)                                                                                                      \
-    X(SetDGSoundMode)                                                                                                 \
-    X(GetDGLevel)                                                                                                     \
-    X(SetDGSquelch)                                                                                                   \
-    X(GetDGSquelch)                                                                                                   \
-    X(GetDGFFTData)                                                                                                   \
-    X(DGOpenComPort)                                                                                                  \
-    X(DGCloseComPort)                                                                                                 \
+#define DGTERM_MODULE_EXPORTS(X) \
+    X(InitDG)                    \
+    X(EnumRUZadas)               \
+    X(SetRUZada)                 \
+    X(GetRUZadaNameA)            \
+    X(GetRUZadaFileNameA)        \
+    X(SendDGCharA)               \
+    X(IsDGSendIdle)              \
+    X(SetDGFreq)                 \
+    X(SetDGSoundMode)            \
+    X(GetDGLevel)                \
+    X(SetDGSquelch)              \
+    X(GetDGSquelch)              \
+    X(GetDGFFTData)              \
+    X(DGOpenComPort)             \
+    X(DGCloseComPort)            \
     X(DGSetRTS)
 
 class Module {

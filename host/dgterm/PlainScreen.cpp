@@ -25,8 +25,7 @@ bool SameFile(int first, int second)
 
 PlainScreen::PlainScreen(const ScreenSetup& setup)
     : m_inputFd(setup.takesInput ? STDIN_FILENO : -1), m_sharedOutput(SameFile(STDOUT_FILENO, STDERR_FILENO))
-{
-}
+{}
 
 void PlainScreen::ShowReceived(const std::string& text)
 {

@@ -21,7 +21,8 @@ bool Ptt::Key(std::string& error)
         char text[256] = {};
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, text, sizeof text, nullptr);
         const std::string reason = OneLine(text);
-        error = "cannot key COM" + std::to_string(m_comPort) + ": " + (reason.empty() ? "error " + std::to_string(code) : reason);
+        error = "cannot key COM" + std::to_string(m_comPort) + ": " +
+                (reason.empty() ? "error " + std::to_string(code) : reason);
         if (port)
             m_module.DGCloseComPort(port);
         return false;

@@ -14,12 +14,9 @@ constexpr long kSquelchStepPercent = 5;
 // While an over is sending, the module's progress is polled at this pace.
 constexpr std::chrono::milliseconds kOverPoll{10};
 
-
 }  // namespace
 
-Session::Session(TerminationSignals* signals, Status status) : m_signals(signals), m_status(std::move(status))
-{
-}
+Session::Session(TerminationSignals* signals, Status status) : m_signals(signals), m_status(std::move(status)) {}
 
 Session::~Session() { Close(); }
 
@@ -76,19 +73,19 @@ void Session::Step(std::chrono::milliseconds limit)
 void Session::Handle(const Input& input)
 {
     switch (input.kind) {
-    case Input::Kind::Line:
-        // A teleprinter line ends in CR LF.
-        Send(input.line + "\r\n");
-        break;
-    case Input::Kind::SquelchUp:
-        ChangeSquelch(kSquelchStepPercent);
-        break;
-    case Input::Kind::SquelchDown:
-        ChangeSquelch(-kSquelchStepPercent);
-        break;
-    case Input::Kind::Quit:
-        m_quit = true;
-        break;
+        case Input::Kind::Line:
+            // A teleprinter line ends in CR LF.
+            Send(input.line + "\r\n");
+            break;
+        case Input::Kind::SquelchUp:
+            ChangeSquelch(kSquelchStepPercent);
+            break;
+        case Input::Kind::SquelchDown:
+            ChangeSquelch(-kSquelchStepPercent);
+            break;
+        case Input::Kind::Quit:
+            m_quit = true;
+            break;
     }
 }
 

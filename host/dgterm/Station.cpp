@@ -19,10 +19,7 @@ int KeepMessageBoxText(HWND, const char* text, const char*, UINT, void* user)
 
 }  // namespace
 
-Station::Station(Module& module, HostWindow& window) : m_module(module)
-{
-    m_module.InitDG(window.Handle());
-}
+Station::Station(Module& module, HostWindow& window) : m_module(module) { m_module.InitDG(window.Handle()); }
 
 Station::~Station() { Stop(); }
 

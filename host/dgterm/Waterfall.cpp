@@ -19,8 +19,8 @@ std::vector<uint8_t> WaterfallRow(const Spectrum& spectrum, int width)
         const int first = column * kSpectrumBins / width;
         const int last = std::max(first + 1, (column + 1) * kSpectrumBins / width);
         const int32_t strongest = *std::max_element(spectrum.begin() + first, spectrum.begin() + last);
-        row[static_cast<size_t>(column)] =
-            static_cast<uint8_t>(std::clamp((strongest - kFloorValue) * (kShades - 1) / (kTopValue - kFloorValue), 0, kShades - 1));
+        row[static_cast<size_t>(column)] = static_cast<uint8_t>(
+            std::clamp((strongest - kFloorValue) * (kShades - 1) / (kTopValue - kFloorValue), 0, kShades - 1));
     }
     return row;
 }

@@ -13,16 +13,16 @@ int main(int argc, char** argv)
     std::setlocale(LC_ALL, "");
     TerminationSignals signals;
     switch (options->command) {
-    case Options::Command::List:
-        return RunList(*options);
-    case Options::Command::Demo:
-        return RunDemo(*options, signals);
-    case Options::Command::ReceiveFile:
-        return ReceiveFile(*options, signals);
-    case Options::Command::TransmitFile:
-        return TransmitFile(*options, signals);
-    case Options::Command::Session:
-        break;
+        case Options::Command::List:
+            return RunList(*options);
+        case Options::Command::Demo:
+            return RunDemo(*options, signals);
+        case Options::Command::ReceiveFile:
+            return ReceiveFile(*options, signals);
+        case Options::Command::TransmitFile:
+            return TransmitFile(*options, signals);
+        case Options::Command::Session:
+            break;
     }
     return RunSession(*options, signals);
 }

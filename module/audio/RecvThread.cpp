@@ -27,10 +27,7 @@ char g_szRecvChars[kCharsCapacity];
 char16_t g_wszRecvChars[kCharsCapacity];
 
 // A decoder's count, cut to what it was given room for.
-int ClampDecoded(int count)
-{
-    return count < 0 ? 0 : (count > kCharsCapacity ? kCharsCapacity : count);
-}
+int ClampDecoded(int count) { return count < 0 ? 0 : (count > kCharsCapacity ? kCharsCapacity : count); }
 
 // A single 0 is how a decoder says it found nothing.
 template <class Unit>

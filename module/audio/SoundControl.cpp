@@ -53,10 +53,7 @@ void CloseCard(CSound& sound)
 }
 
 // Every value but 0 runs the card; floor first, so that 0.5 stops it.
-UINT RequestedRate(double freq)
-{
-    return std::floor(freq) == 0.0 ? 0 : kModuleRate;
-}
+UINT RequestedRate(double freq) { return std::floor(freq) == 0.0 ? 0 : kModuleRate; }
 
 int ApplyRate(CSound& sound, double freq)
 {

@@ -46,8 +46,7 @@ public:
     CXmitThread()
         : m_pEncode(std::make_unique<int16_t[]>(kEncodeBlockSize)),
           m_pOutput(std::make_unique<int16_t[]>(kOutputBlockSize))
-    {
-    }
+    {}
 
     // One pass; false when the thread must end.
     bool Pass();

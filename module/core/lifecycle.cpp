@@ -13,8 +13,8 @@
 #include "core/processor.h"
 #include "modes/ModeList.h"
 #include "res/strings.h"
-#include "spectrum/FFTThread.h"
 #include "serial/ComPortList.h"
+#include "spectrum/FFTThread.h"
 #include "util/SystemErrorText.h"
 
 namespace {

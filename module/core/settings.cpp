@@ -13,7 +13,7 @@ void ReadFlag(std::atomic<bool>& flag, const char* key)
 {
     flag = GetPrivateProfileIntA(kSettingsSection, key, flag ? 1 : 0, kSettingsFile) == 1;
 }
-}
+}  // namespace
 
 void DGRefreshSettings(void)
 {

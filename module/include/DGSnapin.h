@@ -29,14 +29,14 @@
 /* 544 bytes, little-endian, shared byte for byte with every snap-in. The module
  * zeroes it and sets cbSize to 544 before GetDGSetup fills it. */
 typedef struct DGSETUP {
-    uint32_t cbSize;           /* 0: 544 */
-    char16_t szName[256];      /* 4: display name, zero-terminated UTF-16 */
-    uint32_t dwReserved1;      /* 516 */
-    uint64_t qwMode;           /* 520: the mode's mask */
-    BOOL bNoSoundCard;         /* 528: uses no sound card at all */
-    BOOL bNoSoundOutput;       /* 532: plays nothing */
-    BOOL bNoSoundInput;        /* 536: takes no sound input; its decoder is polled */
-    uint32_t dwReserved2;      /* 540 */
+    uint32_t cbSize;      /* 0: 544 */
+    char16_t szName[256]; /* 4: display name, zero-terminated UTF-16 */
+    uint32_t dwReserved1; /* 516 */
+    uint64_t qwMode;      /* 520: the mode's mask */
+    BOOL bNoSoundCard;    /* 528: uses no sound card at all */
+    BOOL bNoSoundOutput;  /* 532: plays nothing */
+    BOOL bNoSoundInput;   /* 536: takes no sound input; its decoder is polled */
+    uint32_t dwReserved2; /* 540 */
 } __attribute__((packed, aligned(4))) DGSETUP;
 
 #define DGSETUP_SIZE 544u

@@ -8,7 +8,7 @@ void Look(std::atomic<Fn>& entry, HMODULE library, const char* name)
 {
     entry = library ? reinterpret_cast<Fn>(GetProcAddress(library, name)) : nullptr;
 }
-}
+}  // namespace
 
 void ModeFuncs::Clear() { Resolve(nullptr); }
 

@@ -13,8 +13,14 @@ constexpr unsigned char kCurrencySign = 0xA4;
 
 // Indexed by the 5-bit code. The shift codes' entries are never looked up.
 constexpr char kLetters[] = "\0E\nA SIU\rDRJNFCKTZLWHYPQOBGxMXVx";
-constexpr char kFigures[] = "\0" "3\n- '87\r$4*,!:(5+)2#6019?&" "\0./=\0";
-constexpr char kMilitaryFigures[] = "\0" "3\n- '87\r$4',!:(5\")2#6019?&" "\0./;\0";
+constexpr char kFigures[] =
+    "\0"
+    "3\n- '87\r$4*,!:(5+)2#6019?&"
+    "\0./=\0";
+constexpr char kMilitaryFigures[] =
+    "\0"
+    "3\n- '87\r$4',!:(5\")2#6019?&"
+    "\0./;\0";
 static_assert(sizeof kLetters == 33 && sizeof kFigures == 33 && sizeof kMilitaryFigures == 33);
 
 }  // namespace
@@ -95,11 +101,14 @@ unsigned char CCOMPort::BaudotToASCII(unsigned char b)
     if (m_bExtended)
         return c;
     switch (c) {
-    case '!':
-    case '&':
-    case '#': return 0;
-    case '$': return kCurrencySign;
-    default: return c;
+        case '!':
+        case '&':
+        case '#':
+            return 0;
+        case '$':
+            return kCurrencySign;
+        default:
+            return c;
     }
 }
 
@@ -107,13 +116,18 @@ unsigned char CCOMPort::MilitaryBaudotToASCII(unsigned char b)
 {
     const unsigned char code = b & 0x1F;
     switch (code) {
-    case 2: return '\n';
-    case 4: return ' ';
-    case 8: return '\r';
-    case kFiguresShift:
-    case kLettersShift: m_nReceiveShift = code == kFiguresShift ? 1 : 0; return 0;
-    default:
-        return static_cast<unsigned char>(m_nReceiveShift ? kMilitaryFigures[code] : kLetters[code]);
+        case 2:
+            return '\n';
+        case 4:
+            return ' ';
+        case 8:
+            return '\r';
+        case kFiguresShift:
+        case kLettersShift:
+            m_nReceiveShift = code == kFiguresShift ? 1 : 0;
+            return 0;
+        default:
+            return static_cast<unsigned char>(m_nReceiveShift ? kMilitaryFigures[code] : kLetters[code]);
     }
 }
 

@@ -23,10 +23,7 @@ bool DeviceLost(DWORD error)
 
 }  // namespace
 
-CCOMPort::CCOMPort()
-{
-    ClearReceived();
-}
+CCOMPort::CCOMPort() { ClearReceived(); }
 
 CCOMPort::~CCOMPort()
 {
@@ -74,10 +71,7 @@ bool CCOMPort::IsOpen() const { return m_bActive == 1; }
 int CCOMPort::CommActive() const { return m_bActive; }
 int CCOMPort::PortActive() const { return m_hDevice.load() ? 1 : 0; }
 
-int CCOMPort::Activate(int open)
-{
-    return open ? Open() : Close();
-}
+int CCOMPort::Activate(int open) { return open ? Open() : Close(); }
 
 int CCOMPort::Open()
 {
@@ -322,10 +316,17 @@ void CCOMPort::WriteIdleFill(HANDLE device, HANDLE stop)
 {
     unsigned char fill;
     switch (m_byByteSize) {
-    case 5: fill = 0x1F; break;
-    case 7: fill = 0x7F; break;
-    case 8: fill = 0xFF; break;
-    default: return;
+        case 5:
+            fill = 0x1F;
+            break;
+        case 7:
+            fill = 0x7F;
+            break;
+        case 8:
+            fill = 0xFF;
+            break;
+        default:
+            return;
     }
     COMSTAT status{};
     if (!ClearCommError(device, nullptr, &status) || status.cbOutQue != 0)

@@ -18,7 +18,7 @@
 namespace {
 
 constexpr int kSamples = 2048;
-constexpr int kPoints = 1024;   // complex values of the packed transform
+constexpr int kPoints = 1024;  // complex values of the packed transform
 constexpr int kCosines = 512;
 constexpr int kTwiddleDoubles = 512;
 constexpr double kOverloadLevel = 29491.2;
@@ -277,9 +277,8 @@ struct Doubts {
 // to be sure to truncate alike keeps its value, and its margin is not positive.
 template <int V>
 [[gnu::always_inline]] inline typename Lanes<V>::D UpdateFast(const typename Lanes<V>::D& power,
-                                                              const typename Lanes<V>::D& before,
-                                                              const SlotRule& rule, double tolerance,
-                                                              typename Lanes<V>::D& margin)
+                                                              const typename Lanes<V>::D& before, const SlotRule& rule,
+                                                              double tolerance, typename Lanes<V>::D& margin)
 {
     using L = Lanes<V>;
     using D = typename L::D;
@@ -340,11 +339,11 @@ template <int V, bool kFastLog>
             const double* upperSlots = spectrum + 2 * mirror;
             D lowerMargin;
             D upperMargin;
-            const D lowerAfter = UpdateFast<V>(
-                lowerPower, L::EvenLanes(L::Load(lowerSlots), L::Load(lowerSlots + V)), rule, tolerance, lowerMargin);
-            const D upperAfter = UpdateFast<V>(upperPower,
-                                               L::EvenLanesReversed(L::Load(upperSlots), L::Load(upperSlots + V)),
-                                               rule, tolerance, upperMargin);
+            const D lowerAfter = UpdateFast<V>(lowerPower, L::EvenLanes(L::Load(lowerSlots), L::Load(lowerSlots + V)),
+                                               rule, tolerance, lowerMargin);
+            const D upperAfter =
+                UpdateFast<V>(upperPower, L::EvenLanesReversed(L::Load(upperSlots), L::Load(upperSlots + V)), rule,
+                              tolerance, upperMargin);
 #pragma GCC unroll 8
             for (int lane = 0; lane < V; ++lane) {
                 StoreSlot(spectrum[2 * (kk + lane)], lowerAfter[lane]);
@@ -369,9 +368,7 @@ template <int V, bool kFastLog>
 // still hold the previous block's values.
 void ResolveDoubts(const Doubts& doubts, const double* a, double* spectrum, const SlotRule& rule)
 {
-    auto resolve = [&](int slot) {
-        UpdateSlot(spectrum[slot], a[slot] * a[slot] + a[slot + 1] * a[slot + 1], rule);
-    };
+    auto resolve = [&](int slot) { UpdateSlot(spectrum[slot], a[slot] * a[slot] + a[slot + 1] * a[slot + 1], rule); };
     for (int kk = 1; kk < kSplitVectorEnd; ++kk) {
         if (!(doubts.lower[kk] > 0.0))
             resolve(2 * kk);

@@ -14,7 +14,7 @@ void Feed(int16_t* samples, int count, int16_t gate)
         g_FFTFifo.write(samples, count * 2);
     FeedLevelMeter(samples, count, gate);
 }
-}
+}  // namespace
 
 void FeedRecvSamples(int16_t* samples, int count) { Feed(samples, count, g_nSquelch); }
 

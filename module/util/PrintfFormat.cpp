@@ -17,16 +17,35 @@ enum class IntegerSize { Char, Short, Int, Long, Bits64 };
 Kind KindOf(char letter)
 {
     switch (letter) {
-    case '%': return Kind::Percent;
-    case 'c': case 'C': return Kind::Character;
-    case 's': case 'S': return Kind::Text;
-    case 'd': case 'i': return Kind::Signed;
-    case 'u': case 'o': case 'x': case 'X': return Kind::Unsigned;
-    case 'e': case 'E': case 'g': case 'G': return Kind::Scientific;
-    case 'f': return Kind::Fixed;
-    case 'p': return Kind::Pointer;
-    case 'n': return Kind::Count;
-    default: return Kind::Unknown;
+        case '%':
+            return Kind::Percent;
+        case 'c':
+        case 'C':
+            return Kind::Character;
+        case 's':
+        case 'S':
+            return Kind::Text;
+        case 'd':
+        case 'i':
+            return Kind::Signed;
+        case 'u':
+        case 'o':
+        case 'x':
+        case 'X':
+            return Kind::Unsigned;
+        case 'e':
+        case 'E':
+        case 'g':
+        case 'G':
+            return Kind::Scientific;
+        case 'f':
+            return Kind::Fixed;
+        case 'p':
+            return Kind::Pointer;
+        case 'n':
+            return Kind::Count;
+        default:
+            return Kind::Unknown;
     }
 }
 
@@ -138,28 +157,32 @@ private:
     {
         for (;; ++m_cursor) {
             switch (*m_cursor) {
-            case 'h':
-                conversion.size = conversion.size == IntegerSize::Short ? IntegerSize::Char : IntegerSize::Short;
-                conversion.textWidth = -1;
-                continue;
-            case 'l':
-                conversion.size = conversion.size == IntegerSize::Long ? IntegerSize::Bits64 : IntegerSize::Long;
-                conversion.textWidth = 1;
-                continue;
-            case 'j': case 'z': case 't':
-                conversion.size = IntegerSize::Bits64;
-                continue;
-            case 'F': case 'N': case 'L':
-                continue;
-            case 'I':
-                if (m_cursor[1] == '6' && m_cursor[2] == '4') {
-                    conversion.size = IntegerSize::Bits64;
-                    m_cursor += 2;
+                case 'h':
+                    conversion.size = conversion.size == IntegerSize::Short ? IntegerSize::Char : IntegerSize::Short;
+                    conversion.textWidth = -1;
                     continue;
-                }
-                return;
-            default:
-                return;
+                case 'l':
+                    conversion.size = conversion.size == IntegerSize::Long ? IntegerSize::Bits64 : IntegerSize::Long;
+                    conversion.textWidth = 1;
+                    continue;
+                case 'j':
+                case 'z':
+                case 't':
+                    conversion.size = IntegerSize::Bits64;
+                    continue;
+                case 'F':
+                case 'N':
+                case 'L':
+                    continue;
+                case 'I':
+                    if (m_cursor[1] == '6' && m_cursor[2] == '4') {
+                        conversion.size = IntegerSize::Bits64;
+                        m_cursor += 2;
+                        continue;
+                    }
+                    return;
+                default:
+                    return;
             }
         }
     }
@@ -168,27 +191,27 @@ private:
     {
         Argument argument;
         switch (conversion.kind) {
-        case Kind::Character:
-            argument.integer = conversion.Wide() ? va_arg(m_arguments, wint_t) : va_arg(m_arguments, int);
-            break;
-        case Kind::Text:
-        case Kind::Pointer:
-        case Kind::Count:
-            argument.pointer = va_arg(m_arguments, const void*);
-            break;
-        case Kind::Signed:
-            argument.integer = TakeSigned(conversion.size);
-            break;
-        case Kind::Unsigned:
-            argument.natural = TakeUnsigned(conversion.size);
-            break;
-        case Kind::Scientific:
-        case Kind::Fixed:
-            argument.real = va_arg(m_arguments, double);
-            break;
-        case Kind::Percent:
-        case Kind::Unknown:
-            break;
+            case Kind::Character:
+                argument.integer = conversion.Wide() ? va_arg(m_arguments, wint_t) : va_arg(m_arguments, int);
+                break;
+            case Kind::Text:
+            case Kind::Pointer:
+            case Kind::Count:
+                argument.pointer = va_arg(m_arguments, const void*);
+                break;
+            case Kind::Signed:
+                argument.integer = TakeSigned(conversion.size);
+                break;
+            case Kind::Unsigned:
+                argument.natural = TakeUnsigned(conversion.size);
+                break;
+            case Kind::Scientific:
+            case Kind::Fixed:
+                argument.real = va_arg(m_arguments, double);
+                break;
+            case Kind::Percent:
+            case Kind::Unknown:
+                break;
         }
         return argument;
     }
@@ -196,11 +219,16 @@ private:
     long long TakeSigned(IntegerSize size)
     {
         switch (size) {
-        case IntegerSize::Char: return static_cast<signed char>(va_arg(m_arguments, int));
-        case IntegerSize::Short: return static_cast<short>(va_arg(m_arguments, int));
-        case IntegerSize::Int: return va_arg(m_arguments, int);
-        case IntegerSize::Long: return va_arg(m_arguments, long);
-        case IntegerSize::Bits64: return va_arg(m_arguments, long long);
+            case IntegerSize::Char:
+                return static_cast<signed char>(va_arg(m_arguments, int));
+            case IntegerSize::Short:
+                return static_cast<short>(va_arg(m_arguments, int));
+            case IntegerSize::Int:
+                return va_arg(m_arguments, int);
+            case IntegerSize::Long:
+                return va_arg(m_arguments, long);
+            case IntegerSize::Bits64:
+                return va_arg(m_arguments, long long);
         }
         return 0;
     }
@@ -208,11 +236,16 @@ private:
     unsigned long long TakeUnsigned(IntegerSize size)
     {
         switch (size) {
-        case IntegerSize::Char: return static_cast<unsigned char>(va_arg(m_arguments, unsigned));
-        case IntegerSize::Short: return static_cast<unsigned short>(va_arg(m_arguments, unsigned));
-        case IntegerSize::Int: return va_arg(m_arguments, unsigned);
-        case IntegerSize::Long: return va_arg(m_arguments, unsigned long);
-        case IntegerSize::Bits64: return va_arg(m_arguments, unsigned long long);
+            case IntegerSize::Char:
+                return static_cast<unsigned char>(va_arg(m_arguments, unsigned));
+            case IntegerSize::Short:
+                return static_cast<unsigned short>(va_arg(m_arguments, unsigned));
+            case IntegerSize::Int:
+                return va_arg(m_arguments, unsigned);
+            case IntegerSize::Long:
+                return va_arg(m_arguments, unsigned long);
+            case IntegerSize::Bits64:
+                return va_arg(m_arguments, unsigned long long);
         }
         return 0;
     }
@@ -248,25 +281,39 @@ int64_t Estimate(const Piece& piece)
     const int64_t widthAndPrecision = int64_t{conversion.width} + std::max(conversion.precision, 0);
     int64_t estimate = 0;
     switch (conversion.kind) {
-    case Kind::Percent: return 1;
-    case Kind::Unknown: return 0;
-    case Kind::Character: estimate = TextEstimate(2, conversion); break;
-    case Kind::Text: {
-        int64_t length = 6;
-        if (argument.pointer)
-            length = static_cast<int64_t>(conversion.Wide() ? std::wcslen(static_cast<const wchar_t*>(argument.pointer))
-                                                            : std::strlen(static_cast<const char*>(argument.pointer)));
-        estimate = TextEstimate(length, conversion);
-        break;
-    }
-    // One more than width and precision: the sign beside a precision's digits.
-    case Kind::Signed:
-    case Kind::Unsigned: estimate = std::max<int64_t>(32, widthAndPrecision + 1); break;
-    // Sign, leading digit, point and a three-digit exponent beside the precision.
-    case Kind::Scientific: estimate = std::max<int64_t>(128, widthAndPrecision + 8); break;
-    case Kind::Fixed: estimate = FixedEstimate(conversion, argument.real); break;
-    case Kind::Pointer: estimate = std::max<int64_t>(32, widthAndPrecision); break;
-    case Kind::Count: return 0;
+        case Kind::Percent:
+            return 1;
+        case Kind::Unknown:
+            return 0;
+        case Kind::Character:
+            estimate = TextEstimate(2, conversion);
+            break;
+        case Kind::Text: {
+            int64_t length = 6;
+            if (argument.pointer)
+                length =
+                    static_cast<int64_t>(conversion.Wide() ? std::wcslen(static_cast<const wchar_t*>(argument.pointer))
+                                                           : std::strlen(static_cast<const char*>(argument.pointer)));
+            estimate = TextEstimate(length, conversion);
+            break;
+        }
+        // One more than width and precision: the sign beside a precision's digits.
+        case Kind::Signed:
+        case Kind::Unsigned:
+            estimate = std::max<int64_t>(32, widthAndPrecision + 1);
+            break;
+        // Sign, leading digit, point and a three-digit exponent beside the precision.
+        case Kind::Scientific:
+            estimate = std::max<int64_t>(128, widthAndPrecision + 8);
+            break;
+        case Kind::Fixed:
+            estimate = FixedEstimate(conversion, argument.real);
+            break;
+        case Kind::Pointer:
+            estimate = std::max<int64_t>(32, widthAndPrecision);
+            break;
+        case Kind::Count:
+            return 0;
     }
     return estimate + (conversion.Has('#') ? 2 : 0);
 }
@@ -293,35 +340,36 @@ int FormatConversion(char* out, size_t room, const Conversion& conversion, const
     const bool wide = conversion.Wide();
     LibraryFormat pattern;
     switch (conversion.kind) {
-    case Kind::Character:
-        if (wide)
-            return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "lc", false),
-                                 static_cast<wint_t>(argument.integer));
-        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "c", false), static_cast<int>(argument.integer));
-    case Kind::Text:
-        if (wide)
-            return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "ls", false),
-                                 static_cast<const wchar_t*>(argument.pointer));
-        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "s", false),
-                             static_cast<const char*>(argument.pointer));
-    case Kind::Signed:
-        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "lld", true), argument.integer);
-    case Kind::Unsigned: {
-        const char tail[] = {'l', 'l', conversion.letter, '\0'};
-        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, tail, true), argument.natural);
-    }
-    case Kind::Scientific:
-    case Kind::Fixed: {
-        const char tail[] = {conversion.letter, '\0'};
-        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, tail, true), argument.real);
-    }
-    case Kind::Pointer:
-        return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "p", false), argument.pointer);
-    case Kind::Percent:
-        return std::snprintf(out, room, "%%");
-    case Kind::Count:
-    case Kind::Unknown:
-        break;
+        case Kind::Character:
+            if (wide)
+                return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "lc", false),
+                                     static_cast<wint_t>(argument.integer));
+            return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "c", false),
+                                 static_cast<int>(argument.integer));
+        case Kind::Text:
+            if (wide)
+                return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "ls", false),
+                                     static_cast<const wchar_t*>(argument.pointer));
+            return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "s", false),
+                                 static_cast<const char*>(argument.pointer));
+        case Kind::Signed:
+            return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "lld", true), argument.integer);
+        case Kind::Unsigned: {
+            const char tail[] = {'l', 'l', conversion.letter, '\0'};
+            return std::snprintf(out, room, SpellForLibrary(pattern, conversion, tail, true), argument.natural);
+        }
+        case Kind::Scientific:
+        case Kind::Fixed: {
+            const char tail[] = {conversion.letter, '\0'};
+            return std::snprintf(out, room, SpellForLibrary(pattern, conversion, tail, true), argument.real);
+        }
+        case Kind::Pointer:
+            return std::snprintf(out, room, SpellForLibrary(pattern, conversion, "p", false), argument.pointer);
+        case Kind::Percent:
+            return std::snprintf(out, room, "%%");
+        case Kind::Count:
+        case Kind::Unknown:
+            break;
     }
     return 0;
 }

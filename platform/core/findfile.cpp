@@ -148,7 +148,4 @@ BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* data)
     return TRUE;
 }
 
-BOOL FindClose(HANDLE handle)
-{
-    return LookupHandleAs<FileSearch>(handle) && UnregisterHandle(handle) ? TRUE : FALSE;
-}
+BOOL FindClose(HANDLE handle) { return LookupHandleAs<FileSearch>(handle) && UnregisterHandle(handle) ? TRUE : FALSE; }

@@ -154,8 +154,8 @@ UINT GetPrivateProfileIntA(const char* section, const char* key, int defaultValu
     }
 }
 
-DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue, char* buffer,
-                                DWORD size, const char* fileName)
+DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue, char* buffer, DWORD size,
+                               const char* fileName)
 {
     try {
         const std::string text = ReadProfileText(section, key, defaultValue, fileName);

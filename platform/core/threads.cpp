@@ -39,8 +39,7 @@ class Thread final : public KernelObject {
 public:
     Thread(LPTHREAD_START_ROUTINE routine, void* parameter, bool suspended)
         : m_routine(routine), m_parameter(parameter), m_id(NewThreadId()), m_suspendCount(suspended ? 1 : 0)
-    {
-    }
+    {}
 
     bool Valid() const { return m_ended.Valid() && m_termination.Valid(); }
     DWORD Id() const { return m_id; }

@@ -37,8 +37,7 @@ class Deadline {
 public:
     explicit Deadline(DWORD milliseconds)
         : m_infinite(milliseconds == INFINITE), m_end(MonotonicNs() + milliseconds * kNanosecondsPerMs)
-    {
-    }
+    {}
 
     // The poll timeout until the deadline, rounded up so that a wait never ends
     // early: -1 for none, 0 once it has passed.

@@ -1,10 +1,10 @@
 // The receiving side of a thread's message loop.
 #include <optional>
 
-#include "ruzada/guarded.h"
 #include "hostlink/queue.h"
 #include "hostlink/send.h"
 #include "hostlink/windows.h"
+#include "ruzada/guarded.h"
 #include "ruzada/kernel.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "ruzada/guarded.h"
 #include "hostlink/queue.h"
 #include "hostlink/windows.h"
+#include "ruzada/guarded.h"
 #include "ruzada/kernel.h"
 
 namespace {
@@ -14,7 +14,8 @@ DWORD TickNow()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<DWORD>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+    return static_cast<DWORD>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                              static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
 }  // namespace
@@ -26,9 +27,13 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return Guarded(BOOL{FALSE}, [&] {
         switch (PostToWindow(MSG{window, message, wParam, lParam, TickNow()})) {
-        case PostResult::Queued: return TRUE;
-        case PostResult::QueueFull: SetLastError(ERROR_NOT_ENOUGH_QUOTA); return FALSE;
-        case PostResult::QueueGone: break;
+            case PostResult::Queued:
+                return TRUE;
+            case PostResult::QueueFull:
+                SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+                return FALSE;
+            case PostResult::QueueGone:
+                break;
         }
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;

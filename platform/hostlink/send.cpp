@@ -3,8 +3,8 @@
 #include <memory>
 #include <optional>
 
-#include "ruzada/guarded.h"
 #include "hostlink/windows.h"
+#include "ruzada/guarded.h"
 #include "ruzada/kernel.h"
 
 namespace rz::hostlink {
@@ -57,8 +57,8 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         Queue* own = ThreadQueue();
         if (!own)
             return 0;
-        auto sent = std::make_shared<SentMessage>(
-            SentMessage{window, message, wParam, lParam, own->shared_from_this()});
+        auto sent =
+            std::make_shared<SentMessage>(SentMessage{window, message, wParam, lParam, own->shared_from_this()});
         if (!target->owner->Deliver(sent)) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return 0;

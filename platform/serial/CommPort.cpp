@@ -25,10 +25,14 @@ bool ValidState(const DCB& dcb)
     // What a UART can frame: one and a half stop bits only with five data bits,
     // two only with more.
     switch (dcb.StopBits) {
-    case ONESTOPBIT: return true;
-    case ONE5STOPBITS: return dcb.ByteSize == 5;
-    case TWOSTOPBITS: return dcb.ByteSize > 5;
-    default: return false;
+        case ONESTOPBIT:
+            return true;
+        case ONE5STOPBITS:
+            return dcb.ByteSize == 5;
+        case TWOSTOPBITS:
+            return dcb.ByteSize > 5;
+        default:
+            return false;
     }
 }
 
@@ -86,10 +90,7 @@ CommPort::CommPort(std::unique_ptr<SerialLine> line) : m_line(std::move(line))
 
 CommPort::~CommPort() = default;
 
-DWORD CommPort::Usable() const
-{
-    return m_shut || (m_gone && m_input.empty()) ? ERROR_INVALID_HANDLE : ERROR_SUCCESS;
-}
+DWORD CommPort::Usable() const { return m_shut || (m_gone && m_input.empty()) ? ERROR_INVALID_HANDLE : ERROR_SUCCESS; }
 
 DWORD CommPort::GetState(DCB& dcb)
 {

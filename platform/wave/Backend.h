@@ -29,7 +29,8 @@ struct StreamFormat {
     uint8_t SilenceByte() const { return bits == 8 ? 0x80 : 0x00; }
     Clock::duration Duration(size_t bytes) const
     {
-        return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(bytes * 1000000000ull / bytesPerSecond));
+        return std::chrono::duration_cast<Clock::duration>(
+            std::chrono::nanoseconds(bytes * 1000000000ull / bytesPerSecond));
     }
 };
 

@@ -12,8 +12,7 @@ ClockPacer::ClockPacer(const StreamFormat& format, Clock::duration lateLimit)
     : m_bytesPerSecond(format.bytesPerSecond),
       m_pieceBytes(std::max<size_t>(1, format.rate / kPiecesPerSecond) * format.frameBytes),
       m_lateLimit(lateLimit)
-{
-}
+{}
 
 Clock::time_point ClockPacer::Due() const
 {

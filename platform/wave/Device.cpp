@@ -45,8 +45,7 @@ Device::Device(Direction direction, const StreamFormat& format, WAVECALLBACK cal
       m_instance(instance),
       m_dropBytes(DropBytes(format)),
       m_running(direction == Direction::Playback)
-{
-}
+{}
 
 Device::~Device()
 {

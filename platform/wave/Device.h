@@ -91,8 +91,8 @@ private:
     std::mutex m_lock;
     std::condition_variable m_idle;
     HeaderList m_queue;
-    HeaderList m_returned;  // waiting for their callback
-    size_t m_headOffset = 0;  // playback: bytes of the queue's head played so far
+    HeaderList m_returned;                  // waiting for their callback
+    size_t m_headOffset = 0;                // playback: bytes of the queue's head played so far
     std::atomic<uint64_t> m_framesDone{0};  // written under m_lock
     bool m_running;
     bool m_busy = false;  // the driver thread is inside the backend

@@ -305,8 +305,7 @@ MMRESULT OpenDevice(Direction direction, Handle* handle, UINT deviceId, const WA
     const auto function = type == CALLBACK_FUNCTION ? reinterpret_cast<WAVECALLBACK>(callback) : nullptr;
     return Guarded([&] {
         void* opened = nullptr;
-        const MMRESULT result =
-            TheDriver().Open<Stream>(direction, &opened, deviceId, *format, function, instance);
+        const MMRESULT result = TheDriver().Open<Stream>(direction, &opened, deviceId, *format, function, instance);
         *handle = static_cast<Handle>(opened);
         return result;
     });
@@ -321,8 +320,7 @@ MMRESULT OnDevice(Direction direction, void* handle, Action&& action)
     });
 }
 
-MMRESULT OnHeader(Direction direction, void* handle, WAVEHDR* header, UINT size,
-                  MMRESULT (Device::*action)(WAVEHDR*))
+MMRESULT OnHeader(Direction direction, void* handle, WAVEHDR* header, UINT size, MMRESULT (Device::*action)(WAVEHDR*))
 {
     if (!header || size < sizeof(WAVEHDR) || !header->lpData)
         return MMSYSERR_INVALPARAM;
@@ -382,15 +380,15 @@ UINT waveOutGetNumDevs(void)
 MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback, DWORD_PTR instance,
                     DWORD flags)
 {
-    return rz::wave::OpenDevice<rz::wave::CaptureStream>(Direction::Capture, device, deviceId, format, callback, instance,
-                                                     flags);
+    return rz::wave::OpenDevice<rz::wave::CaptureStream>(Direction::Capture, device, deviceId, format, callback,
+                                                         instance, flags);
 }
 
 MMRESULT waveOutOpen(HWAVEOUT* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
                      DWORD_PTR instance, DWORD flags)
 {
     return rz::wave::OpenDevice<rz::wave::PlaybackStream>(Direction::Playback, device, deviceId, format, callback,
-                                                      instance, flags);
+                                                          instance, flags);
 }
 
 MMRESULT waveInClose(HWAVEIN device)

@@ -11,8 +11,7 @@ class SilentCapture final : public CaptureStream {
 public:
     SilentCapture(const StreamFormat& format, Alarm& alarm)
         : m_silence(format.SilenceByte()), m_alarm(alarm), m_pacer(format, kCaptureLateLimit)
-    {
-    }
+    {}
 
     Moved Read(uint8_t* destination, size_t bytes) override
     {
@@ -32,10 +31,7 @@ private:
 
 class SilentPlayback final : public PlaybackStream {
 public:
-    SilentPlayback(const StreamFormat& format, Alarm& alarm)
-        : m_alarm(alarm), m_pacer(format, kPlaybackLateLimit)
-    {
-    }
+    SilentPlayback(const StreamFormat& format, Alarm& alarm) : m_alarm(alarm), m_pacer(format, kPlaybackLateLimit) {}
 
     Moved Write(const uint8_t*, size_t bytes) override
     {

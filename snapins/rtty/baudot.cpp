@@ -50,36 +50,33 @@ Placement PlacementOf(char32_t ch)
     return ch < kPlacements.size() ? kPlacements[ch] : Placement{};
 }
 
-} // namespace
+}  // namespace
 
-bool BaudotEncoder::Carries(char32_t ch)
-{
-    return PlacementOf(ch).needs != Case::None;
-}
+bool BaudotEncoder::Carries(char32_t ch) { return PlacementOf(ch).needs != Case::None; }
 
 int BaudotEncoder::Encode(char32_t ch, uint8_t codes[kMaxCodesPerChar])
 {
     const Placement placement = PlacementOf(ch);
     int count = 0;
     switch (placement.needs) {
-    case Case::None:
-        return 0;
-    case Case::Letters:
-        if (m_shift != Shift::Letters)
-            codes[count++] = kBaudotLetters;
-        m_shift = Shift::Letters;
-        break;
-    case Case::Figures:
-        if (m_shift != Shift::Figures)
-            codes[count++] = kBaudotFigures;
-        m_shift = Shift::Figures;
-        break;
-    case Case::Either:
-        if (m_shift == Shift::Unknown) {
-            codes[count++] = kBaudotLetters;
+        case Case::None:
+            return 0;
+        case Case::Letters:
+            if (m_shift != Shift::Letters)
+                codes[count++] = kBaudotLetters;
             m_shift = Shift::Letters;
-        }
-        break;
+            break;
+        case Case::Figures:
+            if (m_shift != Shift::Figures)
+                codes[count++] = kBaudotFigures;
+            m_shift = Shift::Figures;
+            break;
+        case Case::Either:
+            if (m_shift == Shift::Unknown) {
+                codes[count++] = kBaudotLetters;
+                m_shift = Shift::Letters;
+            }
+            break;
     }
     codes[count++] = placement.code;
     if (placement.code == kBaudotSpace)
@@ -103,4 +100,4 @@ char BaudotDecoder::Decode(uint8_t code)
     return m_figures ? kFigures[code] : kLetters[code];
 }
 
-} // namespace rz::rtty
+}  // namespace rz::rtty

@@ -46,6 +46,6 @@ private:
     bool m_figures = false;
 };
 
-} // namespace rz::rtty
+}  // namespace rz::rtty
 
 #endif

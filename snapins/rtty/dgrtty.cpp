@@ -54,7 +54,8 @@ public:
 
     int Encode(int16_t* samples, int capacity, const char32_t* chars, int count) override
     {
-        const bool bringsText = std::any_of(chars, chars + count, [](char32_t ch) { return BaudotEncoder::Carries(ch); });
+        const bool bringsText =
+            std::any_of(chars, chars + count, [](char32_t ch) { return BaudotEncoder::Carries(ch); });
         if (!bringsText && !(m_modem && m_modem->transmitter.HasData()))
             return 0;
         RttyTransmitter& transmitter = TransmitterForNow();

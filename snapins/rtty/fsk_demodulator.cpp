@@ -15,7 +15,7 @@ constexpr double kTrackingGain = 0.2;
 constexpr double kSearchingGain = 0.05;
 constexpr double kSearchingReturn = 0.005;
 
-} // namespace
+}  // namespace
 
 std::complex<double> ToneFilter::Process(double sample, double frequencyHz)
 {
@@ -35,10 +35,7 @@ std::complex<double> ToneFilter::Process(double sample, double frequencyHz)
     return m_sum;
 }
 
-FskDemodulator::FskDemodulator(Tones tones)
-    : m_tones(tones)
-{
-}
+FskDemodulator::FskDemodulator(Tones tones) : m_tones(tones) {}
 
 ToneLevels FskDemodulator::Process(int16_t sample)
 {
@@ -73,4 +70,4 @@ void FskDemodulator::UpdateTuning()
     m_driftSamples = 0;
 }
 
-} // namespace rz::rtty
+}  // namespace rz::rtty

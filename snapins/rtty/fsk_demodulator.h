@@ -63,6 +63,6 @@ private:
     bool m_carrier = false;
 };
 
-} // namespace rz::rtty
+}  // namespace rz::rtty
 
 #endif

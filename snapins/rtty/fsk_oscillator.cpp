@@ -11,13 +11,11 @@ namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
-} // namespace
+}  // namespace
 
 FskOscillator::FskOscillator(Tones tones)
-    : m_markStep(kTwoPi * tones.markHz / kSampleRate)
-    , m_spaceStep(kTwoPi * tones.spaceHz / kSampleRate)
-{
-}
+    : m_markStep(kTwoPi * tones.markHz / kSampleRate), m_spaceStep(kTwoPi * tones.spaceHz / kSampleRate)
+{}
 
 void FskOscillator::Render(bool mark, int16_t* out, int count)
 {
@@ -30,4 +28,4 @@ void FskOscillator::Render(bool mark, int16_t* out, int count)
     }
 }
 
-} // namespace rz::rtty
+}  // namespace rz::rtty

@@ -25,6 +25,6 @@ private:
     double m_phase = 0.0;
 };
 
-} // namespace rz::rtty
+}  // namespace rz::rtty
 
 #endif

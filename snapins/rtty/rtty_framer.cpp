@@ -29,10 +29,7 @@ constexpr double kFadeShare = 0.1;
 constexpr double kClearContrast = 2.0;
 
 // Sample index of the end of bit `bit` (0: start bit, 6: first stop bit).
-constexpr int64_t BitEnd(int64_t start, int bit)
-{
-    return start + int64_t{kSamplesPerBit} * (bit + 1) - 1;
-}
+constexpr int64_t BitEnd(int64_t start, int bit) { return start + int64_t{kSamplesPerBit} * (bit + 1) - 1; }
 
 constexpr int kStopBit = kDataBits + 1;
 // While tracking, a start or stop bit that reads wrong by less than this share
@@ -44,7 +41,7 @@ constexpr int kMaxCoasted = 2;
 constexpr double kWeakestBitShare = 0.05;
 constexpr double kClearToneRatio = 30.0;
 
-} // namespace
+}  // namespace
 
 const ToneLevels& RttyFramer::LevelsAt(int64_t index) const
 {
@@ -58,10 +55,7 @@ double RttyFramer::Decision(int64_t index, double markLevel) const
     return levels.mark - m_spaceShare * levels.space - markLevel * (1.0 - m_spaceShare * m_spaceShare) / 2.0;
 }
 
-double RttyFramer::LearnedMarkLevel() const
-{
-    return m_levelsKnown ? std::exp(m_logMark) : 0.0;
-}
+double RttyFramer::LearnedMarkLevel() const { return m_levelsKnown ? std::exp(m_logMark) : 0.0; }
 
 double RttyFramer::FrameMarkLevel(int64_t start) const
 {
@@ -76,8 +70,8 @@ double RttyFramer::FrameMarkLevel(int64_t start) const
 double RttyFramer::FrameFit(int64_t start) const
 {
     const double level = LearnedMarkLevel();
-    double fit = Decision(start - 1, level) - Decision(BitEnd(start, 0), level) +
-                 Decision(BitEnd(start, kStopBit), level);
+    double fit =
+        Decision(start - 1, level) - Decision(BitEnd(start, 0), level) + Decision(BitEnd(start, kStopBit), level);
     for (int bit = 1; bit <= kDataBits; ++bit)
         fit += std::abs(Decision(BitEnd(start, bit), level));
     return fit;
@@ -267,4 +261,4 @@ bool RttyFramer::CarrierPresent() const
     return m_lastPassed >= 0 && m_newest - m_lastPassed <= kCharSamples + kSquelchWindow;
 }
 
-} // namespace rz::rtty
+}  // namespace rz::rtty

@@ -74,28 +74,28 @@ private:
     std::optional<uint8_t> Frame();
 
     std::array<ToneLevels, kHistory> m_levels{};
-    std::array<float, kHistory> m_contrast{}; // log of stronger over weaker tone power
+    std::array<float, kHistory> m_contrast{};  // log of stronger over weaker tone power
     int64_t m_newest = -1;
 
     State m_state = State::Hunting;
-    int64_t m_scan = 0;     // hunting: next sample to look at
-    bool m_sawMark = false; // hunting: mark seen since the last candidate
-    int64_t m_center = 0;   // framing: expected start of the character
+    int64_t m_scan = 0;      // hunting: next sample to look at
+    bool m_sawMark = false;  // hunting: mark seen since the last candidate
+    int64_t m_center = 0;    // framing: expected start of the character
     bool m_tracking = false;
-    double m_rate = 0.0;    // tracking: how much longer than nominal the sender's characters are
-    int m_coasted = 0;      // characters in a row taken despite a wrong start or stop bit
-    bool m_passing = false; // tracking: the character before passed the squelch
+    double m_rate = 0.0;     // tracking: how much longer than nominal the sender's characters are
+    int m_coasted = 0;       // characters in a row taken despite a wrong start or stop bit
+    bool m_passing = false;  // tracking: the character before passed the squelch
 
     // Automatic threshold: mean log levels of each tone when it won.
     bool m_levelsKnown = false;
     double m_logMark = 0.0;
     double m_logSpace = 0.0;
-    double m_spaceShare = 1.0; // space level over mark level
+    double m_spaceShare = 1.0;  // space level over mark level
 
-    int64_t m_lastPassed = -1; // end of the last character that passed
+    int64_t m_lastPassed = -1;  // end of the last character that passed
     double m_lastWinnerPower = 0.0;
 };
 
-} // namespace rz::rtty
+}  // namespace rz::rtty
 
 #endif

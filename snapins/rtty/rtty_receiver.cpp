@@ -2,10 +2,7 @@
 
 namespace rz::rtty {
 
-RttyReceiver::RttyReceiver(Tones tones)
-    : m_demodulator(tones)
-{
-}
+RttyReceiver::RttyReceiver(Tones tones) : m_demodulator(tones) {}
 
 void RttyReceiver::Process(const int16_t* samples, int count)
 {
@@ -31,14 +28,8 @@ int RttyReceiver::TakeTextAs(Char* out, int capacity)
     return taken;
 }
 
-int RttyReceiver::TakeText(char* out, int capacity)
-{
-    return TakeTextAs(out, capacity);
-}
+int RttyReceiver::TakeText(char* out, int capacity) { return TakeTextAs(out, capacity); }
 
-int RttyReceiver::TakeText(char32_t* out, int capacity)
-{
-    return TakeTextAs(out, capacity);
-}
+int RttyReceiver::TakeText(char32_t* out, int capacity) { return TakeTextAs(out, capacity); }
 
-} // namespace rz::rtty
+}  // namespace rz::rtty

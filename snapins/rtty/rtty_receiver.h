@@ -40,6 +40,6 @@ private:
     std::deque<char> m_text;
 };
 
-} // namespace rz::rtty
+}  // namespace rz::rtty
 
 #endif

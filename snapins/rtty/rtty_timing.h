@@ -12,6 +12,6 @@ inline constexpr int kDataBits = 5;
 inline constexpr int kStopSamples = kSamplesPerBit * 3 / 2;
 inline constexpr int kCharSamples = kSamplesPerBit * (1 + kDataBits) + kStopSamples;
 
-} // namespace rz::rtty
+}  // namespace rz::rtty
 
 #endif

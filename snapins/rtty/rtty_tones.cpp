@@ -4,12 +4,9 @@ namespace rz::rtty {
 
 namespace {
 
-bool InRange(int value, int low, int high)
-{
-    return value >= low && value <= high;
-}
+bool InRange(int value, int low, int high) { return value >= low && value <= high; }
 
-} // namespace
+}  // namespace
 
 Tones TonesFromSettings(int markHz, int shiftHz, bool reverse)
 {
@@ -26,4 +23,4 @@ Tones TonesFromSettings(int markHz, int shiftHz, bool reverse)
     return reverse ? Tones{space, mark} : Tones{mark, space};
 }
 
-} // namespace rz::rtty
+}  // namespace rz::rtty

@@ -23,6 +23,6 @@ inline constexpr int kMaxShiftHz = 1000;
 // replaced by its default.
 Tones TonesFromSettings(int markHz, int shiftHz, bool reverse);
 
-} // namespace rz::rtty
+}  // namespace rz::rtty
 
 #endif

@@ -6,10 +6,7 @@
 
 namespace rz::rtty {
 
-RttyTransmitter::RttyTransmitter(Tones tones)
-    : m_oscillator(tones)
-{
-}
+RttyTransmitter::RttyTransmitter(Tones tones) : m_oscillator(tones) {}
 
 int RttyTransmitter::SymbolSamples(const Symbol& symbol)
 {
@@ -97,4 +94,4 @@ int RttyTransmitter::RenderIdle(int16_t* out, int wanted)
     return written;
 }
 
-} // namespace rz::rtty
+}  // namespace rz::rtty

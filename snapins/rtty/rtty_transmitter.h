@@ -58,10 +58,10 @@ private:
     FskOscillator m_oscillator;
     BaudotEncoder m_encoder;
     std::deque<Symbol> m_queue;
-    int m_offset = 0;                // samples of the front symbol already written
-    int64_t m_queuedDataSamples = 0; // unwritten samples of lead-in and data symbols
+    int m_offset = 0;                 // samples of the front symbol already written
+    int64_t m_queuedDataSamples = 0;  // unwritten samples of lead-in and data symbols
 };
 
-} // namespace rz::rtty
+}  // namespace rz::rtty
 
 #endif

@@ -59,16 +59,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CommandLineCase{"Help", {"--help"}, 0, "--rx-file", ""},
         CommandLineCase{"Version", {"--version"}, 0, std::string("dgterm ") + DGTERM_VERSION, ""},
-        CommandLineCase{"List", {"--list"}, 0, "RTTY", ""},
-        CommandLineCase{"NothingToDo", {}, 2, "", "--mode"},
+        CommandLineCase{"List", {"--list"}, 0, "RTTY", ""}, CommandLineCase{"NothingToDo", {}, 2, "", "--mode"},
         CommandLineCase{"ListAndDemo", {"--list", "--demo"}, 2, "", "excludes"},
         CommandLineCase{"PttNotAComPort", {"--mode", "RTTY", "--ptt", "LPT1"}, 2, "", "COM1 to COM255"},
         CommandLineCase{"TextWithoutFile", {"--mode", "RTTY", "--text", "CQ"}, 2, "", "--tx-file"},
-        CommandLineCase{"UnknownMode", {"--mode", "PSK31", "--tx-file", "/dev/null", "--text", "CQ"}, 2, "",
-                        "no mode named PSK31"},
+        CommandLineCase{
+            "UnknownMode", {"--mode", "PSK31", "--tx-file", "/dev/null", "--text", "CQ"}, 2, "", "no mode named PSK31"},
         CommandLineCase{"MissingDevice", {"--mode", "RTTY", "--device", "9"}, 2, "", "no sound device 9"},
-        CommandLineCase{"MissingRecording", {"--mode", "RTTY", "--rx-file", "/nonexistent/in.wav"}, 1, "",
-                        "cannot read"},
+        CommandLineCase{
+            "MissingRecording", {"--mode", "RTTY", "--rx-file", "/nonexistent/in.wav"}, 1, "", "cannot read"},
         CommandLineCase{"MissingModule", {"--list", "--module", "/nonexistent/RUZada.so"}, 1, "", "cannot load"}),
     [](const ::testing::TestParamInfo<CommandLineCase>& info) { return std::string(info.param.name); });
 

@@ -50,8 +50,7 @@ public:
                       m_first = m_last.load();
               }
           })
-    {
-    }
+    {}
     ~PlayedAudio() { Stop(); }
     void Stop()
     {
@@ -116,8 +115,9 @@ TEST(DgtermPtt, KeysRtsOnlyAroundThePlayedAudio)
         EXPECT_EQ(LineChanges().size(), changesOnTheAir) << "keyed while receiving";
 
         const std::vector<VirtualLineChange> changes = LineChanges();
-        const auto firstRise = std::find_if(changes.begin(), changes.end(),
-                                            [](const VirtualLineChange& c) { return c.line == VIRTUAL_LINE_RTS && c.raised; });
+        const auto firstRise = std::find_if(changes.begin(), changes.end(), [](const VirtualLineChange& c) {
+            return c.line == VIRTUAL_LINE_RTS && c.raised;
+        });
         const auto lastRts = std::find_if(changes.rbegin(), changes.rend(),
                                           [](const VirtualLineChange& c) { return c.line == VIRTUAL_LINE_RTS; });
         ASSERT_NE(firstRise, changes.end());

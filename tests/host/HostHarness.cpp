@@ -75,9 +75,12 @@ int DebugLog::Count(const std::string& fragment) const
 }
 
 HostWindow::HostWindow()
-    : msgChar(RegisterWindowMessageA("DG_CHAR")), msgSentChar(RegisterWindowMessageA("DG_SENTCHAR")),
-      msgRawData(RegisterWindowMessageA("DG_RAWDATA")), msgVU(RegisterWindowMessageA("DG_VU")),
-      msgXmitRecv(RegisterWindowMessageA("DG_XMITRECV")), msgRequestCom(RegisterWindowMessageA("DG_REQUESTCOM"))
+    : msgChar(RegisterWindowMessageA("DG_CHAR")),
+      msgSentChar(RegisterWindowMessageA("DG_SENTCHAR")),
+      msgRawData(RegisterWindowMessageA("DG_RAWDATA")),
+      msgVU(RegisterWindowMessageA("DG_VU")),
+      msgXmitRecv(RegisterWindowMessageA("DG_XMITRECV")),
+      msgRequestCom(RegisterWindowMessageA("DG_REQUESTCOM"))
 {
     m_hwnd = CreateHostWindow(&HostWindow::Procedure, this);
 }

@@ -30,9 +30,9 @@ TEST_F(LifecycleTest, LoadingReportsTheProcessorAndStartsTheWorkers)
     // The processor figure the export gives is the one the line printed.
     const DWORD speed = api.GetDGProcessorSpeedKHz();
     const std::string expected = speed > 1023
-        ? "Detected " + std::to_string(speed >> 10) + "." + (std::to_string(1000 + (speed & 1023)).substr(1)) +
-              " MHz Processor\r\n"
-        : "Detected " + std::to_string(speed) + " KHz Processor\r\n";
+                                     ? "Detected " + std::to_string(speed >> 10) + "." +
+                                           (std::to_string(1000 + (speed & 1023)).substr(1)) + " MHz Processor\r\n"
+                                     : "Detected " + std::to_string(speed) + " KHz Processor\r\n";
     EXPECT_EQ(line, expected);
     EXPECT_EQ(api.GetDGVersion(), 0xEB930003u);
 

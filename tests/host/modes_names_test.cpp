@@ -115,7 +115,9 @@ TEST_F(ModesTest, ANameFillingAll256UnitsIsReadNoFurther)
 TEST_F(ModesTest, NarrowTextFollowsTheCurrentLocaleAndNeverHoldsHalfACharacter)
 {
     ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
-    const std::string utf8Name = "Gr\xC3\xBC\xC3\x9F" "e \xF0\x9D\x84\x9E";
+    const std::string utf8Name =
+        "Gr\xC3\xBC\xC3\x9F"
+        "e \xF0\x9D\x84\x9E";
     const std::string fileName = "DG\xF0\x9D\x84\x9E.so";
     dir.AddTestSnapin("DGunicode.so", fileName);
     ASSERT_EQ(api.EnumRUZadas(), 16u);

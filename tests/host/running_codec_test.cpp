@@ -51,7 +51,8 @@ TEST_P(NarrowTextTest, BytesAreSentAsTheEncoderTakesThem)
     const NarrowCase& c = GetParam();
     CodecLog* codec = LoadCodecs({c.snapin});
     Start(c.mask, kTransmit | kReceive);
-    for (char byte : std::string("\x80\x9F\xE9" "A"))
+    for (char byte : std::string("\x80\x9F\xE9"
+                                 "A"))
         api.SendDGCharA(byte);
     ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 4; }, 10s));
     EXPECT_EQ(SentChars(), c.sentChars);
@@ -61,7 +62,8 @@ TEST_P(NarrowTextTest, BytesAreSentAsTheEncoderTakesThem)
 INSTANTIATE_TEST_SUITE_P(
     Encoders, NarrowTextTest,
     ::testing::Values(NarrowCase{"DGcodecwide.so", 1, {0x20AC, 0x0178, 0x00E9, 'A'}, {0x20AC, 0x0178, 0x00E9, 'A'}},
-                      NarrowCase{"DGcodecnarrow.so", 2, {0xFFFFFFACu, 0x78, 0xFFFFFFE9u, 'A'}, {0xAC, 0x78, 0xE9, 'A'}}));
+                      NarrowCase{
+                          "DGcodecnarrow.so", 2, {0xFFFFFFACu, 0x78, 0xFFFFFFE9u, 'A'}, {0xAC, 0x78, 0xE9, 'A'}}));
 
 TEST_F(RunningTest, FortyQueuedCharactersAreEncodedInBatchesOf19)
 {

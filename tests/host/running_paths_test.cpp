@@ -37,15 +37,14 @@ TEST_P(DecodePathTest, TheHostGetsWhatThePathPasses)
     EXPECT_EQ(codec->decodeSizes.entries[0], c.blockSize);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, DecodePathTest,
-    ::testing::Values(
-        // Polled, narrow: every byte, sign-extended, zeros too; the block is not refreshed.
-        DecodeCase{"DGcodecpolled.so", 4, {'A', 0, 0xFFFFFFE9u, 'B', 0}, 4096},
-        // Sound path, narrow: zero and high bytes are skipped.
-        DecodeCase{"DGcodecscripted.so", 8, {'A', 'B'}, 3250},
-        // Sound path, wide: zero units are skipped, the others zero-extended.
-        DecodeCase{"DGcodecscriptedwide.so", 16, {'x', 'y', 0xE9}, 3250}));
+INSTANTIATE_TEST_SUITE_P(Paths, DecodePathTest,
+                         ::testing::Values(
+                             // Polled, narrow: every byte, sign-extended, zeros too; the block is not refreshed.
+                             DecodeCase{"DGcodecpolled.so", 4, {'A', 0, 0xFFFFFFE9u, 'B', 0}, 4096},
+                             // Sound path, narrow: zero and high bytes are skipped.
+                             DecodeCase{"DGcodecscripted.so", 8, {'A', 'B'}, 3250},
+                             // Sound path, wide: zero units are skipped, the others zero-extended.
+                             DecodeCase{"DGcodecscriptedwide.so", 16, {'x', 'y', 0xE9}, 3250}));
 
 TEST_F(RunningTest, ReceiveOffDropsAudioAndDecodesNothing)
 {

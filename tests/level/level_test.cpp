@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <RUZada.h>
@@ -47,7 +47,7 @@ TEST(LevelMeter, MeasuresOnlyTheLastThousandSamples)
 TEST(Squelch, StoresTheLow16BitsOfTheWholePercentTruncated)
 {
     // 655.36 -> 65536 -> 0; what is no number at all gives 0 too.
-    const std::pair<double, int> cases[] = {{0.25, 25},  {0.999, 99},          {-0.5, -50},
+    const std::pair<double, int> cases[] = {{0.25, 25},  {0.999, 99},       {-0.5, -50},
                                             {655.36, 0}, {std::nan(""), 0}, {1e300, 0}};
     for (const auto& [value, stored] : cases) {
         SetDGSquelch(value);

@@ -68,7 +68,8 @@ TEST_F(HostLinkQueue, PostsComeBackInOrderAndDispatchCallsTheProcedureOfTheirWin
     second.reply = 22;
     HWND a = Make(first);
     HWND b = Make(second);
-    const MSG posts[] = {{b, WM_USER + 1, 0xFFFFFFC4u, -7, 0}, {a, WM_USER + 2, 2, 0, 0}, {b, WM_USER + 1, 3, 0x7FFFFFFF, 0}};
+    const MSG posts[] = {
+        {b, WM_USER + 1, 0xFFFFFFC4u, -7, 0}, {a, WM_USER + 2, 2, 0, 0}, {b, WM_USER + 1, 3, 0x7FFFFFFF, 0}};
     const DWORD before = MonotonicMs();
     for (const MSG& post : posts)
         ASSERT_TRUE(PostMessageA(post.hwnd, post.message, post.wParam, post.lParam));

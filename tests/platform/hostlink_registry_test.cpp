@@ -10,8 +10,8 @@
 
 namespace {
 
-using rz::test::platform::Outcome;
 using rz::test::platform::Attempt;
+using rz::test::platform::Outcome;
 
 TEST(HostLinkRegistry, EachNameHasOneIdentifierInRangeWhateverItsCase)
 {

@@ -47,12 +47,14 @@ bool PumpUntil(Done done)
 {
     const int fd = GetMessageQueueFd();
     MSG msg;
-    return WaitUntil([&] {
-        Readable(fd, 10ms);
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        return done();
-    }, kDeadline);
+    return WaitUntil(
+        [&] {
+            Readable(fd, 10ms);
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
+            return done();
+        },
+        kDeadline);
 }
 
 template <class Future>
@@ -66,8 +68,7 @@ class SendFromAnotherThread {
 public:
     SendFromAnotherThread(HWND window, WPARAM wParam)
         : m_thread([this, window, wParam] { m_reply.set_value(SendMessageA(window, WM_USER, wParam, 0)); })
-    {
-    }
+    {}
     // A send that never returns is the fault under test: end the run, never hang it.
     ~SendFromAnotherThread()
     {
@@ -106,10 +107,12 @@ TEST(HostLinkThreads, ASendIsRunOnTheOwnerThreadWhileItPeeksAndNeverReturned)
     SendFromAnotherThread send(window, 21);
     bool peekedSomething = false;
     MSG msg;
-    ASSERT_TRUE(WaitUntil([&] {
-        peekedSomething |= PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != FALSE;
-        return send.AnsweredNow();
-    }, kDeadline));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            peekedSomething |= PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != FALSE;
+            return send.AnsweredNow();
+        },
+        kDeadline));
     EXPECT_EQ(send.Reply(), 42);
     EXPECT_EQ(probe.Threads(), std::vector{std::this_thread::get_id()});
     EXPECT_FALSE(peekedSomething);

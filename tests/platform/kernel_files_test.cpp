@@ -50,7 +50,10 @@ public:
     ~ScopedEnv() { Apply(m_old); }
 
 private:
-    void Apply(const std::optional<std::string>& value) { value ? setenv(m_name, value->c_str(), 1) : unsetenv(m_name); }
+    void Apply(const std::optional<std::string>& value)
+    {
+        value ? setenv(m_name, value->c_str(), 1) : unsetenv(m_name);
+    }
     const char* m_name;
     std::optional<std::string> m_old;
 };
@@ -108,10 +111,11 @@ TEST_F(KernelFindFile, WildcardsMatchRegularFilesSortedByteWise)
 class KernelProfile : public ::testing::Test {
 protected:
     TempDir dir;
-    std::string file = dir.Write("RUZada.ini",
-                                 "; settings\r\n[Other]\r\nUseFFT=5\r\n  [ RUZada ]  \r\nUseFFT=1\r\n  slowfft  =  2  \r\n"
-                                 "Use48KHz=-1\r\n;Hidden=4\r\nHex=0x1F\r\nGarbage=abc\r\nTrailing=12abc\r\n"
-                                 "Quoted=\"9\"\r\nEmpty=\r\nUseFFT=3\r\n[ruzada]\r\nLate=8\r\n");
+    std::string file =
+        dir.Write("RUZada.ini",
+                  "; settings\r\n[Other]\r\nUseFFT=5\r\n  [ RUZada ]  \r\nUseFFT=1\r\n  slowfft  =  2  \r\n"
+                  "Use48KHz=-1\r\n;Hidden=4\r\nHex=0x1F\r\nGarbage=abc\r\nTrailing=12abc\r\n"
+                  "Quoted=\"9\"\r\nEmpty=\r\nUseFFT=3\r\n[ruzada]\r\nLate=8\r\n");
 };
 
 TEST_F(KernelProfile, ReadsNumbersAsWindowsDoes)
@@ -123,11 +127,11 @@ TEST_F(KernelProfile, ReadsNumbersAsWindowsDoes)
         UINT expected;
     };
     const Case cases[] = {
-        {"RUZada", "UseFFT", 77, 1},    {"ruzada", "SLOWFFT", 77, 2},     {"RUZada", "Use48KHz", 77, 0xFFFFFFFF},
-        {"RUZada", "Hex", 77, 31},      {"RUZada", "Trailing", 77, 12},   {"RUZada", "Quoted", 77, 9},
-        {"Other", "UseFFT", 77, 5},     {"RUZada", "Late", 77, 8},        {"RUZada", "Garbage", 77, 0},
-        {"RUZada", "Empty", 77, 0},     {"RUZada", "Hidden", 77, 77},     {"RUZada", "Absent", -2, 0xFFFFFFFE},
-        {"Absent", "UseFFT", 77, 77},   {nullptr, "UseFFT", 6, 6},        {"RUZada", nullptr, 6, 6},
+        {"RUZada", "UseFFT", 77, 1},  {"ruzada", "SLOWFFT", 77, 2},   {"RUZada", "Use48KHz", 77, 0xFFFFFFFF},
+        {"RUZada", "Hex", 77, 31},    {"RUZada", "Trailing", 77, 12}, {"RUZada", "Quoted", 77, 9},
+        {"Other", "UseFFT", 77, 5},   {"RUZada", "Late", 77, 8},      {"RUZada", "Garbage", 77, 0},
+        {"RUZada", "Empty", 77, 0},   {"RUZada", "Hidden", 77, 77},   {"RUZada", "Absent", -2, 0xFFFFFFFE},
+        {"Absent", "UseFFT", 77, 77}, {nullptr, "UseFFT", 6, 6},      {"RUZada", nullptr, 6, 6},
     };
     for (const Case& c : cases)
         EXPECT_EQ(GetPrivateProfileIntA(c.section, c.key, c.defaultValue, file.c_str()), c.expected)
@@ -192,9 +196,9 @@ const std::string kPlatformLibrary = std::string(RUZADA_BIN_DIR) + "/libruzada_p
 std::string SystemText(DWORD code)
 {
     char* text = nullptr;
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0x400, reinterpret_cast<char*>(&text), 0, nullptr);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0x400, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string result = text ? std::string(text, length) : "";
     LocalFree(text);
     return result;

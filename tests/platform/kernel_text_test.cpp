@@ -36,10 +36,12 @@ TEST(KernelMessages, KnownCodesGiveTheWindowsTextAndOthersNothing)
     EXPECT_STREQ(buffer, "The system cannot find the file specified.\r\n");
     // "Access is denied.\r\n" and its terminator take 20 bytes exactly.
     EXPECT_EQ(FormatMessageA(kFromSystem, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 20, nullptr), 19u);
-    EXPECT_EQ(Attempt([&] { return FormatMessageA(kFromSystem, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 19, nullptr); }),
-              (Outcome{0, ERROR_INSUFFICIENT_BUFFER}));
-    EXPECT_EQ(Attempt([&] { return FormatMessageA(FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 2, 0, buffer, 64, nullptr); }),
-              (Outcome{0, ERROR_INVALID_PARAMETER}));
+    EXPECT_EQ(
+        Attempt([&] { return FormatMessageA(kFromSystem, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 19, nullptr); }),
+        (Outcome{0, ERROR_INSUFFICIENT_BUFFER}));
+    EXPECT_EQ(
+        Attempt([&] { return FormatMessageA(FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 2, 0, buffer, 64, nullptr); }),
+        (Outcome{0, ERROR_INVALID_PARAMETER}));
 }
 
 struct Collector {

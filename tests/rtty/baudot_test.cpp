@@ -99,4 +99,4 @@ TEST(BaudotDecoder, FollowsShiftsAndUnshiftsOnSpace)
         EXPECT_EQ(DecodeAll(c.codes), c.text);
 }
 
-} // namespace
+}  // namespace

@@ -164,4 +164,4 @@ TEST_F(RttyModule, TextSentOverTheLoopbackCardComesBack)
     EXPECT_EQ(Text(host.msgChar), expected);
 }
 
-} // namespace
+}  // namespace

@@ -32,10 +32,7 @@ std::string Repeated(const std::string& text, int times)
     return all;
 }
 
-int16_t Clamped(double value)
-{
-    return static_cast<int16_t>(std::clamp(std::lround(value), -32768L, 32767L));
-}
+int16_t Clamped(double value) { return static_cast<int16_t>(std::clamp(std::lround(value), -32768L, 32767L)); }
 
 // A peaking filter (Q 8) with `gainDb` at `hz`: one tone down, the other barely touched.
 Audio WithDip(Audio audio, double hz, double gainDb)
@@ -147,4 +144,4 @@ TEST(RttyReceiver, SilenceAndNoiseAloneDecodeToNothing)
     }
 }
 
-} // namespace
+}  // namespace

@@ -215,4 +215,4 @@ TEST_F(RttySnapin, TonesComeFromTheSettingsFileWithDefaultsForValuesOutOfRange)
     }
 }
 
-} // namespace
+}  // namespace

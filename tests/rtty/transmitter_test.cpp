@@ -51,11 +51,12 @@ TEST(RttyTransmitter, FramesCharactersAndIdleAsStartFiveDataBitsLeastFirstAndOne
 {
     const std::vector<bool> lettersShift{false, true, true, true, true, true};
     RttyTransmitter transmitter(kDefaultTones);
-    QueueText(transmitter, "R"); // letters shift 11111, then R = 01010
+    QueueText(transmitter, "R");  // letters shift 11111, then R = 01010
     const std::vector<int16_t> audio = RenderAll(transmitter);
     ASSERT_EQ(audio.size(), 2u * kCharSamples);
     EXPECT_EQ(Tones(audio, 0, kSamplesPerBit, 6), lettersShift);
-    EXPECT_EQ(Tones(audio, kCharSamples, kSamplesPerBit, 6), (std::vector<bool>{false, false, true, false, true, false}));
+    EXPECT_EQ(Tones(audio, kCharSamples, kSamplesPerBit, 6),
+              (std::vector<bool>{false, false, true, false, true, false}));
     // The stop holds mark for 1.5 bits, in halves of a bit.
     EXPECT_EQ(Tones(audio, kCharSamples + 6 * kSamplesPerBit, kSamplesPerBit / 2, 3),
               (std::vector<bool>{true, true, true}));
@@ -147,8 +148,9 @@ TEST(RttyTransmitter, RefusesCharactersBeyondTenMinutesOfAudio)
     size_t accepted = 0;
     while (transmitter.QueueChar(U'E'))
         ++accepted;
-    EXPECT_GE(accepted * kCharSamples + kCharSamples, static_cast<size_t>(RttyTransmitter::kMaxQueuedSamples) - 2 * kCharSamples);
+    EXPECT_GE(accepted * kCharSamples + kCharSamples,
+              static_cast<size_t>(RttyTransmitter::kMaxQueuedSamples) - 2 * kCharSamples);
     EXPECT_LE(accepted * kCharSamples, static_cast<size_t>(RttyTransmitter::kMaxQueuedSamples));
 }
 
-} // namespace
+}  // namespace

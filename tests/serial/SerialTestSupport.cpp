@@ -124,11 +124,13 @@ std::vector<uint8_t> VirtualPort::Drain(size_t count, std::chrono::milliseconds 
 {
     std::vector<uint8_t> got;
     uint8_t chunk[4096];
-    WaitUntil([&] {
-        const size_t n = VirtualPortDrain(Name(), chunk, std::min(sizeof chunk, count - got.size()));
-        got.insert(got.end(), chunk, chunk + n);
-        return got.size() >= count;
-    }, limit);
+    WaitUntil(
+        [&] {
+            const size_t n = VirtualPortDrain(Name(), chunk, std::min(sizeof chunk, count - got.size()));
+            got.insert(got.end(), chunk, chunk + n);
+            return got.size() >= count;
+        },
+        limit);
     return got;
 }
 

@@ -68,7 +68,7 @@ TEST_F(VirtualDevice, SettingsRoundTripAndThoseAUartCannotFrameAreRefusedWhole)
     EXPECT_EQ(good.StopBits, ONE5STOPBITS);
 
     const std::function<void(DCB&)> spoilers[] = {
-        [](DCB& d) { d.DCBlength = 12; }, [](DCB& d) { d.ByteSize = 4; },   [](DCB& d) { d.ByteSize = 9; },
+        [](DCB& d) { d.DCBlength = 12; },         [](DCB& d) { d.ByteSize = 4; }, [](DCB& d) { d.ByteSize = 9; },
         [](DCB& d) { d.StopBits = TWOSTOPBITS; }, [](DCB& d) { d.ByteSize = 8; }, [](DCB& d) { d.Parity = 5; },
         [](DCB& d) { d.BaudRate = 0; },
     };

@@ -78,8 +78,8 @@ TEST_F(LinePort, HamModeOpenRaisesRtsThenDtrAndDropsRtsForKeying)
 {
     // Opening raises both as a terminal does, the line settings drop them, the
     // port's own set-up raises them, and RTS keying drops RTS again.
-    for (const auto& [byteSize, expected] : {std::pair<unsigned char, const char*>{8, "DTR+ RTS+ DTR- RTS- RTS+ DTR+"},
-                                             {5, "DTR+ RTS+ DTR- RTS- RTS-"}}) {
+    for (const auto& [byteSize, expected] :
+         {std::pair<unsigned char, const char*>{8, "DTR+ RTS+ DTR- RTS- RTS+ DTR+"}, {5, "DTR+ RTS+ DTR- RTS- RTS-"}}) {
         VirtualPort line;
         line.MapTo(31);
         CCOMPort keyed;

@@ -69,7 +69,7 @@ TEST_F(SoundPlayback, AFullFifoBlocksTheWriterUntilThereIsRoom)
 TEST_F(SoundPlayback, WriteMinusOneWaitsUntilEverythingHasPlayed)
 {
     Open();
-    const std::vector<int16_t> samples = Ramp(8000);  // one second
+    const std::vector<int16_t> samples = Ramp(8000);    // one second
     EXPECT_EQ(m_sound.WriteOut(samples.data(), 0), 0);  // idle: at once
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(m_sound.WriteOut(samples.data(), 8000), 8000);

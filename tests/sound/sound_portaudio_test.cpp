@@ -80,8 +80,8 @@ public:
     // Samples per second over the window from `from` after the start to the end.
     double Pace(Clock::duration from) const
     {
-        const auto first = std::find_if(m_marks.begin(), m_marks.end(),
-                                         [&](const Mark& m) { return m.when - m_start >= from; });
+        const auto first =
+            std::find_if(m_marks.begin(), m_marks.end(), [&](const Mark& m) { return m.when - m_start >= from; });
         if (first == m_marks.end() || first == m_marks.end() - 1)
             return 0;
         const Mark& last = m_marks.back();
@@ -162,8 +162,7 @@ protected:
         const size_t batch = count / 40;
         for (size_t done = 0; done < count; done += batch) {
             CScopedLock card(&g_csSound);
-            ASSERT_EQ(g_pSound.load()->WriteOut(ramp.data() + done, static_cast<int>(batch)),
-                      static_cast<int>(batch));
+            ASSERT_EQ(g_pSound.load()->WriteOut(ramp.data() + done, static_cast<int>(batch)), static_cast<int>(batch));
         }
         EXPECT_TRUE(WaitFor([] { return g_pSound.load()->GetOutPending() == 0; }, 10s));
         const double played = std::chrono::duration<double>(Clock::now() - start).count();

@@ -29,7 +29,8 @@ TEST(SoundSignal, PlayedOnTheLoopbackItComesBackWithoutGapOrRepeat)
     const std::vector<int16_t> signal = Ramp(20000);  // 2.5 s: more than the FIFO holds
     std::vector<int16_t> captured;
     std::thread receive([&] {
-        ReadUntil(sound, captured, [&] { return Find(captured, signal) >= 0; }, 15s);
+        ReadUntil(
+            sound, captured, [&] { return Find(captured, signal) >= 0; }, 15s);
     });
     EXPECT_EQ(sound.WriteOut(signal.data(), 20000), 20000);
     EXPECT_EQ(sound.WriteOut(signal.data(), -1), 0);
@@ -63,7 +64,8 @@ TEST(SoundSignal, AFileWrittenByPlaybackReadsBackSampleForSample)
     CSound sound;
     ASSERT_EQ(sound.OpenIn(&format, WAVE_MAPPER), 0u);
     std::vector<int16_t> captured;
-    EXPECT_TRUE(ReadUntil(sound, captured, [&] { return captured.size() >= 32000; }, 10s));
+    EXPECT_TRUE(ReadUntil(
+        sound, captured, [&] { return captured.size() >= 32000; }, 10s));
     sound.CloseIn();
     SetVariable("RUZADA_AUDIO_IN", nullptr);
     SetVariable("RUZADA_AUDIO_PACE", nullptr);

@@ -89,11 +89,11 @@ TEST_F(WaveDriver, OnlyConsistentPcmFormatsOpen)
 {
     const WAVEFORMATEX good = MonoFormat(8000);
     std::vector<WAVEFORMATEX> bad(8, good);
-    bad[0].wFormatTag = 3;           // float
+    bad[0].wFormatTag = 3;  // float
     bad[1].nChannels = 3;
     bad[2].wBitsPerSample = 24;
-    bad[3].nBlockAlign = 4;          // does not match one 16-bit channel
-    bad[4].nAvgBytesPerSec = 8000;   // does not match the rate
+    bad[3].nBlockAlign = 4;         // does not match one 16-bit channel
+    bad[4].nAvgBytesPerSec = 8000;  // does not match the rate
     bad[5].nSamplesPerSec = 999;
     bad[5].nAvgBytesPerSec = 1998;
     bad[6].nSamplesPerSec = 192001;

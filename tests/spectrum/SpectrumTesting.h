@@ -75,8 +75,7 @@ class LogReference {
 public:
     LogReference(double floor, double scale, int32_t average)
         : m_floor(floor), m_scale(scale), m_keep(1.0 - 1.0 / average), m_share(1.0 / average)
-    {
-    }
+    {}
 
     // The bin's output after a block with this power.
     int32_t Update(int bin, double power)

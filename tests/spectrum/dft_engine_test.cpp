@@ -139,9 +139,9 @@ TEST(DFTEngineConfigure, ScaleModesChooseTheFloorAndTheScale)
         double scale;  // for a gain of 3
     };
     const Case cases[] = {
-        {10, 1, 1.0, 30.0 / 9}, {99, 1, 9.9, 300.0}, {50, 1, 5.0, 6.0}, {0, 0, 0.0, 3.0},
-        {1, 1, 0.0, 3.0},       {9, 1, 0.0, 3.0},    {100, 1, 0.0, 3.0}, {-10, 1, 0.0, 3.0},
-        {std::numeric_limits<int32_t>::min(), 1, 0.0, 3.0},
+        {10, 1, 1.0, 30.0 / 9}, {99, 1, 9.9, 300.0}, {50, 1, 5.0, 6.0},
+        {0, 0, 0.0, 3.0},       {1, 1, 0.0, 3.0},    {9, 1, 0.0, 3.0},
+        {100, 1, 0.0, 3.0},     {-10, 1, 0.0, 3.0},  {std::numeric_limits<int32_t>::min(), 1, 0.0, 3.0},
     };
     CDFT engine;
     for (const Case& c : cases) {

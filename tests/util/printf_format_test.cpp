@@ -108,8 +108,8 @@ TEST(PrintfEstimate, NeverBelowTheFormattedLength)
 TEST(PrintfFormat, MatchesTheCLibraryWhereTheyAgree)
 {
     char expected[512];
-    std::snprintf(expected, sizeof expected, "%-8d|%+05d|%x|%#o|%.3f|%10.4e|%g|%c|%.2s|%%", 42, 7, 0xBEEFu, 8u,
-                  3.14159, -12345.678, 1e-5, 'q', "abcdef");
+    std::snprintf(expected, sizeof expected, "%-8d|%+05d|%x|%#o|%.3f|%10.4e|%g|%c|%.2s|%%", 42, 7, 0xBEEFu, 8u, 3.14159,
+                  -12345.678, 1e-5, 'q', "abcdef");
     EXPECT_EQ(Formatted("%-8d|%+05d|%x|%#o|%.3f|%10.4e|%g|%c|%.2s|%%", 42, 7, 0xBEEFu, 8u, 3.14159, -12345.678, 1e-5,
                         'q', "abcdef"),
               expected);
@@ -120,7 +120,8 @@ TEST(PrintfFormat, MatchesTheCLibraryWhereTheyAgree)
 
 TEST(PrintfFormat, ReadsTheWindowsPrefixes)
 {
-    EXPECT_EQ(Formatted("%I64d|%I64u", INT64_MIN, UINT64_MAX), std::to_string(INT64_MIN) + "|" + std::to_string(UINT64_MAX));
+    EXPECT_EQ(Formatted("%I64d|%I64u", INT64_MIN, UINT64_MAX),
+              std::to_string(INT64_MIN) + "|" + std::to_string(UINT64_MAX));
     EXPECT_EQ(Formatted("%I64d then %d", int64_t{1} << 40, 7), std::to_string(int64_t{1} << 40) + " then 7");
     EXPECT_EQ(Formatted("%Lf", 2.5), "2.500000");
     EXPECT_EQ(Formatted("%Fs%Ns", "far", "near"), "farnear");

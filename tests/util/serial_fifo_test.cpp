@@ -96,36 +96,36 @@ TEST(SerialFifoFront, UnevenTrafficMatchesAPlainQueue)
         const int n = static_cast<int>(random() % 700) + 1;
         std::vector<unsigned char> out(static_cast<size_t>(n));
         switch (random() % 5) {
-        case 0:
-        case 1: {
-            const std::vector<unsigned char> bytes = Pattern(written, n);
-            written += n;
-            ASSERT_EQ(fifo.write(bytes.data(), n), static_cast<int>(model.size()) + n);
-            model.insert(model.end(), bytes.begin(), bytes.end());
-            break;
-        }
-        case 2: {
-            const int taken = fifo.read(out.data(), n);
-            ASSERT_EQ(taken, std::min<int>(n, static_cast<int>(model.size())));
-            ASSERT_TRUE(std::equal(out.begin(), out.begin() + taken, model.begin()));
-            model.erase(model.begin(), model.begin() + taken);
-            break;
-        }
-        case 3: {
-            const int dropped = fifo.discard(n);
-            ASSERT_EQ(dropped, std::min<int>(n, static_cast<int>(model.size())));
-            model.erase(model.begin(), model.begin() + dropped);
-            break;
-        }
-        case 4: {
-            const unsigned char front = static_cast<unsigned char>(step);
-            fifo.push_front(front);
-            model.push_front(front);
-            const int copied = fifo.peek(out.data(), n);
-            ASSERT_EQ(copied, std::min<int>(n, static_cast<int>(model.size())));
-            ASSERT_TRUE(std::equal(out.begin(), out.begin() + copied, model.begin()));
-            break;
-        }
+            case 0:
+            case 1: {
+                const std::vector<unsigned char> bytes = Pattern(written, n);
+                written += n;
+                ASSERT_EQ(fifo.write(bytes.data(), n), static_cast<int>(model.size()) + n);
+                model.insert(model.end(), bytes.begin(), bytes.end());
+                break;
+            }
+            case 2: {
+                const int taken = fifo.read(out.data(), n);
+                ASSERT_EQ(taken, std::min<int>(n, static_cast<int>(model.size())));
+                ASSERT_TRUE(std::equal(out.begin(), out.begin() + taken, model.begin()));
+                model.erase(model.begin(), model.begin() + taken);
+                break;
+            }
+            case 3: {
+                const int dropped = fifo.discard(n);
+                ASSERT_EQ(dropped, std::min<int>(n, static_cast<int>(model.size())));
+                model.erase(model.begin(), model.begin() + dropped);
+                break;
+            }
+            case 4: {
+                const unsigned char front = static_cast<unsigned char>(step);
+                fifo.push_front(front);
+                model.push_front(front);
+                const int copied = fifo.peek(out.data(), n);
+                ASSERT_EQ(copied, std::min<int>(n, static_cast<int>(model.size())));
+                ASSERT_TRUE(std::equal(out.begin(), out.begin() + copied, model.begin()));
+                break;
+            }
         }
         ASSERT_EQ(fifo.size(), static_cast<int>(model.size()));
         ASSERT_LT(fifo.size(), fifo.capacity());

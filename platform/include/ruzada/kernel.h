@@ -66,8 +66,8 @@ RZ_PLATFORM_API DWORD ErrnoToWinError(int err);
  * For the loader's codes (126, 193) on the thread whose LoadLibraryA failed with
  * that code, the text carries the dynamic loader's reason before the line end:
  * "The specified module could not be found. (<reason>)\r\n". */
-RZ_PLATFORM_API DWORD FormatMessageA(DWORD flags, const void* source, DWORD code, DWORD language,
-                                     char* buffer, DWORD size, va_list* arguments);
+RZ_PLATFORM_API DWORD FormatMessageA(DWORD flags, const void* source, DWORD code, DWORD language, char* buffer,
+                                     DWORD size, va_list* arguments);
 RZ_PLATFORM_API HLOCAL LocalFree(HLOCAL block);
 
 /* ---- handles and events ---------------------------------------------------- */
@@ -123,8 +123,8 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(void* parameter);
  * CREATE_SUSPENDED counts. The handle is signalled once the routine has returned
  * (or the thread was terminated); the thread's last instructions are the
  * platform's own, so the routine's library may be unloaded as soon as it is. */
-RZ_PLATFORM_API HANDLE CreateThread(void* security, size_t stackSize, LPTHREAD_START_ROUTINE routine,
-                                    void* parameter, DWORD flags, DWORD* threadId);
+RZ_PLATFORM_API HANDLE CreateThread(void* security, size_t stackSize, LPTHREAD_START_ROUTINE routine, void* parameter,
+                                    DWORD flags, DWORD* threadId);
 /* Returns the previous suspend count (1 for a thread created suspended, else 0);
  * the thread starts when it reaches 0. 0xFFFFFFFF for a bad handle. */
 RZ_PLATFORM_API DWORD ResumeThread(HANDLE thread);
@@ -132,10 +132,9 @@ RZ_PLATFORM_API DWORD ResumeThread(HANDLE thread);
  * next wait or sleep of the platform (WaitFor*, Sleep), or of the C library (poll,
  * read, nanosleep, ...). The thread's stack unwinds, running destructors; a
  * catch (...) in the routine must end in "throw;" so that the unwind goes on
- * (abi::__forced_unwind of <cxxabi.h> is what it caught), or the process ends. A thread that has not started yet (suspended or held at
- * the attach gate) never runs its routine. Returns TRUE when the request was made
- * (or the thread had already ended); wait on the handle to learn whether it ended.
- * Its exit code is then `exitCode`. */
+ * (abi::__forced_unwind of <cxxabi.h> is what it caught), or the process ends. A thread that has not started yet
+ * (suspended or held at the attach gate) never runs its routine. Returns TRUE when the request was made (or the thread
+ * had already ended); wait on the handle to learn whether it ended. Its exit code is then `exitCode`. */
 RZ_PLATFORM_API BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 /* STILL_ACTIVE until the routine has returned, then what it returned. */
 RZ_PLATFORM_API BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
@@ -215,7 +214,7 @@ RZ_PLATFORM_API BOOL FindClose(HANDLE search);
  * start with a number, or is empty, gives 0; a missing file, section or key gives
  * `defaultValue`. */
 RZ_PLATFORM_API UINT GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
-                                          const char* fileName);
+                                           const char* fileName);
 /* The text of a key, found as GetPrivateProfileIntA finds it (one pair of matching
  * quotes dropped), or `defaultValue` (NULL counts as "") with its surrounding
  * blanks removed when the file, the section or the key is missing. At most
@@ -223,7 +222,7 @@ RZ_PLATFORM_API UINT GetPrivateProfileIntA(const char* section, const char* key,
  * copied, size-1 for a text that was cut. A NULL section or key gives the default:
  * sections and keys are not listed. */
 RZ_PLATFORM_API DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
-                                              char* buffer, DWORD size, const char* fileName);
+                                               char* buffer, DWORD size, const char* fileName);
 /* The path that GetPrivateProfileIntA reads for `fileName`, into `buffer`, with the
  * copying rules of GetModuleFileNameA; 0 with ERROR_PATH_NOT_FOUND when there is
  * none (no file name, or no $HOME to find it under). */

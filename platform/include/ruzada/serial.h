@@ -37,8 +37,8 @@
  * ERROR_FILE_NOT_FOUND for a missing device or a path that is not a terminal,
  * ERROR_ACCESS_DENIED for a port in use or without permission, and the code of
  * the errno otherwise. The port starts with every line-event mask bit clear. */
-RZ_PLATFORM_API HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security,
-                                   DWORD creation, DWORD flagsAndAttributes, HANDLE templateFile);
+RZ_PLATFORM_API HANDLE CreateFileA(const char* name, DWORD access, DWORD share, void* security, DWORD creation,
+                                   DWORD flagsAndAttributes, HANDLE templateFile);
 
 /* ---- line settings ------------------------------------------------------------ */
 #define NOPARITY 0

@@ -54,12 +54,12 @@ typedef struct RZWaveOut* HWAVEOUT;
 
 /* ---- result codes (Windows values) ---- */
 #define MMSYSERR_NOERROR 0u
-#define MMSYSERR_ERROR 1u        /* the backend failed for a reason of its own */
-#define MMSYSERR_BADDEVICEID 2u  /* no such device */
+#define MMSYSERR_ERROR 1u       /* the backend failed for a reason of its own */
+#define MMSYSERR_BADDEVICEID 2u /* no such device */
 #define MMSYSERR_NOTENABLED 3u
-#define MMSYSERR_ALLOCATED 4u    /* the device is already open */
-#define MMSYSERR_INVALHANDLE 5u  /* unknown or closed handle */
-#define MMSYSERR_NODRIVER 6u     /* no backend could be chosen */
+#define MMSYSERR_ALLOCATED 4u   /* the device is already open */
+#define MMSYSERR_INVALHANDLE 5u /* unknown or closed handle */
+#define MMSYSERR_NODRIVER 6u    /* no backend could be chosen */
 #define MMSYSERR_NOMEM 7u
 #define MMSYSERR_NOTSUPPORTED 8u /* a callback type other than CALLBACK_NULL or CALLBACK_FUNCTION */
 #define MMSYSERR_INVALFLAG 10u   /* open flags beyond the callback type */
@@ -93,7 +93,7 @@ _Static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX is 18 bytes");
 #endif
 
 /* ---- buffers ---- */
-#define WHDR_DONE 0x00000001u      /* the driver has returned the buffer */
+#define WHDR_DONE 0x00000001u /* the driver has returned the buffer */
 #define WHDR_PREPARED 0x00000002u
 #define WHDR_BEGINLOOP 0x00000004u /* accepted, not acted on */
 #define WHDR_ENDLOOP 0x00000008u   /* accepted, not acted on */

@@ -34,29 +34,29 @@ public:
         for (size_t i = 0; i < n; ++i) {
             const uint8_t c = in[i];
             switch (m_state) {
-            case State::Plain:
-                if (c == kMark)
-                    m_state = State::Marked;
-                else
-                    out[kept++] = c;
-                break;
-            case State::Marked:
-                if (c == kMark) {
-                    out[kept++] = c;
+                case State::Plain:
+                    if (c == kMark)
+                        m_state = State::Marked;
+                    else
+                        out[kept++] = c;
+                    break;
+                case State::Marked:
+                    if (c == kMark) {
+                        out[kept++] = c;
+                        m_state = State::Plain;
+                    } else {
+                        m_state = State::Flagged;
+                    }
+                    break;
+                case State::Flagged:
+                    if (c == 0) {
+                        marks.breakSeen = true;
+                    } else {
+                        marks.errorSeen = true;
+                        out[kept++] = c;
+                    }
                     m_state = State::Plain;
-                } else {
-                    m_state = State::Flagged;
-                }
-                break;
-            case State::Flagged:
-                if (c == 0) {
-                    marks.breakSeen = true;
-                } else {
-                    marks.errorSeen = true;
-                    out[kept++] = c;
-                }
-                m_state = State::Plain;
-                break;
+                    break;
             }
         }
         return kept;
@@ -205,10 +205,7 @@ public:
     bool Acknowledge(short revents) override { return !(revents & (POLLHUP | POLLERR | POLLNVAL)); }
 
 private:
-    DWORD Store(const termios2& t)
-    {
-        return ioctl(m_fd, TCSETS2, &t) == 0 ? ERROR_SUCCESS : DeviceError(errno);
-    }
+    DWORD Store(const termios2& t) { return ioctl(m_fd, TCSETS2, &t) == 0 ? ERROR_SUCCESS : DeviceError(errno); }
 
     DWORD Control(unsigned long request, const void* argument)
     {
@@ -218,20 +215,28 @@ private:
     static tcflag_t SizeFlag(BYTE bits)
     {
         switch (bits) {
-        case 5: return CS5;
-        case 6: return CS6;
-        case 7: return CS7;
-        default: return CS8;
+            case 5:
+                return CS5;
+            case 6:
+                return CS6;
+            case 7:
+                return CS7;
+            default:
+                return CS8;
         }
     }
 
     static BYTE SizeBits(tcflag_t size)
     {
         switch (size) {
-        case CS5: return 5;
-        case CS6: return 6;
-        case CS7: return 7;
-        default: return 8;
+            case CS5:
+                return 5;
+            case CS6:
+                return 6;
+            case CS7:
+                return 7;
+            default:
+                return 8;
         }
     }
 

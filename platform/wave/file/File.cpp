@@ -39,7 +39,10 @@ using SoundFile = std::unique_ptr<SNDFILE, CloseSoundFile>;
 class FileCapture : public CaptureStream {
 public:
     FileCapture(const StreamFormat& format, Alarm& alarm, SoundFile file, int fileChannels, bool paced)
-        : m_format(format), m_alarm(alarm), m_file(std::move(file)), m_fileChannels(fileChannels),
+        : m_format(format),
+          m_alarm(alarm),
+          m_file(std::move(file)),
+          m_fileChannels(fileChannels),
           m_chunk(static_cast<size_t>(kChunkFrames) * std::max(fileChannels, 1))
     {
         if (paced)

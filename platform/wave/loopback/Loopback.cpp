@@ -110,10 +110,8 @@ private:
 class LoopbackCapture final : public CaptureStream {
 public:
     LoopbackCapture(Cable& cable, const StreamFormat& format, Alarm& alarm)
-        : m_cable(cable), m_silence(format.SilenceByte()), m_alarm(alarm),
-          m_pacer(format, kCaptureLateLimit)
-    {
-    }
+        : m_cable(cable), m_silence(format.SilenceByte()), m_alarm(alarm), m_pacer(format, kCaptureLateLimit)
+    {}
     ~LoopbackCapture() override
     {
         if (m_attached)
@@ -149,8 +147,7 @@ class LoopbackPlayback final : public PlaybackStream {
 public:
     LoopbackPlayback(Cable& cable, const StreamFormat& format, Alarm& alarm)
         : m_cable(cable), m_alarm(alarm), m_pacer(format, kPlaybackLateLimit)
-    {
-    }
+    {}
     ~LoopbackPlayback() override
     {
         if (m_attached)

@@ -51,18 +51,18 @@ void QuietHostLibraries()
 MMRESULT ToResult(PaError error)
 {
     switch (error) {
-    case paInvalidDevice:
-        return MMSYSERR_BADDEVICEID;
-    case paDeviceUnavailable:
-        return MMSYSERR_ALLOCATED;
-    case paInvalidChannelCount:
-    case paInvalidSampleRate:
-    case paSampleFormatNotSupported:
-        return WAVERR_BADFORMAT;
-    case paInsufficientMemory:
-        return MMSYSERR_NOMEM;
-    default:
-        return MMSYSERR_ERROR;
+        case paInvalidDevice:
+            return MMSYSERR_BADDEVICEID;
+        case paDeviceUnavailable:
+            return MMSYSERR_ALLOCATED;
+        case paInvalidChannelCount:
+        case paInvalidSampleRate:
+        case paSampleFormatNotSupported:
+            return WAVERR_BADFORMAT;
+        case paInsufficientMemory:
+            return MMSYSERR_NOMEM;
+        default:
+            return MMSYSERR_ERROR;
     }
 }
 
@@ -121,12 +121,12 @@ private:
 class Channel {
 public:
     Channel(const StreamFormat& format, Alarm& alarm, Clock::duration ringTime)
-        : m_format(format), m_alarm(alarm),
+        : m_format(format),
+          m_alarm(alarm),
           m_ring(std::max<size_t>(format.frameBytes,
                                   std::chrono::duration_cast<std::chrono::milliseconds>(ringTime).count() *
                                       format.bytesPerSecond / 1000 / format.frameBytes * format.frameBytes))
-    {
-    }
+    {}
     ~Channel()
     {
         if (m_stream) {
@@ -226,7 +226,8 @@ public:
 
     Moved Read(uint8_t* destination, size_t bytes) override
     {
-        return m_channel.Move(bytes, [&](size_t done, size_t rest) { return m_channel.Ring().Read(destination + done, rest); });
+        return m_channel.Move(
+            bytes, [&](size_t done, size_t rest) { return m_channel.Ring().Read(destination + done, rest); });
     }
 
     Moved Drop(size_t bytes) override
@@ -245,7 +246,8 @@ public:
 
     Moved Write(const uint8_t* source, size_t bytes) override
     {
-        return m_channel.Move(bytes, [&](size_t done, size_t rest) { return m_channel.Ring().Write(source + done, rest); });
+        return m_channel.Move(bytes,
+                              [&](size_t done, size_t rest) { return m_channel.Ring().Write(source + done, rest); });
     }
 
 private:
@@ -303,8 +305,8 @@ private:
     }
 
     template <class Opened, class Stream>
-    static MMRESULT Open(PaDeviceIndex device, const StreamFormat& format, Alarm& alarm, std::unique_ptr<Stream>& stream,
-                         std::string& reason)
+    static MMRESULT Open(PaDeviceIndex device, const StreamFormat& format, Alarm& alarm,
+                         std::unique_ptr<Stream>& stream, std::string& reason)
     {
         auto opened = std::make_unique<Opened>(format, alarm);
         if (const PaError error = opened->Open(device); error != paNoError) {

@@ -24,12 +24,9 @@ std::string Quoted(const std::string& text)
     return quoted + "'";
 }
 
-bool ExitedCleanly(int status)
-{
-    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+bool ExitedCleanly(int status) { return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0; }
 
-} // namespace
+}  // namespace
 
 std::optional<std::string> FindMinimodem()
 {
@@ -70,4 +67,4 @@ bool MinimodemTransmit(const std::string& minimodem, const std::string& text, co
     return ExitedCleanly(pclose(pipe)) && written;
 }
 
-} // namespace rz::rtty::testing
+}  // namespace rz::rtty::testing

@@ -16,6 +16,6 @@ std::optional<std::string> MinimodemReceive(const std::string& minimodem, const 
 // Writes `text` as RTTY audio with `minimodem --tx rtty -R 8000 -f wavPath`.
 bool MinimodemTransmit(const std::string& minimodem, const std::string& text, const std::string& wavPath);
 
-} // namespace rz::rtty::testing
+}  // namespace rz::rtty::testing
 
 #endif

@@ -16,7 +16,7 @@ namespace {
 // Root-mean-square level of the noisy mix: peaks of eight times this still fit.
 constexpr double kMixRms = 3500.0;
 
-} // namespace
+}  // namespace
 
 std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples)
 {
@@ -90,4 +90,4 @@ double CharacterErrorRate(const std::string& sent, const std::string& received)
     return sent.empty() ? 0.0 : static_cast<double>(previous[received.size()]) / static_cast<double>(sent.size());
 }
 
-} // namespace rz::rtty::testing
+}  // namespace rz::rtty::testing

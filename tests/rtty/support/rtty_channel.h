@@ -37,6 +37,6 @@ std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, 
 // Edit distance between the two texts over the length of `sent`.
 double CharacterErrorRate(const std::string& sent, const std::string& received);
 
-} // namespace rz::rtty::testing
+}  // namespace rz::rtty::testing
 
 #endif

@@ -10,12 +10,9 @@ namespace rz::rtty::testing {
 
 namespace {
 
-double StepCosine(double hz)
-{
-    return std::cos(2.0 * std::numbers::pi * hz / kSampleRate);
-}
+double StepCosine(double hz) { return std::cos(2.0 * std::numbers::pi * hz / kSampleRate); }
 
-} // namespace
+}  // namespace
 
 double TonePower(const int16_t* samples, int count, double hz)
 {
@@ -42,11 +39,11 @@ double LargestStray(const std::vector<int16_t>& samples, Tones tones)
     double largest = 0.0;
     for (size_t i = 1; i + 1 < samples.size(); ++i) {
         const double outer = static_cast<double>(samples[i - 1]) + samples[i + 1];
-        const double stray = std::min(std::abs(outer - 2.0 * markCosine * samples[i]),
-                                      std::abs(outer - 2.0 * spaceCosine * samples[i]));
+        const double stray =
+            std::min(std::abs(outer - 2.0 * markCosine * samples[i]), std::abs(outer - 2.0 * spaceCosine * samples[i]));
         largest = std::max(largest, stray);
     }
     return largest;
 }
 
-} // namespace rz::rtty::testing
+}  // namespace rz::rtty::testing

@@ -20,6 +20,6 @@ bool HoldsMark(const int16_t* samples, int count, Tones tones);
 // two neighbours; small everywhere for continuous-phase FSK, large at a jump.
 double LargestStray(const std::vector<int16_t>& samples, Tones tones);
 
-} // namespace rz::rtty::testing
+}  // namespace rz::rtty::testing
 
 #endif

@@ -35,4 +35,4 @@ std::optional<std::vector<int16_t>> ReadWav(const std::string& path)
     return samples;
 }
 
-} // namespace rz::rtty::testing
+}  // namespace rz::rtty::testing

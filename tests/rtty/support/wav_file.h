@@ -13,6 +13,6 @@ bool WriteWav(const std::string& path, const std::vector<int16_t>& samples);
 // Nothing when the file cannot be read or is not mono at 8000 samples per second.
 std::optional<std::vector<int16_t>> ReadWav(const std::string& path);
 
-} // namespace rz::rtty::testing
+}  // namespace rz::rtty::testing
 
 #endif

@@ -44,11 +44,11 @@ struct CodecLog {
     std::atomic<int> initCalls{0};
     std::atomic<double> initRate{0.0};
     std::atomic<bool> holdInit{false};  // InitRUZada returns only once this is clear
-    CodecList decodeSizes;    // the sample count of each decoder call
-    CodecList encodeBatches;  // the character count of each encoder call
-    CodecList encodedUnits;   // every character handed to the encoder, in order
-    CodecList twiddleWanted;  // the N of each twiddle call
-    CodecList twiddleTimes;   // when each twiddle call came, in ms since the snap-in loaded
+    CodecList decodeSizes;              // the sample count of each decoder call
+    CodecList encodeBatches;            // the character count of each encoder call
+    CodecList encodedUnits;             // every character handed to the encoder, in order
+    CodecList twiddleWanted;            // the N of each twiddle call
+    CodecList twiddleTimes;             // when each twiddle call came, in ms since the snap-in loaded
     std::atomic<TwiddleSignal> twiddleSignal{TwiddleSignal::Silence};
     std::atomic<int> hasData{0};  // what HasDGData answers
 };

@@ -151,14 +151,14 @@ long g_nTwiddled = 0;
 int16_t TwiddleSample(TwiddleSignal signal, long i)
 {
     switch (signal) {
-    case TwiddleSignal::Ramp:
-        return RampSample(i);
-    case TwiddleSignal::Tone: {
-        const double phase = 2 * std::numbers::pi * static_cast<double>(i % kTonePeriod) / kTonePeriod;
-        return static_cast<int16_t>(std::lround(kToneAmplitude * std::sin(phase)));
-    }
-    default:
-        return 0;
+        case TwiddleSignal::Ramp:
+            return RampSample(i);
+        case TwiddleSignal::Tone: {
+            const double phase = 2 * std::numbers::pi * static_cast<double>(i % kTonePeriod) / kTonePeriod;
+            return static_cast<int16_t>(std::lround(kToneAmplitude * std::sin(phase)));
+        }
+        default:
+            return 0;
     }
 }
 }  // namespace
