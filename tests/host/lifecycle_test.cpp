@@ -1,6 +1,5 @@
 // The module's life in a host process: load, bind, report, unload.
 #include <filesystem>
-#include <future>
 #include <mutex>
 #include <thread>
 
@@ -41,33 +40,6 @@ TEST_F(LifecycleTest, LoadingReportsTheProcessorAndStartsTheWorkers)
     EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return ThreadCount() == before; }, 5s));
 }
 
-TEST_F(LifecycleTest, XmitRecvReachesTheHostProcedureOnTheHostThreadInOrder)
-{
-    Load();
-    api.InitDG(host.Handle());
-    api.DGSetXmit(5);
-    api.DGSetRecv(0);
-    ASSERT_TRUE(host.PumpUntil([&] { return host.Messages(host.msgXmitRecv).size() == 2; }, 5s));
-    for (const auto& m : host.Messages(host.msgXmitRecv)) {
-        EXPECT_EQ(m.wParam, 1u);
-        EXPECT_EQ(m.lParam, 0);
-        EXPECT_EQ(m.threadId, GetCurrentThreadId());
-    }
-}
-
-TEST_F(LifecycleTest, RequestComPortFromAWorkerGetsTheHostsAnswer)
-{
-    Load();
-    api.InitDG(host.Handle());
-    host.AnswerRequestCom(7);
-    auto answer = std::async(std::launch::async, api.DGRequestComPort);
-    ASSERT_TRUE(host.PumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; }, 5s));
-    EXPECT_EQ(answer.get(), 7);
-    const auto asked = host.Messages(host.msgRequestCom);
-    ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0].threadId, GetCurrentThreadId());
-}
-
 // Whether or not a host window was bound, unloading leaves no thread and no
 // descriptor behind; a post made before still arrives, as the host outlives it.
 class UnloadTest : public ModuleTest, public ::testing::WithParamInterface<bool> {};
@@ -85,7 +57,7 @@ TEST_P(UnloadTest, UnloadingReleasesEverything)
     module.reset();
     EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return ThreadCount() == threads; }, 5s));
     EXPECT_EQ(rz::test::harness::OpenDescriptorCount(), descriptors);
-    host.PumpFor(20ms);
+    host.Drain();
     EXPECT_EQ(host.Messages(host.msgXmitRecv).size(), bound ? 1u : 0u);
 }
 
