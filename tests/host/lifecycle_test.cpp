@@ -24,15 +24,12 @@ TEST_F(LifecycleTest, LoadingReportsTheProcessorAndStartsTheWorkers)
 {
     const int before = ThreadCount();
     Load();
+    // Its wording is the core suite's; here, that attach writes it once, with the
+    // figure that the export gives.
     ASSERT_EQ(debug.Count("Processor\r\n"), 1);
-    const std::string line = debug.Lines().front();
-    // The processor figure the export gives is the one the line printed.
     const DWORD speed = api.GetDGProcessorSpeedKHz();
-    const std::string expected = speed > 1023
-                                     ? "Detected " + std::to_string(speed >> 10) + "." +
-                                           (std::to_string(1000 + (speed & 1023)).substr(1)) + " MHz Processor\r\n"
-                                     : "Detected " + std::to_string(speed) + " KHz Processor\r\n";
-    EXPECT_EQ(line, expected);
+    const std::string figure = speed > 1023 ? std::to_string(speed >> 10) + "." : std::to_string(speed) + " KHz";
+    EXPECT_EQ(debug.Lines().front().rfind("Detected " + figure, 0), 0u);
     EXPECT_EQ(api.GetDGVersion(), 0xEB930003u);
 
     EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return ThreadCount() >= before + 2; }, 5s));
