@@ -61,10 +61,10 @@ TEST(Squelch, GateMutesOnceTheRunningLevelExceedsTheThreshold)
     Feed(std::vector<int16_t>(1000, 0));
     std::vector<int16_t> block(2000, 5000);
     FeedLevelMeter(block.data(), 2000, 10);
-    // The level passes 10 % once sum/1000 > (10 * 32767 / 100)^2: with the 430th
-    // sample of 5000, which is the first one muted.
+    // The whole percent first exceeds 10 (reads 11) once sum/1000 >= (11 * 32767 / 100)^2:
+    // with the 520th sample of 5000, which is the first one muted.
     std::vector<int16_t> expected(2000, 0);
-    std::fill_n(expected.begin(), 429, 5000);
+    std::fill_n(expected.begin(), 519, 5000);
     EXPECT_EQ(block, expected);
     // The meter measured what arrived, not what the gate left.
     EXPECT_EQ(GetLevelPercent(), 15);
