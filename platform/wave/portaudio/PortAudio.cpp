@@ -254,17 +254,34 @@ private:
     Channel m_channel;
 };
 
+// Whether PortAudio runs. It starts once per process and starts again only for a
+// rescan: terminating it unloads ALSA's plugins with their allocations still held,
+// and starting again probes every host library anew. Only the driver's calls,
+// made under its lock, touch it.
+bool paStarted = false;
+
+bool Start()
+{
+    if (!paStarted) {
+        QuietHostLibraries();
+        paStarted = Pa_Initialize() == paNoError;
+    }
+    return paStarted;
+}
+
 class PortAudioBackend final : public Backend {
 public:
-    PortAudioBackend()
+    PortAudioBackend() { ListDevices(); }
+
+    // PortAudio lists the devices it found when it started, and a sound server
+    // that was away then is missing from them.
+    void Rescan() override
     {
-        for (PaDeviceIndex device = 0; device < Pa_GetDeviceCount(); ++device) {
-            const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
-            if (info && info->maxInputChannels > 0)
-                m_devices[0].push_back(device);
-            if (info && info->maxOutputChannels > 0)
-                m_devices[1].push_back(device);
-        }
+        if (paStarted)
+            Pa_Terminate();
+        paStarted = false;
+        Start();
+        ListDevices();
     }
 
     unsigned DeviceCount(Direction direction) const override
@@ -317,24 +334,26 @@ private:
         return MMSYSERR_NOERROR;
     }
 
+    void ListDevices()
+    {
+        for (std::vector<PaDeviceIndex>& devices : m_devices)
+            devices.clear();
+        // Pa_GetDeviceCount is negative while PortAudio does not run.
+        for (PaDeviceIndex device = 0; device < Pa_GetDeviceCount(); ++device) {
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+            if (info && info->maxInputChannels > 0)
+                m_devices[0].push_back(device);
+            if (info && info->maxOutputChannels > 0)
+                m_devices[1].push_back(device);
+        }
+    }
+
     std::vector<PaDeviceIndex> m_devices[2];  // capture, playback
 };
 
-// PortAudio starts once per process and stays: terminating it unloads ALSA's
-// plugins with their allocations still held, and starting again probes every
-// host library anew.
-bool Started()
-{
-    static const bool started = [] {
-        QuietHostLibraries();
-        return Pa_Initialize() == paNoError;
-    }();
-    return started;
-}
-
 std::unique_ptr<Backend> Create()
 {
-    if (!Started())
+    if (!Start())
         return nullptr;
     return std::make_unique<PortAudioBackend>();
 }
