@@ -3,6 +3,7 @@
 // device's driver thread, so the real-time side never waits. Playback plays
 // silence when the ring runs dry, and capture drops what does not fit.
 #include <dlfcn.h>
+#include <link.h>
 
 #include <alsa/asoundlib.h>
 #include <portaudio.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "wave/Backend.h"
@@ -254,10 +256,26 @@ private:
     Channel m_channel;
 };
 
+// ALSA unloads its plugins when PortAudio terminates, with the allocations of
+// the libraries they brought in still held. Pinned, they stay for a restart to
+// use again, and what they hold stays reachable.
+void PinAlsaPlugins()
+{
+    std::vector<std::string> plugins;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* found) {
+            if (info->dlpi_name && std::strstr(info->dlpi_name, "/libasound_module_"))
+                static_cast<std::vector<std::string>*>(found)->push_back(info->dlpi_name);
+            return 0;
+        },
+        &plugins);
+    for (const std::string& plugin : plugins)
+        dlopen(plugin.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
 // Whether PortAudio runs. It starts once per process and starts again only for a
-// rescan: terminating it unloads ALSA's plugins with their allocations still held,
-// and starting again probes every host library anew. Only the driver's calls,
-// made under its lock, touch it.
+// rescan, which probes every host library anew. Only the driver's calls, made
+// under its lock, touch it.
 bool paStarted = false;
 
 bool Start()
@@ -265,6 +283,7 @@ bool Start()
     if (!paStarted) {
         QuietHostLibraries();
         paStarted = Pa_Initialize() == paNoError;
+        PinAlsaPlugins();
     }
     return paStarted;
 }
