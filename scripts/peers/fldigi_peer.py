@@ -148,6 +148,26 @@ def zero_gap(samples, span, longest):
     return None if at < 0 else span[0] + at // 2
 
 
+def cw_timing_problem(samples, span, wpm):
+    """fldigi keys CW to exact digital silence between elements, so every pause is a whole number
+    of dots (plus two samples of its keying shape); any other pause is a hole in the recording."""
+    dot = 1.2 / wpm * RATE
+    raw = samples[span[0] : span[1] + 1].tobytes()
+    at = raw.find(b"\0" * 4)
+    while at >= 0:
+        if at % 2:
+            at = raw.find(b"\0" * 4, at + 1)
+            continue
+        end = len(raw) - len(raw[at:].lstrip(b"\0"))
+        end += end % 2
+        length = (end - at) // 2
+        dots = round((length - 2) / dot)
+        if dots < 1 or abs(length - 2 - dots * dot) > 3 + 0.002 * length:
+            return f"a pause of {length / RATE * 1000:.0f} ms at {at / 2 / RATE:.3f} s is no whole number of dots"
+        at = raw.find(b"\0" * 4, end)
+    return None
+
+
 # ---------------------------------------------------------------------------------------------
 # The isolated fldigi
 
@@ -161,9 +181,20 @@ class Settings:
         self.afc = args.afc == "on"
         self.rtty_baud = RTTY_BAUDS.index(float(args.rtty_baud))
         self.rtty_shift = args.rtty_shift
-        self.rtty_reverse = args.rtty_reverse
         self.unshift_on_space = args.unshift_on_space == "on"
         self.cw_wpm = args.cw_wpm
+        # fldigi's RTTY reverse setting leaves its transmitter as it is; its sideband button
+        # reverses both directions.
+        self.reverse = args.reverse or args.rtty_reverse
+
+    def longest_character(self):
+        """Seconds the slowest character of the mode takes to send, with room to spare."""
+        if self.mode == "CW":
+            return 30 / self.cw_wpm  # a figure: 19 dots, a letter space and margin, at 1.2/wpm s a dot
+        if self.mode == "RTTY":
+            return 16 / RTTY_BAUDS[self.rtty_baud]  # a shift and a character of 7.5 bits each
+        symbol_rate = {"31": 31.25, "63": 62.5, "125": 125.0}[self.mode[4:]]
+        return 14 / symbol_rate  # the longest varicode, 12 bits with its gap, and margin
 
     def shift_index(self):
         if self.rtty_shift in RTTY_SHIFTS:
@@ -190,7 +221,6 @@ class Settings:
             "RTTYBAUD": self.rtty_baud,
             "RTTYSHIFT": self.shift_index(),
             "RTTYCUSTOMSHIFT": self.rtty_shift,
-            "RTTYREVERSE": int(self.rtty_reverse),
             "RTTYCRCLF": 0,
             "RTTYAUTOCRLF": 0,
             "UOSRX": int(self.unshift_on_space),
@@ -210,11 +240,10 @@ class Settings:
             "wf_carrier": self.carrier,
             "squelch_enabled": 0,
             "afc_enabled": int(self.afc),
-            "reverse": 0,
+            "reverse": int(self.reverse),
             "rtty_shift": self.shift_index(),
             "rtty_custom_shift": self.rtty_shift,
             "rtty_baud": self.rtty_baud,
-            "rtty_reverse": int(self.rtty_reverse),
             "rtty_crcrlf": 0,
             "rtty_autocrlf": 0,
             "uosrx": int(self.unshift_on_space),
@@ -405,7 +434,7 @@ class Station:
         rpc.modem.set_carrier(s.carrier)
         rpc.main.set_afc(s.afc)
         rpc.main.set_squelch(False)
-        rpc.main.set_reverse(False)
+        rpc.main.set_reverse(s.reverse)
         rpc.main.set_rsid(False)
         rpc.main.set_txid(False)
 
@@ -447,22 +476,34 @@ class Station:
 
     # -- text ----------------------------------------------------------------------------------
 
-    def rx_text(self):
-        length = self.rpc.text.get_rx_length()
-        if length <= 0:
-            return ""
-        return self.rpc.text.get_rx(0, length).data.decode("utf-8", "replace")
+    def capture_backlog(self):
+        """Seconds of sound waiting in the server for fldigi to read (it lags on a busy machine)."""
+        fldigi = next(p for n, p in self.procs if n == "fldigi")
+        listing = subprocess.run(["pactl", "list", "source-outputs"], env=self.env, stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, timeout=10).stdout
+        for block in listing.split("Source Output #")[1:]:
+            if f'application.process.id = "{fldigi.pid}"' in block:
+                for line in block.splitlines():
+                    if line.strip().startswith("Buffer Latency:"):
+                        return int(line.split()[2]) / 1e6
+        raise PeerError("fldigi has no capture stream on its sound server")
 
-    def wait_quiet(self, quiet, longest):
-        """Waits until fldigi has added nothing to its receive text for `quiet` seconds."""
+    def wait_drained(self):
+        wait_for("fldigi to read the sound", lambda: self.capture_backlog() < 0.1, 150, 0.2)
+
+    def received(self, quiet, longest):
+        """What fldigi decodes until it has added nothing for `quiet` seconds. The decoder's own
+        stream, not the receive window, which writes line feeds where it wraps its lines."""
+        data = b""
         deadline = time.monotonic() + longest
-        last = self.rpc.text.get_rx_length()
         still_since = time.monotonic()
         while time.monotonic() < deadline and time.monotonic() - still_since < quiet:
             time.sleep(0.2)
-            now = self.rpc.text.get_rx_length()
-            if now != last:
-                last, still_since = now, time.monotonic()
+            more = self.rpc.rx.get_data().data
+            if more:
+                data += more
+                still_since = time.monotonic()
+        return data.decode("utf-8", "backslashreplace")
 
     # -- the two jobs --------------------------------------------------------------------------
 
@@ -474,14 +515,14 @@ class Station:
         write_samples(played, array.array("h", bytes(2 * int(LEAD_SECONDS * RATE))) + original)
         for attempt in range(1, attempts + 1):
             self.configure()
-            self.rpc.text.clear_rx()
+            self.rpc.rx.get_data()
             recording = self.start_recording("decode.raw")
             try:
                 self.play(played, LEAD_SECONDS + len(original) / RATE)
-                self.wait_quiet(quiet=1.5, longest=8.0)
+                self.wait_drained()
+                text = self.received(quiet=1.5, longest=8.0)
             finally:
                 copy = self.stop_recording(recording)
-            text = self.rx_text()
             problem = copy_difference(copy, original)
             if problem is None:
                 return text
@@ -504,48 +545,39 @@ class Station:
         return read_samples(converted)
 
     def transmit(self, text, out_path, attempts):
-        expected = self.tx_seconds(text)
         for attempt in range(1, attempts + 1):
             self.configure()
             self.rpc.text.clear_tx()
             recording = self.start_recording("transmit.raw")
             try:
-                time.sleep(MARGIN_SECONDS)
                 self.rpc.text.add_tx(text + "^r")
                 self.rpc.main.tx()
                 wait_for("fldigi to start sending", lambda: self.rpc.main.get_trx_state() == "TX", 15)
                 wait_for("fldigi to return to receive", lambda: self.rpc.main.get_trx_state() == "RX",
-                         expected * 2 + 60, 0.1)
-                time.sleep(MARGIN_SECONDS + 0.3)
+                         60 + len(text) * self.settings.longest_character(), 0.1)
+                time.sleep(MARGIN_SECONDS + 0.3)  # the sound server's latency
             finally:
                 samples = self.stop_recording(recording)
             span = nonzero_span(samples)
-            problem = self.transmission_problem(samples, span, expected)
+            problem = self.transmission_problem(samples, span)
             if problem is None:
-                margin = int(MARGIN_SECONDS * RATE)
-                body = samples[span[0] : span[1] + 1]
-                write_samples(out_path, array.array("h", bytes(2 * margin)) + body + array.array("h", bytes(2 * margin)))
+                silence = array.array("h", bytes(2 * int(MARGIN_SECONDS * RATE)))
+                write_samples(out_path, silence + samples[span[0] : span[1] + 1] + silence)
                 return (span[1] + 1 - span[0]) / RATE
             log(f"transmit attempt {attempt} of {attempts} not used: {problem}")
         raise PeerError(f"fldigi's transmission was not recorded intact in {attempts} attempts "
                         "(the machine is too loaded for real-time sound)")
 
-    def tx_seconds(self, text):
-        """fldigi's own estimate of the time the text takes ("samples:rate:seconds")."""
-        try:
-            return float(str(self.rpc.main.get_tx_timing(text)).split(":")[-1])
-        except (ValueError, xmlrpc.client.Error):
-            return len(text) * 1.2
-
-    def transmission_problem(self, samples, span, expected):
+    def transmission_problem(self, samples, span):
+        """Why a recorded transmission has holes (fldigi's stream ran dry), or None."""
         if span is None:
             return "nothing was recorded"
-        if self.settings.mode != "CW":
-            # fldigi's PSK and RTTY signals never stay at digital zero for 5 ms; a hole means the
-            # sound server ran dry while fldigi was sending.
-            gap = zero_gap(samples, span, int(0.005 * RATE))
-            if gap is not None:
-                return f"the signal breaks off at {(gap - span[0]) / RATE:.3f} s"
+        if self.settings.mode == "CW":
+            return cw_timing_problem(samples, span, self.settings.cw_wpm)
+        # fldigi's PSK and RTTY signals never stay at digital zero for 5 ms.
+        gap = zero_gap(samples, span, int(0.005 * RATE))
+        if gap is not None:
+            return f"the signal breaks off at {(gap - span[0]) / RATE:.3f} s"
         return None
 
 
@@ -564,6 +596,8 @@ def parse_args(argv):
                         help="fldigi's RTTY unshift on space, receive and transmit (default on, as fldigi)")
     common.add_argument("--cw-wpm", type=int, default=20, help="CW speed in words per minute (default 20)")
     common.add_argument("--afc", choices=("on", "off"), default="off", help="fldigi's AFC (default off)")
+    common.add_argument("--reverse", action="store_true",
+                        help="fldigi's sideband button: swaps RTTY mark and space, mirrors QPSK's phase rotation")
     common.add_argument("--attempts", type=int, default=ATTEMPTS,
                         help=f"runs of one file before giving up on lost samples (default {ATTEMPTS})")
     common.add_argument("--keep-scratch", action="store_true", help="keep the scratch folder and its logs")
@@ -572,13 +606,17 @@ def parse_args(argv):
     sub = parser.add_subparsers(dest="command", required=True)
     dec = sub.add_parser("decode", parents=[common], help="play WAV files into fldigi and print what it decodes")
     dec.add_argument("--json", action="store_true", help='one JSON object per file: {"file": ..., "text": ...}')
-    dec.add_argument("files", nargs="+", metavar="FILE.wav")
+    dec.add_argument("--files-from", metavar="LIST",
+                     help='more files, one path a line, read as they come ("-" for stdin)')
+    dec.add_argument("files", nargs="*", metavar="FILE.wav")
     tx = sub.add_parser("transmit", parents=[common], help="record fldigi sending a text as 8000 Hz mono WAV")
     src = tx.add_mutually_exclusive_group(required=True)
     src.add_argument("--text")
     src.add_argument("--text-file")
     tx.add_argument("out", metavar="OUT.wav")
     args = parser.parse_args(argv)
+    if args.command == "decode" and not args.files and args.files_from is None:
+        parser.error("no files to decode")
     if not 1 <= args.rtty_shift <= 2000:
         parser.error("--rtty-shift must be 1..2000 Hz")
     if not 5 <= args.cw_wpm <= 100:
@@ -588,21 +626,34 @@ def parse_args(argv):
     return args
 
 
+def files_to_decode(args):
+    yield from args.files
+    if args.files_from is None:
+        return
+    with (sys.stdin if args.files_from == "-" else open(args.files_from)) as listing:
+        for line in listing:
+            if line.strip():
+                yield line.strip()
+
+
 def run(args):
     settings = Settings(args)
     if args.command == "decode":
         for path in args.files:
             if not os.path.isfile(path):
                 raise PeerError(f"no such file: {path}")
+        several = len(args.files) > 1 or args.files_from is not None
         with Station(settings, args.keep_scratch) as station:
-            for path in args.files:
+            for path in files_to_decode(args):
+                if not os.path.isfile(path):
+                    raise PeerError(f"no such file: {path}")
                 began = time.monotonic()
                 text = station.decode(path, args.attempts)
                 log(f"{path}: decoded in {time.monotonic() - began:.1f} s")
                 if args.json:
                     print(json.dumps({"file": path, "text": text}), flush=True)
                 else:
-                    if len(args.files) > 1:
+                    if several:
                         print(f"==> {path} <==")
                     print(text, end="" if text.endswith("\n") else "\n", flush=True)
     else:
