@@ -31,7 +31,10 @@ RTTY_SHIFTS = (23, 85, 160, 170, 182, 200, 240, 350, 425, 850)
 RTTY_BAUD_CHOICES = ("45", "45.45", "50", "75", "100")
 ATTEMPTS = 4
 MARGIN_SECONDS = 0.25  # silence kept before and after a recorded transmission
-LEAD_SECONDS = float(os.environ.get("LEAD", "0.5"))
+LEAD_SECONDS = 0.5
+# fldigi asks the sound server for very short buffers, which run dry on a busy machine and leave
+# holes in its transmissions; libpulse lets the environment ask for longer ones.
+FLDIGI_LATENCY_MS = 500
 
 
 class PeerError(Exception):
@@ -408,7 +411,7 @@ class Station:
             "fldigi", "--config-dir", config + "/", "--home-dir", self.path("home") + "/",
             "--xmlrpc-server-port", str(ports["xmlrpc"]), "--arq-server-port", str(ports["arq"]),
             "--kiss-server-port-io", str(ports["kiss_io"]), "--kiss-server-port-o", str(ports["kiss_out"]),
-        ])
+        ], env=dict(self.env, PULSE_LATENCY_MSEC=str(FLDIGI_LATENCY_MS)))
         self.rpc = xmlrpc.client.ServerProxy(f"http://127.0.0.1:{ports['xmlrpc']}", allow_none=True)
 
         def answers():
@@ -527,6 +530,7 @@ class Station:
             if problem is None:
                 return text
             log(f"{path}: attempt {attempt} of {attempts} not used: {problem}")
+            self.keep_rejected(f"decode-{attempt}.wav", copy)
         raise PeerError(f"{path}: fldigi did not hear the file intact in {attempts} attempts "
                         "(the machine is too loaded for real-time sound)")
 
@@ -555,7 +559,7 @@ class Station:
                 wait_for("fldigi to start sending", lambda: self.rpc.main.get_trx_state() == "TX", 15)
                 wait_for("fldigi to return to receive", lambda: self.rpc.main.get_trx_state() == "RX",
                          60 + len(text) * self.settings.longest_character(), 0.1)
-                time.sleep(MARGIN_SECONDS + 0.3)  # the sound server's latency
+                time.sleep(MARGIN_SECONDS + 2 * FLDIGI_LATENCY_MS / 1000)  # what fldigi's stream still holds
             finally:
                 samples = self.stop_recording(recording)
             span = nonzero_span(samples)
@@ -565,8 +569,13 @@ class Station:
                 write_samples(out_path, silence + samples[span[0] : span[1] + 1] + silence)
                 return (span[1] + 1 - span[0]) / RATE
             log(f"transmit attempt {attempt} of {attempts} not used: {problem}")
+            self.keep_rejected(f"transmit-{attempt}.wav", samples)
         raise PeerError(f"fldigi's transmission was not recorded intact in {attempts} attempts "
                         "(the machine is too loaded for real-time sound)")
+
+    def keep_rejected(self, name, samples):
+        if self.keep_scratch:
+            write_samples(self.path(name), samples)
 
     def transmission_problem(self, samples, span):
         """Why a recorded transmission has holes (fldigi's stream ran dry), or None."""

@@ -13,24 +13,22 @@ from concurrent.futures import ThreadPoolExecutor
 
 PEER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fldigi_peer.py")
 TEXT = "The quick brown fox JUMPS over 13 lazy dogs: 0123456789 - ?!/(),.'\""
-# fldigi's own receiver loses the first characters after it starts in CW, and the last one or two
-# of a QPSK31 transmission, and may print one stray character before RTTY: the texts carry a word
-# that is not compared where fldigi is known to lose some.
+# fldigi's own receiver loses the first characters after it starts in CW and the last one or two
+# of a QPSK31 transmission, and may print one stray character before RTTY and PSK: where it loses
+# some, the text carries a word that is not compared.
 PAD = "VVV"
 
 # (name, fldigi_peer options, text sent, what fldigi must decode, where it must stand)
 ROUND_TRIPS = [
     ("RTTY 45.45", ["--mode", "RTTY", "--rtty-baud", "45.45"], TEXT, TEXT.upper() + "\r\n", "end"),
     ("RTTY 45", ["--mode", "RTTY", "--rtty-baud", "45"], TEXT, TEXT.upper() + "\r\n", "end"),
-    ("BPSK31", ["--mode", "BPSK31"], TEXT, TEXT, "all"),
+    ("BPSK31", ["--mode", "BPSK31"], TEXT, TEXT, "end"),
     ("QPSK31", ["--mode", "QPSK31"], TEXT + " " + PAD, TEXT + " ", "start"),
     ("CW 20", ["--mode", "CW", "--cw-wpm", "20"], PAD + " " + TEXT, " " + TEXT.upper().replace("(", "<KN>") + " ", "end"),
 ]
 
 
 def placed(got, want, where):
-    if where == "all":
-        return got == want
     if where == "start":
         return got.startswith(want)
     return got.endswith(want) and len(got) <= len(want) + len(PAD)
