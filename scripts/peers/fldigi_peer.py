@@ -10,6 +10,7 @@ only the processes it started. See README.md beside this file.
 import argparse
 import array
 import ctypes
+import itertools
 import json
 import os
 import shutil
@@ -150,33 +151,32 @@ def copy_difference(copy, original):
     return None
 
 
-def zero_gap(samples, span, longest):
-    """Start of the first run of more than `longest` silent samples inside span, or None."""
-    gap = b"\0" * 2 * (longest + 1)
-    raw = samples[span[0] : span[1] + 1].tobytes()
-    at = raw.find(gap)
-    while at >= 0 and at % 2:
-        at = raw.find(gap, at + 1)
-    return None if at < 0 else span[0] + at // 2
+def silent_runs(samples, shortest):
+    """(start, length) of every run of at least `shortest` samples of digital silence."""
+    at = 0
+    for silent, run in itertools.groupby(samples, key=lambda v: v == 0):
+        length = sum(1 for _ in run)
+        if silent and length >= shortest:
+            yield at, length
+        at += length
 
 
-def cw_timing_problem(samples, span, wpm):
+def hole_in_signal(samples):
+    """Why a recorded PSK or RTTY signal has a hole (the sound server ran dry), or None: fldigi's
+    PSK and RTTY signals never stay at digital zero for 5 ms."""
+    for at, length in silent_runs(samples, int(0.005 * RATE)):
+        return f"the signal breaks off for {length / RATE * 1000:.0f} ms at {at / RATE:.3f} s"
+    return None
+
+
+def hole_in_cw(samples, wpm):
     """fldigi keys CW to exact digital silence between elements, so every pause is a whole number
     of dots (plus two samples of its keying shape); any other pause is a hole in the recording."""
     dot = 1.2 / wpm * RATE
-    raw = samples[span[0] : span[1] + 1].tobytes()
-    at = raw.find(b"\0" * 4)
-    while at >= 0:
-        if at % 2:
-            at = raw.find(b"\0" * 4, at + 1)
-            continue
-        end = len(raw) - len(raw[at:].lstrip(b"\0"))
-        end += end % 2
-        length = (end - at) // 2
+    for at, length in silent_runs(samples, 2):
         dots = round((length - 2) / dot)
         if dots < 1 or abs(length - 2 - dots * dot) > 3 + 0.002 * length:
-            return f"a pause of {length / RATE * 1000:.0f} ms at {at / 2 / RATE:.3f} s is no whole number of dots"
-        at = raw.find(b"\0" * 4, end)
+            return f"a pause of {length / RATE * 1000:.0f} ms at {at / RATE:.3f} s is no whole number of dots"
     return None
 
 
@@ -587,16 +587,12 @@ class Station:
             write_samples(self.path(name), samples)
 
     def transmission_problem(self, samples, span):
-        """Why a recorded transmission has holes (fldigi's stream ran dry), or None."""
         if span is None:
             return "nothing was recorded"
+        signal_only = samples[span[0] : span[1] + 1]
         if self.settings.mode == "CW":
-            return cw_timing_problem(samples, span, self.settings.cw_wpm)
-        # fldigi's PSK and RTTY signals never stay at digital zero for 5 ms.
-        gap = zero_gap(samples, span, int(0.005 * RATE))
-        if gap is not None:
-            return f"the signal breaks off at {(gap - span[0]) / RATE:.3f} s"
-        return None
+            return hole_in_cw(signal_only, self.settings.cw_wpm)
+        return hole_in_signal(signal_only)
 
 
 # ---------------------------------------------------------------------------------------------
