@@ -1,0 +1,173 @@
+#include "morse_reader.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "baseband.h"
+#include "morse_code.h"
+
+namespace rz::cw {
+
+namespace {
+
+// Dots from 60 WPM down to 4 WPM, in baseband samples.
+constexpr double kMinDot = 1.2 / 60.0 * kBasebandRate;
+constexpr double kMaxDot = 1.2 / 4.0 * kBasebandRate;
+constexpr double kDotDashRatio = 2.0;
+constexpr double kCharWordRatio = 1.6;
+constexpr double kDebounceDots = 0.3;
+// Gaps shorter than two dots lie between the elements of a character.
+constexpr double kGapBetweenDots = 2.0;
+constexpr double kFilterStep = 0.125;
+
+double Between(double value, double low, double high) { return std::clamp(value, low, std::max(low, high)); }
+
+}  // namespace
+
+MorseReader::MorseReader(double wpm)
+{
+    Restart(1.2 / wpm * kBasebandRate);
+}
+
+void MorseReader::Restart(double dotSamples)
+{
+    m_dot = std::clamp(dotSamples, kMinDot, kMaxDot);
+    m_dash = 3.0 * m_dot;
+    m_elementGap = m_dot;
+    m_charGap = 3.0 * m_dot;
+    m_wordGap = 7.0 * m_dot;
+    m_marks.Clear();
+    m_elementGaps.Clear();
+    m_longGaps.Clear();
+    m_filterScale = 0.5;
+    m_unreadable = 0;
+}
+
+double MorseReader::Wpm() const { return 4.0 * kBasebandRate * 1.2 / (m_dot + m_dash); }
+
+int MorseReader::FilterLength() const { return std::max(2, static_cast<int>(std::lround(m_dot * m_filterScale))); }
+
+int MorseReader::Debounce() const { return std::max(2, static_cast<int>(std::lround(m_dot * kDebounceDots))); }
+
+double MorseReader::MarkThreshold() const { return std::sqrt(m_dot * m_dash); }
+
+double MorseReader::CharThreshold() const { return std::sqrt(m_elementGap * m_charGap); }
+
+double MorseReader::WordThreshold() const { return std::sqrt(m_charGap * m_wordGap); }
+
+// Longer than any dash: a carrier, a tuning signal, another mode.
+double MorseReader::LongestMark() const { return 2.0 * m_dash + m_dot; }
+
+void MorseReader::LearnMarks()
+{
+    if (m_marks.Size() < 3)
+        return;
+    const double before = m_dot;
+    if (const auto split = m_marks.Groups(kDotDashRatio, 3)) {
+        m_dot = split->shortMedian;
+        m_dash = split->longMedian;
+    } else if (const double median = *m_marks.Median(); median < MarkThreshold()) {
+        m_dot = median;
+    } else {
+        m_dash = median;
+    }
+    // Dashes stand out of noise better than dots, whose group takes in the
+    // flickers that noise leaves: the dash bounds the dot.
+    m_dash = std::clamp(m_dash, kDotDashRatio * kMinDot, 4.5 * kMaxDot);
+    m_dot = Between(m_dot, std::max(kMinDot, m_dash / 4.5), std::min(kMaxDot, m_dash / kDotDashRatio));
+    // A new speed: the gaps go with it until they are learned again.
+    const double change = m_dot / before;
+    if (change < 0.7 || change > 1.4) {
+        m_elementGap *= change;
+        m_charGap *= change;
+        m_wordGap *= change;
+        m_elementGaps.Clear();
+        m_longGaps.Clear();
+    }
+}
+
+void MorseReader::LearnGaps()
+{
+    if (const auto median = m_elementGaps.Median(); median && m_elementGaps.Size() >= 3)
+        m_elementGap = *median;
+    if (const auto split = m_longGaps.Groups(kCharWordRatio, 3)) {
+        m_charGap = split->shortMedian;
+        m_wordGap = split->longMedian;
+    } else if (const auto median = m_longGaps.Median(); median && m_longGaps.Size() >= 3) {
+        const bool nearerChar = std::abs(std::log(*median / m_charGap)) < std::abs(std::log(*median / m_wordGap));
+        (nearerChar ? m_charGap : m_wordGap) = *median;
+    }
+    m_elementGap = Between(m_elementGap, 0.5 * m_dot, 1.5 * m_dot);
+    m_charGap = Between(m_charGap, std::max(kGapBetweenDots * m_dot, 1.8 * m_elementGap), 20.0 * m_dot);
+    m_wordGap = Between(m_wordGap, kCharWordRatio * m_charGap, 50.0 * m_dot);
+}
+
+void MorseReader::OnRun(bool keyDown, int samples)
+{
+    if (keyDown) {
+        if (samples > LongestMark()) {
+            m_spoilt = true;
+            return;
+        }
+        m_charMarks.push_back(samples);
+        m_afterMark = true;
+        if (m_open) {
+            m_marks.Add(samples);
+            LearnMarks();
+        }
+        return;
+    }
+    // A gap has ended: a mark begins. A pause longer than any word gap, or the
+    // silence before the first mark, says nothing about the sender's timing.
+    if (m_open && m_afterMark && samples < 2.5 * m_wordGap) {
+        // Sorted by the dots, which the marks give reliably: a gap the reader
+        // took for the wrong kind is not learned as that kind.
+        (samples < kGapBetweenDots * m_dot ? m_elementGaps : m_longGaps).Add(samples);
+        LearnGaps();
+    }
+    m_afterMark = false;
+    if (m_charDone) {
+        m_charMarks.clear();
+        m_spoilt = false;
+        m_charDone = false;
+        m_wordDone = false;
+    }
+}
+
+void MorseReader::OnOngoing(bool keyDown, int samples, std::string& text)
+{
+    if (keyDown) {
+        if (samples > LongestMark())
+            m_spoilt = true;
+        return;
+    }
+    if (!m_charDone && samples > CharThreshold()) {
+        m_charDone = true;
+        FinishCharacter(text);
+    }
+    if (m_charDone && !m_wordDone && samples > WordThreshold()) {
+        m_wordDone = true;
+        m_spacePending = m_printedAny;
+    }
+}
+
+void MorseReader::FinishCharacter(std::string& text)
+{
+    std::string pattern;
+    const double threshold = MarkThreshold();
+    for (const int mark : m_charMarks)
+        pattern += mark > threshold ? '-' : '.';
+    const std::string_view character =
+        m_spoilt || pattern.size() > kMaxPatternLength ? std::string_view() : TextFor(pattern);
+    m_unreadable = character.empty() ? m_unreadable + 1 : 0;
+    if (character.empty() || !m_open)
+        return;
+    if (m_spacePending)
+        text += ' ';
+    text += character;
+    m_spacePending = false;
+    m_printedAny = true;
+    m_filterScale = std::min(1.0, m_filterScale + kFilterStep);
+}
+
+}  // namespace rz::cw
