@@ -14,8 +14,8 @@ using Complex = std::complex<double>;
 
 inline constexpr int kDecimation = 16;
 inline constexpr int kBasebandRate = 8000 / kDecimation;
-// Baseband samples over which a step of the input spreads: the low-pass's length.
-inline constexpr int kBasebandSettling = 256 / kDecimation;
+// Baseband samples in which a step of the input settles through the low-pass.
+inline constexpr int kBasebandSettling = 4;
 
 class Baseband {
 public:
@@ -30,7 +30,7 @@ public:
 private:
     // Windowed-sinc low-pass, cut at 250 Hz, more than 70 dB down from 350 Hz:
     // what lies beyond folds no closer than 150 Hz to the carrier.
-    static constexpr int kTaps = kBasebandSettling * kDecimation;
+    static constexpr int kTaps = 256;
 
     double m_step = 0.0;
     double m_phase = 0.0;

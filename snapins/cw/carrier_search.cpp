@@ -13,6 +13,10 @@ constexpr double kBinHz = static_cast<double>(kBasebandRate) / CarrierSearch::kF
 constexpr double kAveraging = 1.0 / 12.0;
 // A line this far above the median is a signal to follow.
 constexpr double kFollowDb = 6.0;
+// The first second of spectra is too rough to tell a line from noise.
+constexpr int kFramesToTrust = 8;
+constexpr int kNearBins = 3;
+constexpr double kSwitchRatio = 4.0;
 
 }  // namespace
 
@@ -62,7 +66,12 @@ void CarrierSearch::Analyse()
             peak = i;
     }
     const double peakPower = m_power[static_cast<size_t>(peak)];
-    if (!(peakPower > m_median * std::pow(10.0, kFollowDb / 10.0)))
+    if (m_frames < kFramesToTrust || !(peakPower > m_median * std::pow(10.0, kFollowDb / 10.0)))
+        return;
+    // Near the line followed now, follow; a line elsewhere wins only when it is
+    // clearly stronger, so two signals or a keying sideband do not pull the tuning about.
+    const int followed = static_cast<int>(std::lround(m_peakOffsetHz / kBinHz)) + kHalfBins;
+    if (std::abs(peak - followed) > kNearBins && peakPower < kSwitchRatio * LinePower(followed))
         return;
     // The top of a parabola through the peak and its neighbours, in dB.
     const double left = 10.0 * std::log10(m_power[static_cast<size_t>(peak - 1)] + 1e-30);
@@ -73,15 +82,19 @@ void CarrierSearch::Analyse()
     m_peakOffsetHz = (peak - kHalfBins + shift) * kBinHz;
 }
 
+double CarrierSearch::LinePower(int bin) const
+{
+    double line = 0.0;
+    for (int i = std::max(bin - 1, 0); i <= std::min(bin + 1, kBins - 1); ++i)
+        line = std::max(line, m_power[static_cast<size_t>(i)]);
+    return line;
+}
+
 double CarrierSearch::LineDb(double offsetHz) const
 {
-    if (!(m_median > 0.0))
+    if (m_frames < kFramesToTrust || !(m_median > 0.0))
         return 0.0;
-    const int nearest = static_cast<int>(std::lround(offsetHz / kBinHz)) + kHalfBins;
-    double line = 0.0;
-    for (int i = std::max(nearest - 1, 0); i <= std::min(nearest + 1, kBins - 1); ++i)
-        line = std::max(line, m_power[static_cast<size_t>(i)]);
-    return 10.0 * std::log10(line / m_median);
+    return 10.0 * std::log10(LinePower(static_cast<int>(std::lround(offsetHz / kBinHz)) + kHalfBins) / m_median);
 }
 
 }  // namespace rz::cw

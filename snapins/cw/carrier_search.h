@@ -40,6 +40,8 @@ private:
     static constexpr int kBins = 2 * kHalfBins + 1;
 
     void Analyse();
+    // The strongest of a bin and its two neighbours.
+    double LinePower(int bin) const;
 
     std::array<Complex, kFrameSamples> m_history{};
     int m_at = 0;

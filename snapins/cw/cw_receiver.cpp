@@ -22,9 +22,11 @@ constexpr double kOpenContrast = 2.5;
 // The scout's filter and debounce: 16 ms and 6 ms pass any element up to 60 WPM.
 constexpr int kScoutFilter = 8;
 constexpr int kScoutDebounce = 3;
-constexpr double kScoutContrast = 3.0;
+// The scout is trusted only where its short filter still hears the signal
+// clearly, above about -6 dB SNR.
+constexpr double kScoutContrast = 4.0;
 constexpr double kScoutFasterBy = 0.6;
-constexpr int kScoutMarksToTrust = 4;
+constexpr int kScoutMarksToTrust = 8;
 
 }  // namespace
 
@@ -113,7 +115,8 @@ void CwReceiver::WatchScout(Complex sample)
     const auto run = m_scout.Push(sample);
     if (!run || !run->keyDown)
         return;
-    if (!m_open || !(m_scout.SignalLevel() > kScoutContrast * m_scout.NoiseLevel())) {
+    const double scoutNoise = std::sqrt(std::numbers::pi / 4.0 * m_search.NoisePower() / kScoutFilter);
+    if (!m_open || !(m_scout.SignalLevel() > kScoutContrast * scoutNoise)) {
         m_scoutMarks.Clear();
         return;
     }
@@ -121,7 +124,7 @@ void CwReceiver::WatchScout(Complex sample)
     const auto split = m_scoutMarks.Groups(2.0, 6);
     const bool faster = split && split->shortMedian < kScoutFasterBy * m_reader.Dot();
     m_scoutFaster = faster ? m_scoutFaster + 1 : 0;
-    if (m_scoutFaster >= kScoutMarksToTrust && m_reader.Struggling()) {
+    if (m_scoutFaster >= kScoutMarksToTrust) {
         m_reader.Restart(split->shortMedian);
         m_scoutMarks.Clear();
         m_scoutFaster = 0;

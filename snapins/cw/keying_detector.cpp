@@ -12,6 +12,9 @@ namespace {
 // fade or after a strong station has gone.
 constexpr double kNoiseFollow = 1.0 / 250.0;
 constexpr double kSignalSink = 1.0 / 1500.0;
+// A change that crosses the threshold by 15 % of the distance from noise to
+// signal, on average, counts after a fraction of the debounce.
+constexpr double kDepthPerDebounce = 0.15;
 // A gap of more than 10 dots is no gap of the text: a pause or a fade.
 constexpr int kPauseDots = 10;
 // The threshold lies half-way between noise and signal, with ±5 % of the
@@ -32,7 +35,7 @@ void KeyingDetector::SetTiming(int filterLength, int debounce, int dotSamples)
 {
     filterLength = std::clamp(filterLength, 2, kMaxFilterLength);
     m_debounce = std::max(debounce, 1);
-    m_signalFollow = 1.0 / std::max(dotSamples, 4);
+    m_signalFollow = 1.0 / std::max(filterLength, 4);
     m_pauseSamples = kPauseDots * std::max(dotSamples, 4);
     if (filterLength != m_length) {
         m_length = filterLength;
@@ -71,13 +74,23 @@ std::optional<KeyingDetector::Run> KeyingDetector::Push(Complex sample)
     const bool down = envelope > threshold;
     ++m_current;
     std::optional<Run> ended;
-    m_disagree = down != m_keyDown ? m_disagree + 1 : 0;
-    if (m_disagree >= m_debounce) {
+    if (down != m_keyDown) {
+        ++m_disagree;
+        m_evidence += spread > 0.0 ? std::abs(envelope - threshold) / spread : 0.0;
+    } else {
+        m_disagree = 0;
+        m_evidence = 0.0;
+    }
+    // A change counts once it has lasted long enough or gone deep enough: the
+    // short but clear gap between two hand-sent elements counts, a flicker of
+    // noise across the threshold does not.
+    if (m_disagree >= m_debounce || (m_disagree >= 2 && m_evidence >= kDepthPerDebounce * m_debounce)) {
         // The change began when the disagreement did.
         ended = Run{m_keyDown, m_current - m_disagree};
         m_keyDown = down;
         m_current = m_disagree;
         m_disagree = 0;
+        m_evidence = 0.0;
     }
 
     // Levels are measured once the filter holds only this run, past its edges.

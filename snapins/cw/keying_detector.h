@@ -22,8 +22,8 @@ public:
         int samples;
     };
 
-    // The matched filter's length, and how long a change must last to count;
-    // `dotSamples` sets how fast the signal level is followed.
+    // The matched filter's length, how long a change must last to count, and
+    // the dot, which sets how long a gap must be to count as a pause.
     void SetTiming(int filterLength, int debounce, int dotSamples);
 
     // Takes one baseband sample; returns the run that a change of the key has ended.
@@ -52,6 +52,7 @@ private:
     bool m_keyDown = false;
     int m_current = 0;
     int m_disagree = 0;
+    double m_evidence = 0.0;
     int m_started = 0;
 };
 

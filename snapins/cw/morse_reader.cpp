@@ -14,8 +14,13 @@ namespace {
 constexpr double kMinDot = 1.2 / 60.0 * kBasebandRate;
 constexpr double kMaxDot = 1.2 / 4.0 * kBasebandRate;
 constexpr double kDotDashRatio = 2.0;
+constexpr double kLongestDash = 4.5 * kMaxDot;
 constexpr double kCharWordRatio = 1.6;
 constexpr double kDebounceDots = 0.3;
+constexpr double kFirstFilterScale = 0.4;
+// A gap shorter than the filter by more than half never shows: the filter is
+// kept below the shortest element, dot or gap, that the sender makes.
+constexpr double kFullFilterScale = 0.8;
 // Gaps shorter than two dots lie between the elements of a character.
 constexpr double kGapBetweenDots = 2.0;
 constexpr double kFilterStep = 0.125;
@@ -39,15 +44,22 @@ void MorseReader::Restart(double dotSamples)
     m_marks.Clear();
     m_elementGaps.Clear();
     m_longGaps.Clear();
-    m_filterScale = 0.5;
-    m_unreadable = 0;
+    m_filterScale = kFirstFilterScale;
 }
 
 double MorseReader::Wpm() const { return 4.0 * kBasebandRate * 1.2 / (m_dot + m_dash); }
 
-int MorseReader::FilterLength() const { return std::max(2, static_cast<int>(std::lround(m_dot * m_filterScale))); }
+double MorseReader::ShortestElement() const { return std::min(m_dot, m_elementGap); }
 
-int MorseReader::Debounce() const { return std::max(2, static_cast<int>(std::lround(m_dot * kDebounceDots))); }
+int MorseReader::FilterLength() const
+{
+    return std::max(2, static_cast<int>(std::lround(ShortestElement() * m_filterScale)));
+}
+
+int MorseReader::Debounce() const
+{
+    return std::max(2, static_cast<int>(std::lround(ShortestElement() * m_filterScale * kDebounceDots)));
+}
 
 double MorseReader::MarkThreshold() const { return std::sqrt(m_dot * m_dash); }
 
@@ -105,16 +117,20 @@ void MorseReader::LearnGaps()
 void MorseReader::OnRun(bool keyDown, int samples)
 {
     if (keyDown) {
-        if (samples > LongestMark()) {
-            m_spoilt = true;
+        // A mark heard while closed is noise: what came before it in the
+        // character is noise too, and the signal's first mark starts afresh.
+        if (!m_open) {
+            m_charMarks.clear();
+            m_spoilt = false;
             return;
         }
-        m_charMarks.push_back(samples);
         m_afterMark = true;
-        if (m_open) {
+        // Too long for a dash here, it may still be one of a slower sender.
+        if (samples <= kLongestDash) {
             m_marks.Add(samples);
             LearnMarks();
         }
+        m_charMarks.push_back(samples);
         return;
     }
     // A gap has ended: a mark begins. A pause longer than any word gap, or the
@@ -137,7 +153,7 @@ void MorseReader::OnRun(bool keyDown, int samples)
 void MorseReader::OnOngoing(bool keyDown, int samples, std::string& text)
 {
     if (keyDown) {
-        if (samples > LongestMark())
+        if (samples > kLongestDash)
             m_spoilt = true;
         return;
     }
@@ -153,13 +169,15 @@ void MorseReader::OnOngoing(bool keyDown, int samples, std::string& text)
 
 void MorseReader::FinishCharacter(std::string& text)
 {
+    // Read with the timing learned meanwhile, which the character's own marks may have changed.
     std::string pattern;
     const double threshold = MarkThreshold();
-    for (const int mark : m_charMarks)
+    for (const int mark : m_charMarks) {
         pattern += mark > threshold ? '-' : '.';
+        m_spoilt = m_spoilt || mark > LongestMark();
+    }
     const std::string_view character =
         m_spoilt || pattern.size() > kMaxPatternLength ? std::string_view() : TextFor(pattern);
-    m_unreadable = character.empty() ? m_unreadable + 1 : 0;
     if (character.empty() || !m_open)
         return;
     if (m_spacePending)
@@ -167,7 +185,7 @@ void MorseReader::FinishCharacter(std::string& text)
     text += character;
     m_spacePending = false;
     m_printedAny = true;
-    m_filterScale = std::min(1.0, m_filterScale + kFilterStep);
+    m_filterScale = std::min(kFullFilterScale, m_filterScale + kFilterStep);
 }
 
 }  // namespace rz::cw

@@ -29,22 +29,19 @@ public:
     void Restart(double dotSamples);
 
     double Dot() const { return m_dot; }
-    // True when the last characters could not be read: a sender much faster
-    // than the timing learned runs its elements together.
-    bool Struggling() const { return m_unreadable >= kUnreadableToStruggle; }
     // Speed from dots and dashes together, as a dot and a dash make four units.
     double Wpm() const;
-    // The matched filter: half a dot at first, so that a faster sender still
-    // shows its elements, one dot once characters read well.
+    // The matched filter: 0.4 of the shortest element (dot or gap between
+    // elements) at first, so that a sender up to 2.5 times faster still shows
+    // its elements, 0.8 once characters read well. The debounce is 0.3 of the filter.
     int FilterLength() const;
     int Debounce() const;
 
 private:
-    static constexpr int kUnreadableToStruggle = 3;
-
     void LearnMarks();
     void LearnGaps();
     void FinishCharacter(std::string& text);
+    double ShortestElement() const;
     double MarkThreshold() const;
     double CharThreshold() const;
     double WordThreshold() const;
@@ -67,8 +64,7 @@ private:
     bool m_spacePending = false;
     bool m_printedAny = false;
     bool m_open = true;
-    double m_filterScale = 0.5;
-    int m_unreadable = 0;
+    double m_filterScale = 0.4;
 };
 
 }  // namespace rz::cw
