@@ -13,8 +13,8 @@ constexpr double kBinHz = static_cast<double>(kBasebandRate) / CarrierSearch::kF
 constexpr double kAveraging = 1.0 / 12.0;
 // A line this far above the median is a signal to follow.
 constexpr double kFollowDb = 6.0;
-// The first second of spectra is too rough to tell a line from noise.
-constexpr int kFramesToTrust = 8;
+// The first 0.8 s of spectra are too rough to tell a line from noise.
+constexpr int kFramesToTrust = 6;
 constexpr int kNearBins = 3;
 constexpr double kSwitchRatio = 4.0;
 

@@ -66,7 +66,9 @@ void CwReceiver::Process(const int16_t* samples, int count)
         const Complex delayed = slot;
         slot = baseband;
         m_delayAt = (m_delayAt + 1) % kLookahead;
-        OnBaseband(delayed);
+        if (m_delayFilled)
+            OnBaseband(delayed);
+        m_delayFilled = m_delayFilled || m_delayAt == 0;
     }
 }
 
@@ -89,10 +91,17 @@ void CwReceiver::OnBaseband(Complex sample)
     m_finePhase = std::remainder(m_finePhase, kTwoPi);
 
     m_detector.SetTiming(m_reader.FilterLength(), m_reader.Debounce(), static_cast<int>(m_reader.Dot()));
+    // The keying is read a second behind the spectrum, which by then knows the noise.
+    if (!m_started) {
+        m_started = true;
+        m_detector.Start(NoiseEnvelope());
+    }
     if (const auto run = m_detector.Push(tuned))
         m_reader.OnRun(run->keyDown, run->samples);
     // The keying must stand out of the noise as well: a line alone may be a carrier.
-    m_open = m_lineOpen && m_detector.SignalLevel() > kOpenContrast * NoiseEnvelope();
+    // and against the key-up level, which a carrier keeps as high as its key-down.
+    m_open = m_lineOpen && m_detector.SignalLevel() > kOpenContrast * NoiseEnvelope() &&
+             m_detector.SignalLevel() > kOpenContrast * m_detector.NoiseLevel();
     m_reader.SetOpen(m_open);
     m_reader.OnOngoing(m_detector.KeyDown(), m_detector.Current(), m_decoded);
     WatchScout(tuned);

@@ -68,11 +68,13 @@ private:
     CarrierSearch m_search;
     std::vector<Complex> m_delay;
     int m_delayAt = 0;
+    bool m_delayFilled = false;
     double m_offsetHz = 0.0;
     double m_finePhase = 0.0;
     int m_quality = 0;
     bool m_lineOpen = false;
     bool m_open = false;
+    bool m_started = false;
     std::deque<int> m_recentQuality;
     KeyingDetector m_detector;
     MorseReader m_reader;

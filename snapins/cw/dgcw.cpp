@@ -83,50 +83,50 @@ public:
     std::optional<int32_t> Read(int key) const override
     {
         switch (key) {
-        case DG_KEY_CARRIER:
-            return m_carrierTenths.load();
-        case DG_KEY_AFC:
-            return m_afc.load() ? 1 : 0;
-        case DG_KEY_WPM:
-            return m_wpm.load();
-        case DG_KEY_FARNSWORTH:
-            return m_farnsworth.load();
-        case DG_KEY_RX_WPM:
-            return m_rxWpm.load();
-        case DG_KEY_TRACKED:
-            return m_trackedTenths.load();
-        case DG_KEY_QUALITY:
-            return m_quality.load();
-        case DG_KEY_SQUELCH:
-            return m_squelch.load();
-        default:
-            return std::nullopt;
+            case DG_KEY_CARRIER:
+                return m_carrierTenths.load();
+            case DG_KEY_AFC:
+                return m_afc.load() ? 1 : 0;
+            case DG_KEY_WPM:
+                return m_wpm.load();
+            case DG_KEY_FARNSWORTH:
+                return m_farnsworth.load();
+            case DG_KEY_RX_WPM:
+                return m_rxWpm.load();
+            case DG_KEY_TRACKED:
+                return m_trackedTenths.load();
+            case DG_KEY_QUALITY:
+                return m_quality.load();
+            case DG_KEY_SQUELCH:
+                return m_squelch.load();
+            default:
+                return std::nullopt;
         }
     }
 
     bool Write(int key, int32_t value) override
     {
         switch (key) {
-        case DG_KEY_CARRIER:
-            m_carrierTenths = Tenths(ClampCarrier(value / 10.0));
-            break;
-        case DG_KEY_AFC:
-            if (value != 0 && value != 1)
+            case DG_KEY_CARRIER:
+                m_carrierTenths = Tenths(ClampCarrier(value / 10.0));
+                break;
+            case DG_KEY_AFC:
+                if (value != 0 && value != 1)
+                    return false;
+                m_afc = value != 0;
+                break;
+            case DG_KEY_WPM:
+                m_wpm = ClampWpm(value);
+                m_farnsworth = ClampFarnsworth(m_farnsworth, m_wpm);
+                break;
+            case DG_KEY_FARNSWORTH:
+                m_farnsworth = ClampFarnsworth(value, m_wpm);
+                break;
+            case DG_KEY_SQUELCH:
+                m_squelch = ClampSquelch(value);
+                break;
+            default:
                 return false;
-            m_afc = value != 0;
-            break;
-        case DG_KEY_WPM:
-            m_wpm = ClampWpm(value);
-            m_farnsworth = ClampFarnsworth(m_farnsworth, m_wpm);
-            break;
-        case DG_KEY_FARNSWORTH:
-            m_farnsworth = ClampFarnsworth(value, m_wpm);
-            break;
-        case DG_KEY_SQUELCH:
-            m_squelch = ClampSquelch(value);
-            break;
-        default:
-            return false;
         }
         ++m_changes;
         return true;

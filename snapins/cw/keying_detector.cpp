@@ -21,9 +21,8 @@ constexpr int kPauseDots = 10;
 // distance as hysteresis.
 constexpr double kThreshold = 0.5;
 constexpr double kHysteresis = 0.05;
-// Levels are set from the first 32 samples of sound.
-constexpr int kStartSamples = 32;
-constexpr double kStartSignal = 3.0;
+// Before any keying, the signal is taken for twice the noise: below what opens the squelch.
+constexpr double kStartSignal = 2.0;
 // One second, longer than the dash of 5 WPM.
 constexpr int kLongestDown = kBasebandRate;
 // The running sum is rebuilt now and then, so rounding never accumulates.
@@ -43,6 +42,12 @@ void KeyingDetector::SetTiming(int filterLength, int debounce, int dotSamples)
     }
 }
 
+void KeyingDetector::Start(double noiseLevel)
+{
+    m_noise = noiseLevel;
+    m_signal = kStartSignal * noiseLevel;
+}
+
 void KeyingDetector::Resum()
 {
     m_sum = Complex();
@@ -59,15 +64,6 @@ std::optional<KeyingDetector::Run> KeyingDetector::Push(Complex sample)
     if (++m_sinceResum >= kResumInterval)
         Resum();
     const double envelope = std::abs(m_sum) / m_length;
-    if (m_started < kStartSamples) {
-        // The first sound sets the levels: noise as heard, the signal well above it.
-        if (envelope > 0.0) {
-            ++m_started;
-            m_noise += (envelope - m_noise) / m_started;
-            m_signal = kStartSignal * m_noise;
-        }
-        return std::nullopt;
-    }
 
     const double spread = m_signal - m_noise;
     const double threshold = m_noise + (kThreshold + (m_keyDown ? -kHysteresis : kHysteresis)) * spread;

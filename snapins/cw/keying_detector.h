@@ -26,6 +26,9 @@ public:
     // the dot, which sets how long a gap must be to count as a pause.
     void SetTiming(int filterLength, int debounce, int dotSamples);
 
+    // Sets the noise level before the first sample, from a measure of the noise elsewhere.
+    void Start(double noiseLevel);
+
     // Takes one baseband sample; returns the run that a change of the key has ended.
     std::optional<Run> Push(Complex sample);
 
@@ -53,7 +56,6 @@ private:
     int m_current = 0;
     int m_disagree = 0;
     double m_evidence = 0.0;
-    int m_started = 0;
 };
 
 }  // namespace rz::cw

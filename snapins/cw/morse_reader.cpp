@@ -29,10 +29,7 @@ double Between(double value, double low, double high) { return std::clamp(value,
 
 }  // namespace
 
-MorseReader::MorseReader(double wpm)
-{
-    Restart(1.2 / wpm * kBasebandRate);
-}
+MorseReader::MorseReader(double wpm) { Restart(1.2 / wpm * kBasebandRate); }
 
 void MorseReader::Restart(double dotSamples)
 {
@@ -45,6 +42,8 @@ void MorseReader::Restart(double dotSamples)
     m_elementGaps.Clear();
     m_longGaps.Clear();
     m_filterScale = kFirstFilterScale;
+    m_settled = false;
+    m_early.clear();
 }
 
 double MorseReader::Wpm() const { return 4.0 * kBasebandRate * 1.2 / (m_dot + m_dash); }
@@ -116,25 +115,36 @@ void MorseReader::LearnGaps()
 
 void MorseReader::OnRun(bool keyDown, int samples)
 {
-    if (keyDown) {
+    if (keyDown && !m_open) {
         // A mark heard while closed is noise: what came before it in the
         // character is noise too, and the signal's first mark starts afresh.
-        if (!m_open) {
-            m_charMarks.clear();
-            m_spoilt = false;
-            return;
-        }
-        m_afterMark = true;
-        // Too long for a dash here, it may still be one of a slower sender.
-        if (samples <= kLongestDash) {
-            m_marks.Add(samples);
-            LearnMarks();
-        }
-        m_charMarks.push_back(samples);
+        m_charMarks.clear();
+        m_spoilt = false;
+        m_early.clear();
         return;
     }
-    // A gap has ended: a mark begins. A pause longer than any word gap, or the
-    // silence before the first mark, says nothing about the sender's timing.
+    if (!m_settled && m_open)
+        m_early.push_back({keyDown, samples});
+    if (!keyDown) {
+        LearnGap(samples);
+        EndGap();
+        return;
+    }
+    m_afterMark = true;
+    // Too long for a dash here, it may still be one of a slower sender.
+    if (samples <= kLongestDash) {
+        m_marks.Add(samples);
+        LearnMarks();
+    }
+    m_charMarks.push_back(samples);
+    if (!m_settled && m_marks.Size() >= kMarksToSettle)
+        Settle();
+}
+
+void MorseReader::LearnGap(int samples)
+{
+    // A pause longer than any word gap, or the silence before the first mark,
+    // says nothing about the sender's timing.
     if (m_open && m_afterMark && samples < 2.5 * m_wordGap) {
         // Sorted by the dots, which the marks give reliably: a gap the reader
         // took for the wrong kind is not learned as that kind.
@@ -142,21 +152,52 @@ void MorseReader::OnRun(bool keyDown, int samples)
         LearnGaps();
     }
     m_afterMark = false;
-    if (m_charDone) {
-        m_charMarks.clear();
-        m_spoilt = false;
-        m_charDone = false;
-        m_wordDone = false;
+}
+
+void MorseReader::EndGap()
+{
+    if (!m_charDone)
+        return;
+    m_charMarks.clear();
+    m_spoilt = false;
+    m_charDone = false;
+    m_wordDone = false;
+}
+
+// The sender's timing is known now: the characters heard so far are read
+// again with it, instead of with the speed that was expected.
+void MorseReader::Settle()
+{
+    m_settled = true;
+    m_charMarks.clear();
+    m_spoilt = false;
+    m_charDone = false;
+    m_wordDone = false;
+    for (const auto& [keyDown, samples] : m_early) {
+        if (keyDown) {
+            m_charMarks.push_back(samples);
+            continue;
+        }
+        Gap(samples, m_settledText);
+        EndGap();
     }
+    m_early.clear();
 }
 
 void MorseReader::OnOngoing(bool keyDown, int samples, std::string& text)
 {
+    text += m_settledText;
+    m_settledText.clear();
     if (keyDown) {
         if (samples > kLongestDash)
             m_spoilt = true;
         return;
     }
+    Gap(samples, text);
+}
+
+void MorseReader::Gap(int samples, std::string& text)
+{
     if (!m_charDone && samples > CharThreshold()) {
         m_charDone = true;
         FinishCharacter(text);
@@ -178,7 +219,7 @@ void MorseReader::FinishCharacter(std::string& text)
     }
     const std::string_view character =
         m_spoilt || pattern.size() > kMaxPatternLength ? std::string_view() : TextFor(pattern);
-    if (character.empty() || !m_open)
+    if (character.empty() || !m_open || !m_settled)
         return;
     if (m_spacePending)
         text += ' ';

@@ -7,6 +7,7 @@
 #define CW_MORSE_READER_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "duration_groups.h"
@@ -38,7 +39,14 @@ public:
     int Debounce() const;
 
 private:
+    // Marks heard before the characters so far are read again with the timing learned.
+    static constexpr size_t kMarksToSettle = 6;
+
     void LearnMarks();
+    void LearnGap(int samples);
+    void EndGap();
+    void Gap(int samples, std::string& text);
+    void Settle();
     void LearnGaps();
     void FinishCharacter(std::string& text);
     double ShortestElement() const;
@@ -65,6 +73,9 @@ private:
     bool m_printedAny = false;
     bool m_open = true;
     double m_filterScale = 0.4;
+    bool m_settled = false;
+    std::vector<std::pair<bool, int>> m_early;
+    std::string m_settledText;
 };
 
 }  // namespace rz::cw

@@ -128,8 +128,7 @@ std::vector<int16_t> Render(const std::vector<Segment>& keying, double carrierHz
     return audio;
 }
 
-std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworthWpm, double carrierHz,
-                             int tailSamples)
+std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworthWpm, double carrierHz, int tailSamples)
 {
     CwKeyer keyer(carrierHz, static_cast<int>(wpm), farnsworthWpm);
     std::vector<int16_t> audio;

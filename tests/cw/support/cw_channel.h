@@ -58,8 +58,8 @@ Gain RayleighFading(double dopplerHz, uint64_t seed);
 std::vector<int16_t> Render(const std::vector<Segment>& keying, double carrierHz, const Gain& gain = {});
 
 // `text` through our keyer as the module sends it, in batches of 19, then `tailSamples` of idle.
-std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworthWpm = 0,
-                             double carrierHz = kCarrierHz, int tailSamples = 0);
+std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworthWpm = 0, double carrierHz = kCarrierHz,
+                             int tailSamples = 0);
 
 // Feeds `samples` to a fresh receiver in blocks of `block` samples, then silence
 // enough for the last character, and returns all text decoded.
