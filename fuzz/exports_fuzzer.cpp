@@ -192,6 +192,17 @@ uint64_t PickMode(FuzzedDataProvider& data, Exports& dg)
     }
 }
 
+// A mode's name or file name, into the buffer, a tiny length of it, or null.
+template <class Char>
+void AskName(FuzzedDataProvider& data, Exports& dg, std::array<Char, kBufferUnits>& buffer,
+             void (*name)(uint64_t, Char*, UINT), void (*fileName)(uint64_t, Char*, UINT))
+{
+    const uint64_t mode = PickMode(data, dg);
+    const UINT len = data.ConsumeBool() ? kBufferUnits : data.ConsumeIntegralInRange<UINT>(0, 3);
+    Char* into = data.ConsumeBool() ? buffer.data() : nullptr;
+    (data.ConsumeBool() ? name : fileName)(mode, into, len);
+}
+
 // The ports a call may be given: open ones, closed ones, made-up ones and null.
 class Ports {
 public:
@@ -301,20 +312,12 @@ void Call(FuzzedDataProvider& data, Host& host, Ports& ports, int& slowCalls)
             dg.SetRUZada(PickMode(data, dg));
             dg.GetRUZada();
             break;
-        case 6: {
-            const uint64_t mode = PickMode(data, dg);
-            const UINT len = data.ConsumeBool() ? kBufferUnits : data.ConsumeIntegralInRange<UINT>(0, 3);
-            char16_t* buffer = data.ConsumeBool() ? wide.data() : nullptr;
-            (data.ConsumeBool() ? dg.GetRUZadaNameW : dg.GetRUZadaFileNameW)(mode, buffer, len);
+        case 6:
+            AskName(data, dg, wide, dg.GetRUZadaNameW, dg.GetRUZadaFileNameW);
             break;
-        }
-        case 7: {
-            const uint64_t mode = PickMode(data, dg);
-            const UINT len = data.ConsumeBool() ? kBufferUnits : data.ConsumeIntegralInRange<UINT>(0, 3);
-            char* buffer = data.ConsumeBool() ? narrow.data() : nullptr;
-            (data.ConsumeBool() ? dg.GetRUZadaNameA : dg.GetRUZadaFileNameA)(mode, buffer, len);
+        case 7:
+            AskName(data, dg, narrow, dg.GetRUZadaNameA, dg.GetRUZadaFileNameA);
             break;
-        }
         case 8: {
             const uint64_t mode = PickMode(data, dg);
             const int function = data.ConsumeBool() ? data.ConsumeIntegralInRange(0, 24) : data.ConsumeIntegral<int>();
