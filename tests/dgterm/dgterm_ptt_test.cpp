@@ -1,7 +1,8 @@
-// Push-to-talk on a virtual COM port, in this process: RTS rises before the first
-// transmitted sample is played and falls after the last, and nothing keys while
-// receiving. The file sound driver, paced by the clock, writes each sample as it
-// plays, so the growth of its file times the playing.
+// Push-to-talk on a virtual COM port, in this process: the keying line rises a
+// lead before the first transmitted sample is played and falls a tail after the
+// last, and nothing keys while receiving. The file sound driver, paced by the
+// clock, writes each sample as it plays, so the growth of its file times the
+// playing.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -14,12 +15,13 @@
 #include <ruzada/kernel.h>
 #include <ruzada/virtualport.h>
 
+#include "ModuleHost.h"
 #include "Over.h"
-#include "Rig.h"
 #include "dgterm_run.h"
 
 namespace {
 
+using namespace rz::dgterm;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kPortName = "dgterm-ptt";
@@ -77,64 +79,100 @@ std::vector<VirtualLineChange> LineChanges()
 
 // Handles the module's messages for `span`, or until `done`.
 template <class Done>
-void Pump(Rig& rig, std::chrono::milliseconds span, Done done)
+void Pump(ModuleHost& host, std::chrono::milliseconds span, Done done)
 {
     for (const auto end = Clock::now() + span; !done() && Clock::now() < end;) {
-        pollfd fd = {rig.window.QueueFd(), POLLIN, 0};
+        pollfd fd = {host.window.QueueFd(), POLLIN, 0};
         poll(&fd, 1, 10);
-        rig.window.Dispatch();
+        host.window.Dispatch();
     }
 }
 
-TEST(DgtermPtt, KeysRtsOnlyAroundThePlayedAudio)
+double Seconds(int64_t counts)
 {
+    int64_t countsPerSecond = 0;
+    QueryPerformanceFrequency(&countsPerSecond);
+    return static_cast<double>(counts) / static_cast<double>(countsPerSecond);
+}
+
+struct KeyingCase {
+    const char* name;
+    PttLine line;
+    PttTiming timing;
+};
+
+class DgtermPtt : public ::testing::TestWithParam<KeyingCase> {};
+
+TEST_P(DgtermPtt, KeysOnlyAroundThePlayedAudio)
+{
+    const KeyingCase& keying = GetParam();
     const std::string playback = rz::test::dgterm::TempPath("played.wav");
     setenv(("RUZADA_COM" + std::to_string(kComPort)).c_str(), (std::string("virtual:") + kPortName).c_str(), 1);
     setenv("RUZADA_AUDIODRIVER", "file", 1);
     setenv("RUZADA_AUDIO_OUT", playback.c_str(), 1);
     ASSERT_TRUE(VirtualPortCreate(kPortName));
-    IgnoredEvents events;
+    OverEvents events;
     {
-        Rig rig("", events);
-        ASSERT_TRUE(rig.Loaded());
-        ASSERT_FALSE(rig.Start("RTTY", -1, true));
+        ModuleHost host("", events);
+        ASSERT_TRUE(host.Loaded());
+        ASSERT_FALSE(host.Start("RTTY", "", true));
+        std::string error;
+        const std::unique_ptr<SerialPtt> ptt = SerialPtt::Open(kComPort, keying.line, error);
+        ASSERT_TRUE(ptt) << error;
+        // Opening a terminal raises its lines; dgterm drops them at once, before
+        // the session begins.
+        const size_t opening = LineChanges().size();
         PlayedAudio played(playback);
         const auto never = [] { return false; };
-        Pump(rig, std::chrono::milliseconds(500), never);
-        EXPECT_TRUE(LineChanges().empty()) << "keyed while receiving";
+        const auto raised = [&] {
+            const std::vector<VirtualLineChange> changes = LineChanges();
+            return std::count_if(changes.begin() + opening, changes.end(), [](auto& c) { return c.raised; });
+        };
+        Pump(host, std::chrono::milliseconds(300), never);
+        EXPECT_EQ(raised(), 0) << "keyed while receiving";
 
-        Ptt ptt(rig.module, kComPort);
-        Over over(*rig.station, &ptt);
-        std::string error;
-        ASSERT_TRUE(over.Begin("CQ CQ DE TEST K\r\n", error)) << error;
-        Pump(rig, std::chrono::seconds(40), [&] { return over.Advance(Clock::now()) == Over::Phase::Done; });
+        Over over(*host.station, ptt.get(), keying.timing);
+        events.over = &over;
+        ASSERT_TRUE(over.Begin("CQ DE TEST K\r\n", error)) << error;
+        Pump(host, std::chrono::seconds(40), [&] { return over.Advance(Clock::now()) == Over::Phase::Done; });
         ASSERT_EQ(over.CurrentPhase(), Over::Phase::Done);
         const size_t changesOnTheAir = LineChanges().size();
-        Pump(rig, std::chrono::milliseconds(500), never);
+        Pump(host, std::chrono::milliseconds(300), never);
         played.Stop();
         EXPECT_EQ(LineChanges().size(), changesOnTheAir) << "keyed while receiving";
-
-        const std::vector<VirtualLineChange> changes = LineChanges();
-        const auto firstRise = std::find_if(changes.begin(), changes.end(), [](const VirtualLineChange& c) {
-            return c.line == VIRTUAL_LINE_RTS && c.raised;
-        });
-        const auto lastRts = std::find_if(changes.rbegin(), changes.rend(),
-                                          [](const VirtualLineChange& c) { return c.line == VIRTUAL_LINE_RTS; });
-        ASSERT_NE(firstRise, changes.end());
-        ASSERT_NE(lastRts, changes.rend());
         ASSERT_NE(played.First(), 0) << "nothing was played";
-        EXPECT_LT(firstRise->time, played.First());
-        EXPECT_FALSE(lastRts->raised);
-        EXPECT_GT(lastRts->time, played.Last());
-        // Unkeyed once the playback position has settled, long before the
-        // longest playout the module's queues could need.
-        int64_t countsPerSecond = 0;
-        ASSERT_TRUE(QueryPerformanceFrequency(&countsPerSecond));
-        const std::chrono::duration<double> unkeyedAfter(double(lastRts->time - played.Last()) / countsPerSecond);
-        EXPECT_LT(unkeyedAfter, kLongestPlayout / 2);
+
+        for (const UINT line : {VIRTUAL_LINE_RTS, VIRTUAL_LINE_DTR}) {
+            const bool keys = line == VIRTUAL_LINE_RTS ? keying.line != PttLine::Dtr : keying.line != PttLine::Rts;
+            std::vector<VirtualLineChange> changes = LineChanges();
+            changes.erase(changes.begin(), changes.begin() + opening);
+            std::erase_if(changes, [&](const VirtualLineChange& c) { return c.line != line; });
+            const auto firstRise = std::find_if(changes.begin(), changes.end(), [](auto& c) { return c.raised; });
+            if (!keys) {
+                EXPECT_EQ(firstRise, changes.end()) << "a line that does not key was raised";
+                continue;
+            }
+            ASSERT_NE(firstRise, changes.end());
+            ASSERT_FALSE(changes.back().raised);
+            const double lead = Seconds(played.First() - firstRise->time);
+            const double tail = Seconds(changes.back().time - played.Last());
+            EXPECT_GE(lead, std::chrono::duration<double>(keying.timing.lead).count());
+            EXPECT_GE(tail, std::chrono::duration<double>(keying.timing.tail).count());
+            // Unkeyed once the playback position has settled, long before the
+            // longest playout the module's queues could need.
+            EXPECT_LT(tail, std::chrono::duration<double>(keying.timing.tail + kLongestPlayout / 2).count());
+        }
     }
     VirtualPortDestroy(kPortName);
     std::filesystem::remove(playback);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, DgtermPtt,
+                         ::testing::Values(KeyingCase{"Rts", PttLine::Rts, {}},
+                                           KeyingCase{
+                                               "BothWithLeadAndTail",
+                                               PttLine::Both,
+                                               {std::chrono::milliseconds(300), std::chrono::milliseconds(400)}}),
+                         [](const ::testing::TestParamInfo<KeyingCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
