@@ -214,8 +214,7 @@ TEST(DgtermPlainLines, SaysSoWhenItFallsBackToTheLoopbackCard)
 {
     // No driver named and no sound server to be found.
     const rz::test::dgterm::Run run =
-        RunDgterm({"--mode", "RTTY"},
-                  {"-u", "RUZADA_AUDIODRIVER", "PULSE_SERVER=unix:/nonexistent"});
+        RunDgterm({"--mode", "RTTY"}, {"-u", "RUZADA_AUDIODRIVER", "PULSE_SERVER=unix:/nonexistent"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(Has(run.err, "no sound device found")) << run.err;
 }

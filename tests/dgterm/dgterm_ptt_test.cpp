@@ -1,6 +1,7 @@
-// Push-to-talk on a virtual COM port, in this process: the keying line rises a
+// Push-to-talk in this process: on a virtual COM port the keying line rises a
 // lead before the first transmitted sample is played and falls a tail after the
-// last, and nothing keys while receiving. The file sound driver, paced by the
+// last, and nothing keys while receiving; a rig behind rigctld is keyed by CAT
+// while the transmission plays. The file sound driver, paced by the
 // clock, writes each sample as it plays, so the growth of its file times the
 // playing.
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <poll.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -17,6 +19,7 @@
 
 #include "ModuleHost.h"
 #include "Over.h"
+#include "Rig.h"
 #include "dgterm_run.h"
 
 namespace {
@@ -174,5 +177,71 @@ INSTANTIATE_TEST_SUITE_P(Lines, DgtermPtt,
                                                PttLine::Both,
                                                {std::chrono::milliseconds(300), std::chrono::milliseconds(400)}}),
                          [](const ::testing::TestParamInfo<KeyingCase>& info) { return std::string(info.param.name); });
+
+// Hamlib's dummy rig behind rigctld, reached as a user would through Hamlib's
+// network model; rigctl reads its PTT back.
+class RigctldPtt : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!rz::test::dgterm::HaveProgram("rigctld"))
+            GTEST_SKIP() << "rigctld is not installed";
+        const std::string pidPath = rz::test::dgterm::TempPath("rigctld-pid");
+        std::system(("rigctld -m 1 -P RIG -T 127.0.0.1 -t " + m_port + " >/dev/null 2>&1 & echo $! >" +
+                     rz::test::dgterm::Quoted(pidPath))
+                        .c_str());
+        m_pid = std::atoi(rz::test::dgterm::ReadText(pidPath).c_str());
+        std::filesystem::remove(pidPath);
+        ASSERT_GT(m_pid, 0);
+        const auto end = Clock::now() + std::chrono::seconds(10);
+        while (Ptt() != "0" && Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(Ptt(), "0") << "rigctld did not answer";
+    }
+    void TearDown() override
+    {
+        if (m_pid > 0)
+            kill(m_pid, SIGTERM);
+    }
+
+    // What rigctl reads back as the rig's PTT: "0" or "1".
+    std::string Ptt() const
+    {
+        const std::string out = rz::test::dgterm::TempPath("rigctl");
+        std::system(("rigctl -m 2 -r " + Address() + " t >" + rz::test::dgterm::Quoted(out) + " 2>/dev/null").c_str());
+        std::string answer = rz::test::dgterm::ReadText(out);
+        std::filesystem::remove(out);
+        return answer.substr(0, answer.find('\n'));
+    }
+    std::string Address() const { return "127.0.0.1:" + m_port; }
+
+    const std::string m_port = std::to_string(20000 + getpid() % 20000);
+    int m_pid = 0;
+};
+
+TEST_F(RigctldPtt, KeysWhileTheTransmissionPlaysAndReadsTheDial)
+{
+    setenv("RUZADA_AUDIODRIVER", "file", 1);
+    unsetenv("RUZADA_AUDIO_OUT");
+    std::string error;
+    const std::unique_ptr<Rig> rig = Rig::Open(2, Address(), error);
+    ASSERT_TRUE(rig) << error;
+    EXPECT_EQ(rig->DialHz(), 145000000.0);
+    OverEvents events;
+    ModuleHost host("", events);
+    ASSERT_FALSE(host.Start("RTTY", "", true));
+    Over over(*host.station, rig.get(), {});
+    events.over = &over;
+    ASSERT_TRUE(over.Begin("CQ DE TEST K\r\n", error)) << error;
+    bool keyedWhileSending = false;
+    Pump(host, std::chrono::seconds(40), [&] {
+        if (over.CurrentPhase() == Over::Phase::Sending && !keyedWhileSending)
+            keyedWhileSending = Ptt() == "1";
+        return over.Advance(Clock::now()) == Over::Phase::Done;
+    });
+    EXPECT_TRUE(keyedWhileSending);
+    EXPECT_EQ(over.CurrentPhase(), Over::Phase::Done);
+    EXPECT_EQ(Ptt(), "0");
+}
 
 }  // namespace

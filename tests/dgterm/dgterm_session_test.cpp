@@ -83,8 +83,8 @@ protected:
         std::filesystem::remove_all(m_config);
     }
 
-    // Runs dgterm in a tmux pane of its own.
-    void Start(const std::string& environment, const std::string& arguments)
+    // Runs dgterm in a tmux pane of its own, full screen unless told otherwise.
+    void Start(const std::string& environment, const std::string& arguments, bool fullScreen = true)
     {
         const std::string command = "env XDG_CONFIG_HOME=" + Quoted(m_config) + " " + environment + " " +
                                     Quoted(DGTERM_PATH) + " " + arguments + "; echo $? > " + Quoted(m_exitPath) +
@@ -92,7 +92,16 @@ protected:
         ASSERT_EQ(Tmux("new-session -d -x " + std::to_string(kColumns) + " -y " + std::to_string(kRows) + " " +
                        Quoted(command)),
                   0);
-        ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return s.status.rfind(" RX ", 0) == 0; }));
+        if (fullScreen)
+            ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return s.status.rfind(" RX ", 0) == 0; }));
+    }
+
+    std::string ExitStatus() const
+    {
+        for (const auto end = Clock::now() + std::chrono::seconds(20);
+             ReadText(m_exitPath).empty() && Clock::now() < end;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return ReadText(m_exitPath);
     }
 
     int Tmux(const std::string& arguments, const std::string& output = "/dev/null") const
@@ -128,10 +137,7 @@ protected:
     std::string Quit() const
     {
         Keys("q");
-        for (const auto end = Clock::now() + std::chrono::seconds(15);
-             ReadText(m_exitPath).empty() && Clock::now() < end;)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return ReadText(m_exitPath);
+        return ExitStatus();
     }
 
     const std::string m_socket = "dgterm-test-" + std::to_string(getpid());
@@ -230,6 +236,26 @@ TEST_F(DgtermSession, TunesByKeyAndClickAndReadsOutTheTrackedFrequency)
         EXPECT_EQ(tuned.scale.at(static_cast<size_t>(rz::dgterm::FrequencyColumn(tone, kColumns))), '^') << tuned.scale;
     EXPECT_EQ(Quit(), "0\n");
     std::filesystem::remove(signal);
+}
+
+TEST_F(DgtermSession, WritesPlainLinesOnATerminalWithoutCursorAddressing)
+{
+    Start("TERM=dumb RUZADA_AUDIODRIVER=loopback", "--mode RTTY", false);
+    Type("CQ DE DUMB");
+    Keys("Enter");
+    // The line as the terminal echoed it, then as it came back decoded around
+    // the notices, each on a line of its own.
+    std::string pane;
+    ASSERT_TRUE(WaitFor([&](const ScreenParts& s) {
+        pane.clear();
+        for (const std::string& row : s.waterfall)
+            pane += row.rfind("dgterm: ", 0) == 0 ? "" : row;
+        return pane.rfind("CQ DE DUMB") != pane.find("CQ DE DUMB");
+    })) << pane;
+    // No screen drawn: no scale line, no status line.
+    EXPECT_TRUE(Capture().scale.empty()) << pane;
+    Keys("C-d");
+    EXPECT_EQ(ExitStatus(), "0\n");
 }
 
 }  // namespace
