@@ -8,10 +8,10 @@
 #include <RUZada.h>
 
 #include "audio/Sound.h"
-#include "core/ScopedLock.h"
-#include "core/globals.h"
-#include "core/guard.h"
-#include "core/messages.h"
+#include "base/ScopedLock.h"
+#include "core/Globals.h"
+#include "core/Guard.h"
+#include "core/Messages.h"
 #include "modes/ModeList.h"
 #include "util/SystemErrorText.h"
 
@@ -144,6 +144,21 @@ void SetDGSoundMode(int mode, int device)
             SetEvent(g_hXmitEvent);
         g_bModeBusy = 0;
     });
+}
+
+DWORD CardRate()
+{
+    CScopedLock card(&g_csSound);
+    return g_WaveFormat.nSamplesPerSec;
+}
+
+void ReopenSoundCard(double freq)
+{
+    {
+        CScopedLock card(&g_csSound);
+        g_WaveFormat.nSamplesPerSec = 0;
+    }
+    SetDGFreq(freq);
 }
 
 DWORD GetDGSoundCount(void)

@@ -9,8 +9,8 @@
 #include "SoundTestSupport.h"
 #include "audio/Sound.h"
 #include "audio/SoundControl.h"
-#include "core/ScopedLock.h"
-#include "core/globals.h"
+#include "base/ScopedLock.h"
+#include "core/Globals.h"
 
 // PulseAudio's client library hands audio over through shared-memory rings and
 // waits on its own recursive locks, both out of ThreadSanitizer's sight.

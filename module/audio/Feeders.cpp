@@ -1,7 +1,7 @@
-#include "spectrum/Feeders.h"
+#include "audio/Feeders.h"
 
 #include "audio/Level.h"
-#include "core/globals.h"
+#include "core/Globals.h"
 
 [[gnu::init_priority(1004)]] CSerialFIFO g_FFTFifo;
 

@@ -1,11 +1,11 @@
-#include "core/processor.h"
+#include "core/Processor.h"
 
 #include <cstdio>
 
 #include <RUZada.h>
 #include <ruzada/kernel.h>
 
-#include "core/globals.h"
+#include "core/Globals.h"
 
 uint64_t MeasureProcessorHz()
 {

@@ -1,7 +1,7 @@
 #include <RUZada.h>
 
-#include "core/globals.h"
-#include "core/guard.h"
+#include "core/Globals.h"
+#include "core/Guard.h"
 
 uint64_t InitDG(HWND host)
 {

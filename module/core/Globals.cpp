@@ -1,4 +1,4 @@
-#include "core/globals.h"
+#include "core/Globals.h"
 
 std::atomic<HWND> g_hwndHost{nullptr};
 std::atomic<CSound*> g_pSound{nullptr};
@@ -12,7 +12,6 @@ std::atomic<BOOL> g_bNoSoundCard{0};
 std::atomic<BOOL> g_bNoSoundOutput{0};
 std::atomic<BOOL> g_bNoSoundInput{0};
 std::atomic<HMODULE> g_hModeLib{nullptr};
-ModeFuncs g_ModeFuncs;
 char g_szModuleDir[MAX_PATH] = {};
 uint64_t g_qwCpuHz = 0;
 DWORD g_dwCpuSpeed = 0;
@@ -34,4 +33,3 @@ CRITICAL_SECTION g_csSound{};
 std::atomic<BOOL> g_bXmitPosted{0};
 std::atomic<BOOL> g_bRecvPosted{0};
 std::atomic<uint8_t> g_bEncoding{0};
-ExtensionModule g_ExtModule;

@@ -1,4 +1,4 @@
-#include "res/strings.h"
+#include "res/Strings.h"
 
 #include <iterator>
 

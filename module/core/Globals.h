@@ -8,15 +8,7 @@
 #include <ruzada/hostlink.h>
 #include <ruzada/kernel.h>
 
-#include "modes/ModeFuncs.h"
-
 class CSound;
-
-// This library's registration: its handle, under which its string table lives.
-struct ExtensionModule {
-    HMODULE hModule = nullptr;
-    HMODULE hResource = nullptr;
-};
 
 extern std::atomic<HWND> g_hwndHost;
 extern std::atomic<CSound*> g_pSound;
@@ -28,7 +20,6 @@ extern std::atomic<BOOL> g_bNoSoundCard;
 extern std::atomic<BOOL> g_bNoSoundOutput;
 extern std::atomic<BOOL> g_bNoSoundInput;
 extern std::atomic<HMODULE> g_hModeLib;
-extern ModeFuncs g_ModeFuncs;
 extern char g_szModuleDir[MAX_PATH];
 extern uint64_t g_qwCpuHz;
 extern DWORD g_dwCpuSpeed;
@@ -50,4 +41,3 @@ extern CRITICAL_SECTION g_csSound;
 extern std::atomic<BOOL> g_bXmitPosted;
 extern std::atomic<BOOL> g_bRecvPosted;
 extern std::atomic<uint8_t> g_bEncoding;
-extern ExtensionModule g_ExtModule;

@@ -10,7 +10,7 @@
 
 #include <ruzada/kernel.h>
 
-#include "core/lifecycle.h"
+#include "entry/Lifecycle.h"
 
 extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* library);
 extern "C" void* __dso_handle;

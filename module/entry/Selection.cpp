@@ -1,11 +1,13 @@
 // SetRUZada and GetRUZada: the current mode, its snap-in library and its entry
-// points; and the two exports that forward to the current snap-in.
+// points. Above the sound card, which a new mode may have to reopen.
 #include <RUZada.h>
 
 #include "audio/SoundControl.h"
-#include "core/ScopedLock.h"
-#include "core/globals.h"
-#include "core/guard.h"
+#include "base/ScopedLock.h"
+#include "core/Globals.h"
+#include "core/Guard.h"
+#include "core/ModeBusy.h"
+#include "modes/ModeFuncs.h"
 #include "modes/ModeList.h"
 
 namespace {
@@ -36,27 +38,6 @@ bool MakeCurrent(uint64_t mask, double rate)
     return reopen;
 }
 
-// The card was closed for a mode without it: clear the stored rate so that
-// SetDGFreq does not take the call for an unchanged one.
-void ReopenCard(double rate)
-{
-    {
-        CScopedLock sound(&g_csSound);
-        g_WaveFormat.nSamplesPerSec = 0;
-    }
-    SetDGFreq(rate);
-}
-
-// Keeps the worker threads off the snap-in while a selection runs, and lets them
-// back on however the selection ends (a snap-in may throw from InitRUZada).
-class CModeBusy {
-public:
-    CModeBusy() { g_bModeBusy = 1; }
-    ~CModeBusy() { g_bModeBusy = 0; }
-    CModeBusy(const CModeBusy&) = delete;
-    CModeBusy& operator=(const CModeBusy&) = delete;
-};
-
 }  // namespace
 
 uint64_t SetRUZada(uint64_t mask)
@@ -85,25 +66,9 @@ uint64_t SetRUZada(uint64_t mask)
         }
         // SetDGFreq takes g_csSendQueue, which must never be taken inside g_csMode.
         if (reopen)
-            ReopenCard(rate);
+            ReopenSoundCard(rate);
         return previous;
     });
 }
 
 uint64_t GetRUZada(void) { return g_qwCurrentMode; }
-
-uint32_t GetDGToolbarWnd(uint32_t a, uint32_t b, uint32_t c)
-{
-    return Guarded(uint32_t{0}, [&] {
-        const PFN_GetDGToolbar toolbar = g_ModeFuncs.GetDGToolbar;
-        return toolbar ? toolbar(a, b, c) : 0u;
-    });
-}
-
-uint32_t InvokeDGCommand(uint32_t command)
-{
-    return Guarded(uint32_t{0}, [&] {
-        const PFN_DoDGCommand doCommand = g_ModeFuncs.DoDGCommand;
-        return doCommand ? doCommand(command) : 0u;
-    });
-}

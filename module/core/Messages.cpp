@@ -1,9 +1,9 @@
-#include "core/messages.h"
+#include "core/Messages.h"
 
 #include <RUZada.h>
 
-#include "core/globals.h"
-#include "core/guard.h"
+#include "core/Globals.h"
+#include "core/Guard.h"
 
 [[gnu::init_priority(1001)]] const RegisteredMessage g_uMsgChar("DG_CHAR");
 [[gnu::init_priority(1001)]] const RegisteredMessage g_uMsgSentChar("DG_SENTCHAR");

@@ -1,7 +1,6 @@
-#include "core/lifecycle.h"
+#include "entry/Lifecycle.h"
 
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include <RUZada.h>
@@ -9,13 +8,14 @@
 #include "audio/RecvThread.h"
 #include "audio/Sound.h"
 #include "audio/XmitThread.h"
-#include "core/globals.h"
-#include "core/processor.h"
+#include "base/ExtensionModule.h"
+#include "core/Globals.h"
+#include "core/Processor.h"
+#include "core/Worker.h"
 #include "modes/ModeList.h"
-#include "res/strings.h"
+#include "res/Strings.h"
 #include "serial/ComPortList.h"
 #include "spectrum/FFTThread.h"
-#include "util/SystemErrorText.h"
 
 namespace {
 
@@ -30,17 +30,6 @@ void StoreModuleDir(HMODULE self)
     if (char* slash = std::strrchr(path, '/'))
         *slash = '\0';
     std::memcpy(g_szModuleDir, path, sizeof g_szModuleDir);
-}
-
-HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, const char* tag)
-{
-    HANDLE thread = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
-    if (!thread) {
-        std::string text = std::string("RUZada:CreateThread(") + tag + ")::";
-        text += static_cast<const char*>(SystemErrorText(GetLastError()));
-        OutputDebugStringA(text.c_str());
-    }
-    return thread;
 }
 
 // A thread created at attach may not have reached its first step (setting its

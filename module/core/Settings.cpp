@@ -1,11 +1,11 @@
-#include "core/settings.h"
+#include "core/Settings.h"
 
 #include <atomic>
 
 #include <RUZada.h>
 
-#include "core/globals.h"
-#include "core/guard.h"
+#include "core/Globals.h"
+#include "core/Guard.h"
 
 namespace {
 // A flag is on only for the value 1; a missing key keeps the flag as it was.
