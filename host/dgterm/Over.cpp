@@ -91,11 +91,12 @@ Over::Phase Over::Advance(Clock::time_point now)
 bool Over::PlayedOut(Clock::time_point now)
 {
     DWORD played = 0;
+    DWORD pending = 0;
     // The module shares this process's wave driver: its playback device is the
     // one open.
-    if (!GetOpenWaveOutPosition(&played))
+    if (!GetOpenWaveOutPosition(&played) || !GetOpenWaveOutPending(&pending))
         return true;
-    if (played != m_played) {
+    if (played != m_played || pending > 0) {
         m_played = played;
         m_playedMoved = now;
     }

@@ -14,10 +14,10 @@
 namespace rz::dgterm {
 
 // Once transmit is off, the module hands the playback device what is left in its
-// FIFO and then nothing more; the device's position stops when the last buffer
-// has played. Standing still this long (six of the module's 41.6 ms buffers, and
-// longer than a sound server's usual latency) means the audio is out.
-inline constexpr std::chrono::milliseconds kPlayoutSettle{250};
+// FIFO and then nothing more. The audio is out when the device holds none (its
+// sound system's output latency counted) and its position has stood still this
+// long (three of the module's 41.6 ms buffers: its FIFO is empty too).
+inline constexpr std::chrono::milliseconds kPlayoutSettle{125};
 // The most the audio can still take: 48 buffers and a FIFO of 4 s, with margin.
 inline constexpr std::chrono::milliseconds kLongestPlayout{6500};
 
@@ -47,8 +47,9 @@ public:
     size_t Queued() const { return m_units.size(); }
     // Moves on: transmit on after the lead time, text handed to the module a
     // batch ahead of what it has sent, transmit off when all is sent, unkeyed a
-    // tail after the audio has played (its playback position stood still for
-    // kPlayoutSettle, kLongestPlayout passed, or no playback device is open).
+    // tail after the audio has left the card (nothing pending on the playback
+    // device and its position still for kPlayoutSettle, kLongestPlayout passed,
+    // or no playback device is open).
     Phase Advance(Clock::time_point now);
     Phase CurrentPhase() const { return m_phase; }
     // The module reported a character sent ("DG_SENTCHAR").

@@ -357,6 +357,19 @@ BOOL GetOpenPosition(Direction direction, DWORD* samples)
     });
 }
 
+BOOL GetOpenPending(DWORD* frames)
+{
+    if (!frames)
+        return FALSE;
+    return GuardedValue(BOOL{FALSE}, [&] {
+        const std::shared_ptr<Device> device = TheDriver().Newest(Direction::Playback);
+        if (!device)
+            return BOOL{FALSE};
+        *frames = static_cast<DWORD>(device->FramesPending());
+        return BOOL{TRUE};
+    });
+}
+
 }  // namespace
 
 void RecordFailure(const char* reason) { TheDriver().RecordFailure(reason); }
@@ -494,3 +507,5 @@ BOOL GetWaveFailure(char* buffer, UINT size)
 BOOL GetOpenWaveInPosition(DWORD* samples) { return rz::wave::GetOpenPosition(Direction::Capture, samples); }
 
 BOOL GetOpenWaveOutPosition(DWORD* samples) { return rz::wave::GetOpenPosition(Direction::Playback, samples); }
+
+BOOL GetOpenWaveOutPending(DWORD* frames) { return rz::wave::GetOpenPending(frames); }
