@@ -6,7 +6,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   portaudio19-dev libsndfile1-dev libfftw3-dev libcli11-dev libncurses-dev
-  minimodem pulseaudio pulseaudio-utils libasound2-plugins tmux binutils
+  minimodem ebook2cw pulseaudio pulseaudio-utils libasound2-plugins tmux binutils
   libsamplerate0-dev libhamlib-dev libhamlib-utils
 )
 

@@ -77,6 +77,10 @@ public:
                                  std::unique_ptr<CaptureStream>& stream, std::string& reason) = 0;
     virtual MMRESULT OpenPlayback(unsigned device, const StreamFormat& format, Alarm& alarm,
                                   std::unique_ptr<PlaybackStream>& stream, std::string& reason) = 0;
+    // Looks for the devices anew, as at the start: called only while no device is
+    // open, before an open that follows a lost device (a sound server that went
+    // away may be back, under the same or other device numbers).
+    virtual void Rescan() {}
 };
 
 // What each backend folder exports: its name for RUZADA_AUDIODRIVER and how to

@@ -3,6 +3,7 @@
 // device's driver thread, so the real-time side never waits. Playback plays
 // silence when the ring runs dry, and capture drops what does not fit.
 #include <dlfcn.h>
+#include <link.h>
 
 #include <alsa/asoundlib.h>
 #include <portaudio.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "wave/Backend.h"
@@ -276,17 +278,51 @@ private:
     Channel m_channel;
 };
 
+// ALSA unloads its plugins when PortAudio terminates, with the allocations of
+// the libraries they brought in still held. Pinned, they stay for a restart to
+// use again, and what they hold stays reachable.
+void PinAlsaPlugins()
+{
+    std::vector<std::string> plugins;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* found) {
+            if (info->dlpi_name && std::strstr(info->dlpi_name, "/libasound_module_"))
+                static_cast<std::vector<std::string>*>(found)->push_back(info->dlpi_name);
+            return 0;
+        },
+        &plugins);
+    for (const std::string& plugin : plugins)
+        dlopen(plugin.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+// Whether PortAudio runs. It starts once per process and starts again only for a
+// rescan, which probes every host library anew. Only the driver's calls, made
+// under its lock, touch it.
+bool paStarted = false;
+
+bool Start()
+{
+    if (!paStarted) {
+        QuietHostLibraries();
+        paStarted = Pa_Initialize() == paNoError;
+        PinAlsaPlugins();
+    }
+    return paStarted;
+}
+
 class PortAudioBackend final : public Backend {
 public:
-    PortAudioBackend()
+    PortAudioBackend() { ListDevices(); }
+
+    // PortAudio lists the devices it found when it started, and a sound server
+    // that was away then is missing from them.
+    void Rescan() override
     {
-        for (PaDeviceIndex device = 0; device < Pa_GetDeviceCount(); ++device) {
-            const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
-            if (info && info->maxInputChannels > 0)
-                m_devices[0].push_back(device);
-            if (info && info->maxOutputChannels > 0)
-                m_devices[1].push_back(device);
-        }
+        if (paStarted)
+            Pa_Terminate();
+        paStarted = false;
+        Start();
+        ListDevices();
     }
 
     unsigned DeviceCount(Direction direction) const override
@@ -339,24 +375,26 @@ private:
         return MMSYSERR_NOERROR;
     }
 
+    void ListDevices()
+    {
+        for (std::vector<PaDeviceIndex>& devices : m_devices)
+            devices.clear();
+        // Pa_GetDeviceCount is negative while PortAudio does not run.
+        for (PaDeviceIndex device = 0; device < Pa_GetDeviceCount(); ++device) {
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+            if (info && info->maxInputChannels > 0)
+                m_devices[0].push_back(device);
+            if (info && info->maxOutputChannels > 0)
+                m_devices[1].push_back(device);
+        }
+    }
+
     std::vector<PaDeviceIndex> m_devices[2];  // capture, playback
 };
 
-// PortAudio starts once per process and stays: terminating it unloads ALSA's
-// plugins with their allocations still held, and starting again probes every
-// host library anew.
-bool Started()
-{
-    static const bool started = [] {
-        QuietHostLibraries();
-        return Pa_Initialize() == paNoError;
-    }();
-    return started;
-}
-
 std::unique_ptr<Backend> Create()
 {
-    if (!Started())
+    if (!Start())
         return nullptr;
     return std::make_unique<PortAudioBackend>();
 }
