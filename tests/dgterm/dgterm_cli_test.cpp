@@ -149,6 +149,22 @@ TEST_F(DgtermWithMinimodem, PrintsARecordingsTextExactly)
     EXPECT_EQ(run.err, "");
 }
 
+TEST_F(DgtermWithMinimodem, DecodesWideShiftAndReversedSignalsWithTheMatchingSettings)
+{
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"-M 2125 -S 1275", {"--option", "MarkFrequency=2125", "--option", "Shift=850"}},
+        {"-i", {"--option", "Reverse=1"}},
+    };
+    for (const auto& [tones, settings] : cases) {
+        ASSERT_TRUE(Minimodem("--tx rtty -R 8000 " + std::string(tones) + " -f " + Quoted(m_wavPath), m_text));
+        std::vector<std::string> arguments = {"--mode", "RTTY", "--rx-file", m_wavPath};
+        arguments.insert(arguments.end(), settings.begin(), settings.end());
+        const rz::test::dgterm::Run run = RunDgterm(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, m_text) << "minimodem " << tones;
+    }
+}
+
 TEST_F(DgtermWithMinimodem, PrintsRecordingsAtOtherRatesExactly)
 {
     std::ofstream(m_iniPath) << "[RUZada]\nUse48KHz=1\n";
