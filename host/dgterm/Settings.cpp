@@ -55,7 +55,8 @@ const std::vector<SettingHelp> kCwSettings = {
     {"Carrier", "Hz", "tone frequency (700)"},
     {"WPM", "5-50", "sending speed in words per minute"},
     {"Farnsworth", "0-50", "speed of the spacing in words per minute; 0 off"},
-    {"AFC", "0 or 1", "1: the receiver finds the signal within 100 Hz"},
+    {"AFC", "0 or 1", "1: the receiver finds the signal within 100 Hz (1)"},
+    {"Squelch", "0-100", "signal quality below which nothing prints"},
 };
 
 }  // namespace
