@@ -32,6 +32,7 @@ RTTY_SHIFTS = (23, 85, 160, 170, 182, 200, 240, 350, 425, 850)
 RTTY_BAUD_CHOICES = ("45", "45.45", "50", "75", "100")
 ATTEMPTS = 6
 MARGIN_SECONDS = 0.25  # silence kept before and after a recorded transmission
+FAINT = 64  # fldigi's RTTY signal fades out at its end through samples this small, some silent
 LEAD_SECONDS = 0.5
 # fldigi keeps sound buffers of 64 ms (longer ones would not help: it discards what is still
 # buffered when it ends a transmission), which a busy machine lets run dry. So every process of
@@ -161,23 +162,63 @@ def silent_runs(samples, shortest):
         at += length
 
 
-def hole_in_signal(samples):
-    """Why a recorded PSK or RTTY signal has a hole (the sound server ran dry), or None: fldigi's
-    PSK and RTTY signals never stay at digital zero for 5 ms."""
-    for at, length in silent_runs(samples, int(0.005 * RATE)):
-        return f"the signal breaks off for {length / RATE * 1000:.0f} ms at {at / RATE:.3f} s"
-    return None
+def tone_silence(signal, at, length):
+    """0 or 1: how many samples of the silence at `at` are the signal's own zero crossing, by which
+    count continues the tone that runs into it (x[n] = c x[n-1] - x[n-2]) with the smaller error."""
+    before = signal[max(0, at - 32) : at]
+    c = sum((before[i] + before[i - 2]) * before[i - 1] for i in range(2, len(before))) / (
+        sum(before[i - 1] ** 2 for i in range(2, len(before))) or 1)
+    after = list(signal[at + length : at + length + 3])
+    errors = []
+    for own in (0, 1):
+        x1, x2 = before[-1], before[-2]
+        error = 0.0
+        for actual in [0] * own + after:
+            x1, x2 = c * x1 - x2, x1
+            error += (x1 - actual) ** 2
+        errors.append((error, own))
+    return min(errors)[1]
 
 
-def hole_in_cw(samples, wpm):
-    """fldigi keys CW to exact digital silence between elements, so every pause is a whole number
-    of dots (plus two samples of its keying shape); any other pause is a hole in the recording."""
+def without_holes(signal, own):
+    """A recorded signal without the silence the sound server put in where fldigi's stream ran dry,
+    and how many samples were taken out. The holes are insertions: nothing of the signal is lost.
+    `own(signal, at, length)` says how many samples of a silence belong to the signal."""
+    kept = array.array("h")
+    last = 0
+    for at, length in silent_runs(signal, 2):
+        kept += signal[last:at] + array.array("h", bytes(2 * own(signal, at, length)))
+        last = at + length
+    kept += signal[last:]
+    return kept, len(signal) - len(kept)
+
+
+def psk_rtty_silence(signal, at, length):
+    """fldigi's PSK and RTTY signals are never silent for two samples in a row, except where RTTY
+    fades out at its end."""
+    faint = max(map(abs, signal[max(0, at - 8) : at + length + 8])) < FAINT
+    return length if at < 2 or faint else tone_silence(signal, at, length)
+
+
+def cw_silence(wpm, signal, shortened):
+    """fldigi keys CW to exact silence with soft edges: its pauses last 1 dot inside a character,
+    3 between characters, 7 between words and 4 more for every further space, each within two
+    samples of a whole number of samples plus two. A silence between loud samples is a hole in a
+    tone; one longer than a pause fldigi keys is shortened to the longest such pause it holds
+    (a guess, as the hole may also have been longer: each such pause is appended to `shortened`)."""
     dot = 1.2 / wpm * RATE
-    for at, length in silent_runs(samples, 2):
-        dots = round((length - 2) / dot)
-        if dots < 1 or abs(length - 2 - dots * dot) > 3 + 0.002 * length:
-            return f"a pause of {length / RATE * 1000:.0f} ms at {at / RATE:.3f} s is no whole number of dots"
-    return None
+    quiet = max(map(abs, signal)) / 100
+
+    def own(signal, at, length):
+        if at >= 2 and abs(signal[at - 1]) > quiet and abs(signal[at + length]) > quiet:
+            return tone_silence(signal, at, length)
+        pauses = [round(dots * dot) + 2 for dots in (1, 3, *range(7, int(length / dot) + 8, 4))]
+        if any(abs(length - pause) <= 2 for pause in pauses):
+            return length
+        shortened.append(at)
+        return max((pause for pause in pauses if pause < length), default=0)
+
+    return own
 
 
 # ---------------------------------------------------------------------------------------------
@@ -342,18 +383,20 @@ class Station:
         return os.path.join(self.scratch, *parts)
 
     def spawn(self, name, argv, **kw):
-        logfile = open(self.path(name + ".log"), "ab")
-        proc = subprocess.Popen(
-            argv,
-            env=kw.pop("env", self.env),
-            stdin=subprocess.DEVNULL,
-            stdout=kw.pop("stdout", logfile),
-            stderr=logfile,
-            start_new_session=True,  # Ctrl-C reaches only us; we end the children in order
-            preexec_fn=_child_setup,
-            **kw,
-        )
-        logfile.close()
+        with open(self.path(name + ".log"), "ab") as logfile:
+            try:
+                proc = subprocess.Popen(
+                    argv,
+                    env=self.env,
+                    stdin=subprocess.DEVNULL,
+                    stdout=kw.pop("stdout", logfile),
+                    stderr=logfile,
+                    start_new_session=True,  # Ctrl-C reaches only us; we end the children in order
+                    preexec_fn=_child_setup,
+                    **kw,
+                )
+            except FileNotFoundError:
+                raise PeerError(f"{argv[0]} is not installed: run scripts/peers/install.sh")
         self.procs.append((name, proc))
         return proc
 
@@ -558,6 +601,7 @@ class Station:
         return read_samples(converted)
 
     def transmit(self, text, out_path, attempts):
+        guesses = []
         for attempt in range(1, attempts + 1):
             self.configure()
             self.rpc.text.clear_tx()
@@ -572,13 +616,23 @@ class Station:
             finally:
                 samples = self.stop_recording(recording)
             span = nonzero_span(samples)
-            problem = self.transmission_problem(samples, span)
-            if problem is None:
-                silence = array.array("h", bytes(2 * int(MARGIN_SECONDS * RATE)))
-                write_samples(out_path, silence + samples[span[0] : span[1] + 1] + silence)
-                return (span[1] + 1 - span[0]) / RATE
-            log(f"transmit attempt {attempt} of {attempts} not used: {problem}")
-            self.keep_rejected(f"transmit-{attempt}.wav", samples)
+            if span is None:
+                log(f"transmit attempt {attempt} of {attempts} not used: nothing was recorded")
+                continue
+            signal, removed, guessed = self.mended(samples[span[0] : span[1] + 1])
+            if removed:
+                log(f"transmit attempt {attempt}: took {removed / RATE * 1000:.0f} ms of the sound server's "
+                    "silence out of the signal")
+            # A CW pause that held a hole may have been shortened too little: such a signal counts
+            # once another recording comes out the same (fldigi sends a text the same every time).
+            if guessed and signal not in guesses:
+                guesses.append(signal)
+                log(f"transmit attempt {attempt}: a CW pause held a hole; recording again to confirm")
+                self.keep_rejected(f"transmit-{attempt}.wav", samples)
+                continue
+            silence = array.array("h", bytes(2 * int(MARGIN_SECONDS * RATE)))
+            write_samples(out_path, silence + signal + silence)
+            return len(signal) / RATE
         raise PeerError(f"fldigi's transmission was not recorded intact in {attempts} attempts "
                         "(the machine is too loaded for real-time sound)")
 
@@ -586,13 +640,12 @@ class Station:
         if self.keep_scratch:
             write_samples(self.path(name), samples)
 
-    def transmission_problem(self, samples, span):
-        if span is None:
-            return "nothing was recorded"
-        signal_only = samples[span[0] : span[1] + 1]
-        if self.settings.mode == "CW":
-            return hole_in_cw(signal_only, self.settings.cw_wpm)
-        return hole_in_signal(signal_only)
+    def mended(self, signal):
+        """The signal without holes, the samples taken out and whether the mending had to guess."""
+        if self.settings.mode != "CW":
+            return (*without_holes(signal, psk_rtty_silence), False)
+        shortened = []
+        return (*without_holes(signal, cw_silence(self.settings.cw_wpm, signal, shortened)), bool(shortened))
 
 
 # ---------------------------------------------------------------------------------------------
