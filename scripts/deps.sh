@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   portaudio19-dev libsndfile1-dev libfftw3-dev libcli11-dev libncurses-dev
   minimodem ebook2cw pulseaudio pulseaudio-utils libasound2-plugins tmux binutils
+  libsamplerate0-dev libhamlib-dev libhamlib-utils
   clang libclang-rt-dev
 )
 (($#)) && PACKAGES=("$@")
