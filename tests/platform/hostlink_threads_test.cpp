@@ -231,7 +231,7 @@ TEST(HostLinkThreads, EachThreadHasItsOwnFdClosedWhenItEnds)
 {
     constexpr int kThreads = 6;
     const int own = GetMessageQueueFd();
-    const size_t before = OpenDescriptors();
+    const int before = OpenDescriptorCount();
     std::vector<int> fds(kThreads, -1);
     std::latch allHaveOne(kThreads);
     std::vector<std::thread> threads;
@@ -246,7 +246,7 @@ TEST(HostLinkThreads, EachThreadHasItsOwnFdClosedWhenItEnds)
     distinct.insert(own);
     EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads + 1));
     EXPECT_EQ(distinct.count(-1), 0u);
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(OpenDescriptorCount(), before);
 }
 
 }  // namespace

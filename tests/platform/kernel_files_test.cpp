@@ -19,25 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace rz::test::platform;
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "kernel-test-XXXXXX").string();
-        m_path = mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    const fs::path& Path() const { return m_path; }
-    std::string Write(const std::string& name, const std::string& content) const
-    {
-        std::ofstream(m_path / name, std::ios::binary) << content;
-        return (m_path / name).string();
-    }
-
-private:
-    fs::path m_path;
-};
-
 // Sets (or, with nullopt, removes) an environment variable for one scope.
 class ScopedEnv {
 public:
@@ -79,11 +60,11 @@ protected:
     {
         for (const char* name : {"DGz.so", "DGA.so", "DGa.so", "DG_x.so", "DG1.so", "xDG.so", "DGa.so.bak", "DG.so"})
             dir.Write(name, "x");
-        fs::create_directory(dir.Path() / "DGdir.so");
-        fs::create_symlink(dir.Path() / "DGz.so", dir.Path() / "DGlink.so");
-        fs::create_symlink(dir.Path() / "missing", dir.Path() / "DGdangling.so");
+        fs::create_directory(dir.Path("DGdir.so"));
+        fs::create_symlink(dir.Path("DGz.so"), dir.Path("DGlink.so"));
+        fs::create_symlink(dir.Path("missing"), dir.Path("DGdangling.so"));
     }
-    std::string Pattern(const std::string& file) const { return (dir.Path() / file).string(); }
+    std::string Pattern(const std::string& file) const { return dir.Path(file); }
 
     TempDir dir;
 };
@@ -136,7 +117,7 @@ TEST_F(KernelProfile, ReadsNumbersAsWindowsDoes)
     for (const Case& c : cases)
         EXPECT_EQ(GetPrivateProfileIntA(c.section, c.key, c.defaultValue, file.c_str()), c.expected)
             << (c.section ? c.section : "null") << "/" << (c.key ? c.key : "null");
-    EXPECT_EQ(GetPrivateProfileIntA("RUZada", "UseFFT", 6, (dir.Path() / "absent.ini").c_str()), 6u);
+    EXPECT_EQ(GetPrivateProfileIntA("RUZada", "UseFFT", 6, dir.Path("absent.ini").c_str()), 6u);
     // The file is read again at every call.
     dir.Write("RUZada.ini", "[RUZada]\n");
     EXPECT_EQ(GetPrivateProfileIntA("RUZada", "UseFFT", 0, file.c_str()), 0u);
@@ -169,7 +150,7 @@ TEST_F(KernelProfile, ABareFileNameIsLookedForInTheUsersSettings)
     }
     ScopedEnv unnamed("RUZADA_INI", "");
     {
-        ScopedEnv config("XDG_CONFIG_HOME", dir.Path().string());
+        ScopedEnv config("XDG_CONFIG_HOME", dir.Path());
         GetPrivateProfilePath("RUZada.ini", path, sizeof path);
         EXPECT_EQ(std::string(path), file);
         EXPECT_EQ(GetPrivateProfileIntA("RUZada", "SlowFFT", 0, "RUZada.ini"), 2u);
@@ -207,7 +188,7 @@ std::string SystemText(DWORD code)
 TEST(KernelLoader, FailedLoadsSayWhyInTheTextOfTheirCode)
 {
     const TempDir dir;
-    const std::string missing = (dir.Path() / "DGAbsent.so").string();
+    const std::string missing = dir.Path("DGAbsent.so");
     EXPECT_EQ(Attempt([&] { return LoadLibraryA(missing.c_str()); }), (Outcome{0, ERROR_MOD_NOT_FOUND}));
     std::string text = SystemText(ERROR_MOD_NOT_FOUND);
     EXPECT_EQ(text.rfind("The specified module could not be found. (", 0), 0u) << text;

@@ -176,7 +176,7 @@ TEST(KernelWaits, TheHandleDescriptorIsReadableWhileSignalled)
 
 TEST(KernelHandles, ClosedObjectsGiveTheirDescriptorsBack)
 {
-    const size_t before = OpenDescriptors();
+    const int before = OpenDescriptorCount();
     for (int i = 0; i < 50; ++i) {
         HANDLE event = CreateEventA(nullptr, i % 2, FALSE, nullptr);
         HANDLE thread = CreateThread(nullptr, 0, &ReturnAtOnce, nullptr, 0, nullptr);
@@ -186,7 +186,7 @@ TEST(KernelHandles, ClosedObjectsGiveTheirDescriptorsBack)
         CloseHandle(thread);
     }
     // A thread lets go of its object just after its handle is signalled.
-    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() <= before; })) << OpenDescriptors() << " > " << before;
+    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptorCount() <= before; })) << OpenDescriptorCount() << " > " << before;
 }
 
 }  // namespace
