@@ -1,9 +1,9 @@
 #include "audio/XmitThread.h"
 
 #include <algorithm>
-#include <memory>
 
 #include <RUZada.h>
+#include <ruzada/outcall.h>
 
 #include "audio/Feeders.h"
 #include "audio/Resample.h"
@@ -36,13 +36,11 @@ bool ReceiveOn() { return (g_dwSoundMode & kRecvBit) != 0; }
 
 int ClampCount(int count, int capacity) { return std::clamp(count, 0, capacity); }
 
+// Lives on the thread's own stack (hence kXmitThreadStackBytes), which lasts as
+// long as the thread however it ends: an encoder stuck past the module's unload
+// may still be writing into m_Encode (ruzada/outcall.h).
 class CXmitThread {
 public:
-    CXmitThread()
-        : m_pEncode(std::make_unique<int16_t[]>(kEncodeBlockSize)),
-          m_pOutput(std::make_unique<int16_t[]>(kOutputBlockSize))
-    {}
-
     // One pass; false when the thread must end.
     bool Pass();
 
@@ -56,8 +54,8 @@ private:
     void FeedSilence(int count);
     void Play(int count);
 
-    std::unique_ptr<int16_t[]> m_pEncode;
-    std::unique_ptr<int16_t[]> m_pOutput;
+    int16_t m_Encode[kEncodeBlockSize] = {};
+    int16_t m_Output[kOutputBlockSize] = {};
     int16_t m_nCarried = 0;
 };
 
@@ -109,8 +107,8 @@ void CXmitThread::IdlePass()
 
 void CXmitThread::FeedSilence(int count)
 {
-    std::fill_n(m_pEncode.get(), count, int16_t{0});
-    FeedXmitSamples(m_pEncode.get(), count);
+    std::fill_n(m_Encode, count, int16_t{0});
+    FeedXmitSamples(m_Encode, count);
 }
 
 int CXmitThread::EncodeBatch()
@@ -122,7 +120,8 @@ int CXmitThread::EncodeBatch()
         LeaveCriticalSection(&g_csSendQueue);
         char16_t units[kMaxBatch];
         std::copy_n(batch, count, units);
-        const int samples = ClampCount(encode(m_pEncode.get() + 1, kEncodeCapacity, units, count), kEncodeCapacity);
+        const int samples =
+            ClampCount(CallOutEncodeW(encode, m_Encode + 1, kEncodeCapacity, units, count), kEncodeCapacity);
         mode.Unlock();
         for (int i = 0; samples > 0 && i < count; ++i)
             PostToHost(g_uMsgSentChar, units[i], 0);
@@ -133,7 +132,8 @@ int CXmitThread::EncodeBatch()
         LeaveCriticalSection(&g_csSendQueue);
         char bytes[kMaxBatch];
         std::transform(batch, batch + count, bytes, [](WORD unit) { return static_cast<char>(unit & 0xFF); });
-        const int samples = ClampCount(encode(m_pEncode.get() + 1, kEncodeCapacity, bytes, count), kEncodeCapacity);
+        const int samples =
+            ClampCount(CallOutEncodeA(encode, m_Encode + 1, kEncodeCapacity, bytes, count), kEncodeCapacity);
         mode.Unlock();
         for (int i = 0; samples > 0 && i < count; ++i)
             PostToHost(g_uMsgSentChar, static_cast<WPARAM>(static_cast<int32_t>(static_cast<int8_t>(bytes[i]))), 0);
@@ -149,13 +149,13 @@ void CXmitThread::CharacterPass()
     EnterCriticalSection(&g_csSendQueue);
     g_bEncoding = 1;
     while (!g_SendQueue.Empty()) {
-        m_pEncode[0] = m_nCarried;
+        m_Encode[0] = m_nCarried;
         // Leaves g_csSendQueue once the batch is out of the queue.
         const int samples = EncodeBatch();
         if (samples < 0)
             break;
         if (!ReceiveOn())
-            FeedXmitSamples(m_pEncode.get() + 1, samples);
+            FeedXmitSamples(m_Encode + 1, samples);
         if (!g_bNoSoundCard && !g_bNoSoundOutput && samples >= 1)
             Play(samples);
         EnterCriticalSection(&g_csSendQueue);
@@ -181,20 +181,20 @@ void CXmitThread::TwiddlePass()
     CSound* card = g_pSound;
     if (!g_bNoSoundCard && card && card->GetOutPending() >= wanted)
         return;
-    m_pEncode[0] = m_nCarried;
-    const int samples = ClampCount(twiddle(m_pEncode.get() + 1, wanted), wanted);
+    m_Encode[0] = m_nCarried;
+    const int samples = ClampCount(CallOutSamples(twiddle, m_Encode + 1, wanted), wanted);
     mode.Unlock();
     if (!ReceiveOn())
-        FeedXmitSamples(m_pEncode.get() + 1, samples);
+        FeedXmitSamples(m_Encode + 1, samples);
     if (!g_bNoSoundCard && samples >= 1)
         Play(samples);
 }
 
 void CXmitThread::Play(int count)
 {
-    m_nCarried = m_pEncode[count];
-    const int played = g_bUse48KHz ? Repeat6(m_pOutput.get(), m_pEncode.get(), count)
-                                   : (std::copy_n(m_pEncode.get(), count, m_pOutput.get()), count);
+    m_nCarried = m_Encode[count];
+    const int played =
+        g_bUse48KHz ? Repeat6(m_Output, m_Encode, count) : (std::copy_n(m_Encode, count, m_Output), count);
     // Written as room comes free rather than in one blocking call: a block can
     // hold seconds of audio, and the receive thread needs g_csSound meanwhile to
     // read the capture ring before it overflows.
@@ -206,7 +206,7 @@ void CXmitThread::Play(int count)
                 return;
             const int piece = std::min(played - written, card->GetOutRoom());
             if (piece > 0) {
-                if (card->WriteOut(m_pOutput.get() + written, piece) < 0)
+                if (card->WriteOut(m_Output + written, piece) < 0)
                     return;
                 written += piece;
                 continue;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -136,6 +137,16 @@ int OpenDescriptorCount()
 {
     const fs::directory_iterator descriptors("/proc/self/fd");
     return static_cast<int>(std::distance(begin(descriptors), end(descriptors)));
+}
+
+// A sanitizer's runtime may start a thread of its own with the first thread
+// created: one made first puts it in every count.
+int ThreadCount()
+{
+    static std::once_flag runtimeStarted;
+    std::call_once(runtimeStarted, [] { std::thread([] {}).join(); });
+    const fs::directory_iterator tasks("/proc/self/task");
+    return static_cast<int>(std::distance(begin(tasks), end(tasks)));
 }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)

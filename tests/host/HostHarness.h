@@ -100,6 +100,8 @@ private:
 };
 
 int OpenDescriptorCount();
+// The threads of this process.
+int ThreadCount();
 
 // Waits for `done` with a deadline, without pumping messages.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
