@@ -74,7 +74,8 @@ int ApplyRate(CSound& sound, double freq)
     const UINT oldRate = g_WaveFormat.nSamplesPerSec / factor;
     const UINT newRate = RequestedRate(freq);
     g_WaveFormat = {WAVE_FORMAT_PCM, 1, newRate * factor, 2 * newRate * factor, 2, 16, 0};
-    if (oldRate == newRate && g_nOpenSoundDevice == g_nSoundDevice)
+    // A lost device is asked for again: closed and opened anew.
+    if (oldRate == newRate && g_nOpenSoundDevice == g_nSoundDevice && !IsWaveDeviceLost())
         return 1;
 
     if (sound.IsInOpen())

@@ -24,7 +24,9 @@ ROUND_TRIPS = [
     ("RTTY 45", ["--mode", "RTTY", "--rtty-baud", "45"], TEXT, TEXT.upper() + "\r\n", "end"),
     ("BPSK31", ["--mode", "BPSK31"], TEXT, TEXT, "end"),
     ("QPSK31", ["--mode", "QPSK31"], TEXT + " " + PAD, TEXT + " ", "start"),
-    ("CW 20", ["--mode", "CW", "--cw-wpm", "20"], PAD + " " + TEXT, " " + TEXT.upper().replace("(", "<KN>") + " ", "end"),
+    # fldigi's Morse table has no '"', and its receiver prints -.--. (its "(") as the prosign KN.
+    ("CW 20", ["--mode", "CW", "--cw-wpm", "20"], PAD + " " + TEXT,
+     " " + TEXT.upper().replace("(", "<KN>").replace('"', "") + " ", "end"),
 ]
 
 
