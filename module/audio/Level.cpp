@@ -5,7 +5,7 @@
 
 #include <RUZada.h>
 
-#include "core/guard.h"
+#include "core/Guard.h"
 #include "util/Truncate.h"
 
 std::atomic<int16_t> g_nSquelch{0};

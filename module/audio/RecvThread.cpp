@@ -4,12 +4,13 @@
 
 #include <RUZada.h>
 
+#include "audio/Feeders.h"
 #include "audio/Resample.h"
 #include "audio/Sound.h"
-#include "core/ScopedLock.h"
-#include "core/globals.h"
-#include "core/messages.h"
-#include "spectrum/Feeders.h"
+#include "base/ScopedLock.h"
+#include "core/Globals.h"
+#include "core/Messages.h"
+#include "modes/ModeFuncs.h"
 
 namespace {
 

@@ -5,9 +5,10 @@
 
 #include <RUZada.h>
 
-#include "core/ScopedLock.h"
-#include "core/globals.h"
-#include "core/guard.h"
+#include "base/ScopedLock.h"
+#include "core/Globals.h"
+#include "core/Guard.h"
+#include "modes/ModeFuncs.h"
 
 CSendQueue g_SendQueue;
 

@@ -14,7 +14,7 @@
 #include <ruzada/kernel.h>
 #include <ruzada/wave.h>
 
-#include "core/export.h"
+#include "base/Export.h"
 #include "util/SerialFIFO.h"
 
 // Result codes of the object's own, beside the driver's MMRESULT values.

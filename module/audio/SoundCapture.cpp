@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "audio/Sound.h"
-#include "core/ScopedLock.h"
+#include "base/ScopedLock.h"
 
 CSound::CSound(int nInBuffers, int nOutBuffers)
     : m_nInBuffers(std::clamp(nInBuffers, 1, kMaxInBuffers)), m_nOutBuffers(std::clamp(nOutBuffers, 1, kMaxOutBuffers))

@@ -8,10 +8,10 @@
 #include <RUZada.h>
 
 #include "audio/Sound.h"
-#include "core/ScopedLock.h"
-#include "core/globals.h"
-#include "core/guard.h"
-#include "core/messages.h"
+#include "base/ScopedLock.h"
+#include "core/Globals.h"
+#include "core/Guard.h"
+#include "core/Messages.h"
 #include "modes/ModeList.h"
 #include "util/SystemErrorText.h"
 
@@ -74,7 +74,8 @@ int ApplyRate(CSound& sound, double freq)
     const UINT oldRate = g_WaveFormat.nSamplesPerSec / factor;
     const UINT newRate = RequestedRate(freq);
     g_WaveFormat = {WAVE_FORMAT_PCM, 1, newRate * factor, 2 * newRate * factor, 2, 16, 0};
-    if (oldRate == newRate && g_nOpenSoundDevice == g_nSoundDevice)
+    // A lost device is asked for again: closed and opened anew.
+    if (oldRate == newRate && g_nOpenSoundDevice == g_nSoundDevice && !IsWaveDeviceLost())
         return 1;
 
     if (sound.IsInOpen())
@@ -144,6 +145,21 @@ void SetDGSoundMode(int mode, int device)
             SetEvent(g_hXmitEvent);
         g_bModeBusy = 0;
     });
+}
+
+DWORD CardRate()
+{
+    CScopedLock card(&g_csSound);
+    return g_WaveFormat.nSamplesPerSec;
+}
+
+void ReopenSoundCard(double freq)
+{
+    {
+        CScopedLock card(&g_csSound);
+        g_WaveFormat.nSamplesPerSec = 0;
+    }
+    SetDGFreq(freq);
 }
 
 DWORD GetDGSoundCount(void)

@@ -13,3 +13,9 @@ extern WAVEFORMATEX g_WaveFormat;
 extern int32_t g_nSoundDevice;
 // The device of the last open in which every direction the mode needs opened.
 extern int32_t g_nOpenSoundDevice;
+
+// The card's rate: 8000, or 48000 with "Use48KHz"; 0 while stopped. Takes g_csSound.
+DWORD CardRate();
+// SetDGFreq(freq) even where the rate stands unchanged: for a mode that takes
+// back the card that the mode before it ran without.
+void ReopenSoundCard(double freq);

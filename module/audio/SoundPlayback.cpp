@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "audio/Sound.h"
-#include "core/ScopedLock.h"
+#include "base/ScopedLock.h"
 
 namespace {
 

@@ -5,14 +5,15 @@
 
 #include <RUZada.h>
 
+#include "audio/Feeders.h"
 #include "audio/Resample.h"
 #include "audio/SendQueue.h"
 #include "audio/Sound.h"
 #include "audio/SoundControl.h"
-#include "core/ScopedLock.h"
-#include "core/globals.h"
-#include "core/messages.h"
-#include "spectrum/Feeders.h"
+#include "base/ScopedLock.h"
+#include "core/Globals.h"
+#include "core/Messages.h"
+#include "modes/ModeFuncs.h"
 
 namespace {
 
@@ -32,12 +33,6 @@ constexpr DWORD kSlowCpuSpeed = 1000;
 constexpr int kSlowCpuTwiddleFactor = 4;
 
 bool ReceiveOn() { return (g_dwSoundMode & kRecvBit) != 0; }
-
-int CardRate()
-{
-    CScopedLock sound(&g_csSound);
-    return static_cast<int>(g_WaveFormat.nSamplesPerSec);
-}
 
 int ClampCount(int count, int capacity) { return std::clamp(count, 0, capacity); }
 
@@ -106,7 +101,7 @@ bool CXmitThread::Pass()
 void CXmitThread::IdlePass()
 {
     if (!ReceiveOn()) {
-        const int rate = CardRate();
+        const int rate = static_cast<int>(CardRate());
         FeedSilence(g_bUse48KHz ? rate * 18 / 105 : rate * 18 / 35);
     }
     Sleep(kIdleMs);
@@ -171,7 +166,7 @@ void CXmitThread::CharacterPass()
 
 void CXmitThread::TwiddlePass()
 {
-    const int rate = CardRate();
+    const int rate = static_cast<int>(CardRate());
     int wanted = g_bUse48KHz ? rate / kRateDivisor48KHz : rate;
     if (g_dwCpuSpeed < kSlowCpuSpeed)
         wanted *= kSlowCpuTwiddleFactor;

@@ -13,8 +13,8 @@
 
 #include <RUZada.h>
 
-#include "core/globals.h"
-#include "core/guard.h"
+#include "core/Globals.h"
+#include "core/Guard.h"
 #include "modes/ModeList.h"
 #include "modes/ScopedLibrary.h"
 #include "modes/Utf16Text.h"

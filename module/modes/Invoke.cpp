@@ -1,11 +1,12 @@
 // Calls into the snap-ins of a mode on the host's behalf, each loaded for the one
-// call only.
+// call only; and the two exports that forward to the current snap-in.
 #include <cstdio>
 
 #include <RUZada.h>
 
-#include "core/globals.h"
-#include "core/guard.h"
+#include "core/Globals.h"
+#include "core/Guard.h"
+#include "modes/ModeFuncs.h"
 #include "modes/ModeList.h"
 #include "modes/ScopedLibrary.h"
 
@@ -46,5 +47,21 @@ int InvokeRUZadaSetup(uint64_t mode)
     return Guarded(kNotInvoked, [&] {
         return InvokeEach<PFN_InvokeDGSetup>(mode, "InvokeDGSetup",
                                              [](PFN_InvokeDGSetup invoke) { return invoke(g_hwndHost); });
+    });
+}
+
+uint32_t GetDGToolbarWnd(uint32_t a, uint32_t b, uint32_t c)
+{
+    return Guarded(uint32_t{0}, [&] {
+        const PFN_GetDGToolbar toolbar = g_ModeFuncs.GetDGToolbar;
+        return toolbar ? toolbar(a, b, c) : 0u;
+    });
+}
+
+uint32_t InvokeDGCommand(uint32_t command)
+{
+    return Guarded(uint32_t{0}, [&] {
+        const PFN_DoDGCommand doCommand = g_ModeFuncs.DoDGCommand;
+        return doCommand ? doCommand(command) : 0u;
     });
 }

@@ -2,6 +2,8 @@
 
 #include <ruzada/kernel.h>
 
+ModeFuncs g_ModeFuncs;
+
 namespace {
 template <class Fn>
 void Look(std::atomic<Fn>& entry, HMODULE library, const char* name)

@@ -24,3 +24,6 @@ struct ModeFuncs {
     // Looks every entry up in `library` (a null library clears them all).
     void Resolve(HMODULE library);
 };
+
+// The current snap-in's; changed by SetRUZada under g_csMode.
+extern ModeFuncs g_ModeFuncs;

@@ -4,11 +4,12 @@
 
 #include <RUZada.h>
 
-#include "core/globals.h"
-#include "core/guard.h"
+#include "base/ExtensionModule.h"
+#include "core/Globals.h"
+#include "core/Guard.h"
 #include "modes/ModeList.h"
 #include "modes/Utf16Text.h"
-#include "res/strings.h"
+#include "res/Strings.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include <ruzada/kernel.h>
 
-#include "core/export.h"
+#include "base/Export.h"
 #include "util/SerialFIFO.h"
 
 class RUZADA_CLASS CCOMPort {

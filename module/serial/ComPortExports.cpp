@@ -4,7 +4,7 @@
 
 #include <RUZada.h>
 
-#include "core/guard.h"
+#include "core/Guard.h"
 #include "serial/ComPortList.h"
 
 [[gnu::init_priority(1002)]] CComPortList g_ComPortList;

@@ -4,14 +4,13 @@
 
 #include <RUZada.h>
 
+#include "audio/Feeders.h"
 #include "audio/Level.h"
 #include "audio/SoundControl.h"
-#include "core/ScopedLock.h"
-#include "core/globals.h"
-#include "core/guard.h"
-#include "core/messages.h"
-#include "spectrum/Feeders.h"
-#include "util/SystemErrorText.h"
+#include "core/Globals.h"
+#include "core/Guard.h"
+#include "core/Messages.h"
+#include "core/Worker.h"
 
 [[gnu::init_priority(1003)]] CDFT g_DFT;
 std::atomic<uint8_t> g_bDFTReady{0};
@@ -25,12 +24,6 @@ constexpr int kBlockSamples = 2048;
 constexpr int kBlockBytes = kBlockSamples * 2;
 // Below this figure (about 1.57 GHz) a machine counts as slow.
 constexpr DWORD kSlowMachineSpeed = 1500;
-
-DWORD CardRate()
-{
-    CScopedLock hold(&g_csSound);
-    return g_WaveFormat.nSamplesPerSec;
-}
 
 // Keeps the backlog below one block: the oldest audio goes first.
 void TrimBacklog()
@@ -64,12 +57,7 @@ void InitDFT()
     g_DFT.Clear();
     if (g_bSlowMode)
         OutputDebugStringA("RUZada::InitDFT: Slow PC Mode enabled.\n");
-    g_hFFTThread = CreateThread(nullptr, 0, FFTThreadProc, nullptr, 0, nullptr);
-    if (!g_hFFTThread) {
-        std::string text = "RUZada:CreateThread(FFT)::";
-        text += static_cast<const char*>(SystemErrorText(GetLastError()));
-        OutputDebugStringA(text.c_str());
-    }
+    g_hFFTThread = StartWorker(FFTThreadProc, "FFT");
     g_bSlowMachine = g_bSlowMode.load();
     g_bDFTReady = 1;
 }

@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "core/globals.h"
+#include "base/ExtensionModule.h"
 #include "util/PrintfFormat.h"
 
 struct CNString::Buffer {

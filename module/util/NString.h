@@ -19,7 +19,7 @@
 
 #include <ruzada/kernel.h>
 
-#include "core/export.h"
+#include "base/Export.h"
 
 class RUZADA_CLASS CNString {
 public:

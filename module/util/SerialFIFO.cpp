@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "core/ScopedLock.h"
+#include "base/ScopedLock.h"
 
 namespace {
 

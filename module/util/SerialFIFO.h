@@ -22,7 +22,7 @@
 
 #include <ruzada/kernel.h>
 
-#include "core/export.h"
+#include "base/Export.h"
 
 class RUZADA_CLASS CSerialFIFO {
 public:

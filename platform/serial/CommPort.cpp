@@ -287,8 +287,7 @@ void CommPort::Pull()
     const DWORD error = m_line->Receive(chunk, kInputQueue - m_input.size(), got, marks);
     if (error == ERROR_INVALID_HANDLE)
         m_gone = true;
-    uint8_t* end = m_dcb.fNull ? std::remove(chunk, chunk + got, uint8_t{0}) : chunk + got;
-    m_input.insert(m_input.end(), chunk, end);
+    m_input.insert(m_input.end(), chunk, chunk + got);
     if (marks.breakSeen) {
         m_breakPending = true;
         m_errors |= CE_BREAK;

@@ -59,6 +59,8 @@ public:
     virtual ~PlaybackStream() = default;
     // Plays from `source`, returning how many bytes the device has taken.
     virtual Moved Write(const uint8_t* source, size_t bytes) = 0;
+    // Frames taken but not yet out of the device. Any thread may ask.
+    virtual size_t HeldFrames() const { return 0; }
 };
 
 // One backend, alive while chosen. Calls come from the core under its lock, so a
@@ -75,6 +77,10 @@ public:
                                  std::unique_ptr<CaptureStream>& stream, std::string& reason) = 0;
     virtual MMRESULT OpenPlayback(unsigned device, const StreamFormat& format, Alarm& alarm,
                                   std::unique_ptr<PlaybackStream>& stream, std::string& reason) = 0;
+    // Looks for the devices anew, as at the start: called only while no device is
+    // open, before an open that follows a lost device (a sound server that went
+    // away may be back, under the same or other device numbers).
+    virtual void Rescan() {}
 };
 
 // What each backend folder exports: its name for RUZADA_AUDIODRIVER and how to

@@ -63,7 +63,8 @@ void Device::Start(void* handle, std::unique_ptr<CaptureStream> stream)
 {
     m_captureStream = std::move(stream);
     m_captureZombie = MakeSilentCapture(m_format, m_alarm);
-    m_capture = m_captureStream.get();
+    m_capture = m_captureStream ? m_captureStream.get() : m_captureZombie.get();
+    m_lost = !m_captureStream;
     Launch(handle);
 }
 
@@ -71,7 +72,8 @@ void Device::Start(void* handle, std::unique_ptr<PlaybackStream> stream)
 {
     m_playbackStream = std::move(stream);
     m_playbackZombie = MakeSilentPlayback(m_format, m_alarm);
-    m_playback = m_playbackStream.get();
+    m_playback = m_playbackStream ? m_playbackStream.get() : m_playbackZombie.get();
+    m_lost = !m_playbackStream;
     Launch(handle);
 }
 
@@ -183,6 +185,16 @@ MMRESULT Device::Close()
     return MMSYSERR_NOERROR;
 }
 
+uint64_t Device::FramesPending()
+{
+    std::lock_guard lock(m_lock);
+    size_t bytes = 0;
+    for (const WAVEHDR* header = m_queue.Front(); header; header = header->lpNext)
+        bytes += Usable(header);
+    bytes -= m_queue.Empty() ? 0 : m_headOffset;
+    return bytes / m_format.frameBytes + (m_playback ? m_playback->HeldFrames() : 0);
+}
+
 size_t Device::Usable(const WAVEHDR* header) const
 {
     return header->dwBufferLength / m_format.frameBytes * m_format.frameBytes;
@@ -227,7 +239,8 @@ Moved Device::Transfer(WAVEHDR* header, size_t offset, size_t bytes)
 
 void Device::BecomeZombie(const char* reason)
 {
-    RecordFailure(reason);
+    RecordLoss(reason);
+    m_lost = true;
     if (m_direction == Direction::Capture)
         m_capture = m_captureZombie.get();
     else

@@ -38,12 +38,16 @@ public:
     // Frames captured into returned buffers, or played from buffers played to
     // their end, since open or the last reset. Any thread may read it.
     uint64_t FramesDone() const { return m_framesDone.load(); }
+    // Playback: frames queued but not yet played, and those the backend holds.
+    uint64_t FramesPending();
     // The alarm that the backend's stream must wait on.
     Alarm& GetAlarm() { return m_alarm; }
     // Starts the driver thread on the backend's stream; `handle` is what the
-    // callback receives as its device.
+    // callback receives as its device. Without a stream the device starts lost.
     void Start(void* handle, std::unique_ptr<CaptureStream> stream);
     void Start(void* handle, std::unique_ptr<PlaybackStream> stream);
+    // The device runs as a zombie: its stream failed, or it opened without one.
+    bool Lost() const { return m_lost.load(); }
 
     // Arguments are checked by the caller; these apply the rules of state.
     MMRESULT Prepare(WAVEHDR* header);
@@ -87,6 +91,7 @@ private:
     // The stream in use; only the driver thread switches it.
     CaptureStream* m_capture = nullptr;
     PlaybackStream* m_playback = nullptr;
+    std::atomic<bool> m_lost{false};
 
     std::mutex m_lock;
     std::condition_variable m_idle;
@@ -101,7 +106,8 @@ private:
     std::thread m_thread;
 };
 
-// Keeps the backend's reason for a device that failed, for GetWaveFailure.
-void RecordFailure(const char* reason);
+// Keeps the backend's reason for a device that failed while running, for
+// GetWaveFailure, and has the backend looked over anew before the next open.
+void RecordLoss(const char* reason);
 
 }  // namespace rz::wave

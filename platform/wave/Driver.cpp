@@ -1,6 +1,7 @@
 // The wave driver's public calls: argument checks, the handle table and the
 // choice of backend. Everything a device does after open lives in Device.
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -33,7 +34,11 @@ public:
     // The device of that direction opened last of those still open.
     std::shared_ptr<Device> Newest(Direction direction);
 
+    // Whether an open device runs as a zombie.
+    BOOL AnyLost();
+
     void RecordFailure(const char* reason);
+    void RecordLoss(const char* reason);
     BOOL TakeFailure(char* buffer, UINT size);
 
 private:
@@ -47,6 +52,9 @@ private:
     std::unique_ptr<Backend> m_backend;
     std::map<uintptr_t, std::shared_ptr<Device>> m_devices;
     uintptr_t m_nextHandle = 1;
+    // A device of the backend was lost and none has opened on it since: the
+    // backend is rescanned before the next open, and what cannot open opens lost.
+    std::atomic<bool> m_deviceLost{false};
 
     std::mutex m_failureLock;
     char m_failure[256] = {};
@@ -94,6 +102,7 @@ void Driver::Choose(std::string_view names)
 {
     m_backend.reset();
     m_descriptor = nullptr;
+    m_deviceLost = false;
     if (names.empty()) {
         for (const BackendDescriptor* descriptor : kBackends) {
             if (descriptor->onlyWhenNamed)
@@ -187,30 +196,40 @@ MMRESULT Driver::Open(Direction direction, void** handle, UINT deviceId, const W
     const StreamFormat accepted{format.nSamplesPerSec, format.nChannels, format.wBitsPerSample, format.nBlockAlign,
                                 format.nAvgBytesPerSec};
     std::string reason;
-    MMRESULT result;
+    MMRESULT result = MMSYSERR_BADDEVICEID;
     {
         std::lock_guard lock(m_lock);
         Backend* backend = Current();
         if (!backend)
             return MMSYSERR_NODRIVER;
-        const unsigned count = backend->DeviceCount(direction);
+        if (m_deviceLost && m_devices.empty())
+            backend->Rescan();
         const unsigned device = deviceId == WAVE_MAPPER ? backend->DefaultDevice(direction) : deviceId;
-        if (device >= count)
-            return MMSYSERR_BADDEVICEID;
         auto opened = std::make_shared<Device>(direction, accepted, callback, instance);
         std::unique_ptr<Stream> stream;
-        result = OpenStream(*backend, device, accepted, opened->GetAlarm(), stream, reason);
-        if (result == MMSYSERR_NOERROR) {
+        if (device < backend->DeviceCount(direction))
+            result = OpenStream(*backend, device, accepted, opened->GetAlarm(), stream, reason);
+        // Until the server is back, the host gets a lost device rather than none:
+        // its threads keep their pace and it may simply ask again later.
+        if (result == MMSYSERR_NOERROR || m_deviceLost) {
+            if (stream)
+                m_deviceLost = false;
             void* value = reinterpret_cast<void*>(m_nextHandle++);
             opened->Start(value, std::move(stream));
             m_devices.emplace(reinterpret_cast<uintptr_t>(value), opened);
             *handle = value;
-            return MMSYSERR_NOERROR;
+            result = MMSYSERR_NOERROR;
         }
     }
     if (!reason.empty())
         RecordFailure(reason.c_str());
     return result;
+}
+
+BOOL Driver::AnyLost()
+{
+    std::lock_guard lock(m_lock);
+    return std::any_of(m_devices.begin(), m_devices.end(), [](const auto& entry) { return entry.second->Lost(); });
 }
 
 std::shared_ptr<Device> Driver::Find(Direction direction, void* handle)
@@ -250,6 +269,12 @@ void Driver::RecordFailure(const char* reason)
     std::lock_guard lock(m_failureLock);
     CopyText(reason, m_failure, sizeof m_failure);
     m_failureFresh = true;
+}
+
+void Driver::RecordLoss(const char* reason)
+{
+    RecordFailure(reason);
+    m_deviceLost = true;
 }
 
 BOOL Driver::TakeFailure(char* buffer, UINT size)
@@ -357,9 +382,22 @@ BOOL GetOpenPosition(Direction direction, DWORD* samples)
     });
 }
 
+BOOL GetOpenPending(DWORD* frames)
+{
+    if (!frames)
+        return FALSE;
+    return GuardedValue(BOOL{FALSE}, [&] {
+        const std::shared_ptr<Device> device = TheDriver().Newest(Direction::Playback);
+        if (!device)
+            return BOOL{FALSE};
+        *frames = static_cast<DWORD>(device->FramesPending());
+        return BOOL{TRUE};
+    });
+}
+
 }  // namespace
 
-void RecordFailure(const char* reason) { TheDriver().RecordFailure(reason); }
+void RecordLoss(const char* reason) { TheDriver().RecordLoss(reason); }
 
 }  // namespace rz::wave
 
@@ -491,6 +529,13 @@ BOOL GetWaveFailure(char* buffer, UINT size)
     return rz::wave::GuardedValue(BOOL{FALSE}, [&] { return TheDriver().TakeFailure(buffer, size); });
 }
 
+BOOL IsWaveDeviceLost(void)
+{
+    return rz::wave::GuardedValue(BOOL{FALSE}, [] { return TheDriver().AnyLost(); });
+}
+
 BOOL GetOpenWaveInPosition(DWORD* samples) { return rz::wave::GetOpenPosition(Direction::Capture, samples); }
 
 BOOL GetOpenWaveOutPosition(DWORD* samples) { return rz::wave::GetOpenPosition(Direction::Playback, samples); }
+
+BOOL GetOpenWaveOutPending(DWORD* frames) { return rz::wave::GetOpenPending(frames); }

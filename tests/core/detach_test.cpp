@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/globals.h"
-#include "core/lifecycle.h"
+#include "core/Globals.h"
+#include "entry/Lifecycle.h"
 
 namespace {
 

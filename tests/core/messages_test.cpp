@@ -6,8 +6,8 @@
 
 #include <RUZada.h>
 
-#include "core/globals.h"
-#include "core/messages.h"
+#include "core/Globals.h"
+#include "core/Messages.h"
 
 namespace {
 

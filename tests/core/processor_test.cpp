@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/processor.h"
+#include "core/Processor.h"
 
 TEST(ProcessorLine, FastMachineReadsInMegahertzOfTwoToTheTwenty)
 {

@@ -6,7 +6,7 @@
 
 #include <RUZada.h>
 
-#include "core/globals.h"
+#include "core/Globals.h"
 
 namespace fs = std::filesystem;
 

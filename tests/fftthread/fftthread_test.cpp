@@ -11,12 +11,12 @@
 
 #include <RUZada.h>
 
+#include "audio/Feeders.h"
 #include "audio/SoundControl.h"
-#include "core/ScopedLock.h"
-#include "core/globals.h"
-#include "core/messages.h"
+#include "base/ScopedLock.h"
+#include "core/Globals.h"
+#include "core/Messages.h"
 #include "spectrum/FFTThread.h"
-#include "spectrum/Feeders.h"
 
 namespace {
 

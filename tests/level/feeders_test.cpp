@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "audio/Feeders.h"
 #include "audio/Level.h"
-#include "core/globals.h"
-#include "spectrum/Feeders.h"
+#include "core/Globals.h"
 
 namespace {
 

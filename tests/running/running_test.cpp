@@ -5,12 +5,12 @@
 #include <thread>
 #include <vector>
 
+#include "audio/Feeders.h"
 #include "audio/Resample.h"
 #include "audio/SendQueue.h"
 #include "audio/SoundControl.h"
 #include "audio/XmitThread.h"
-#include "core/globals.h"
-#include "spectrum/Feeders.h"
+#include "core/Globals.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "audio/Sound.h"
 #include "audio/SoundControl.h"
-#include "core/globals.h"
+#include "core/Globals.h"
 
 namespace fs = std::filesystem;
 

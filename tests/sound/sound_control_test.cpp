@@ -4,8 +4,8 @@
 #include "SoundTestSupport.h"
 #include "audio/Sound.h"
 #include "audio/SoundControl.h"
-#include "core/globals.h"
-#include "core/messages.h"
+#include "core/Globals.h"
+#include "core/Messages.h"
 #include "modes/ModeList.h"
 #include "util/SystemErrorText.h"
 

@@ -1,7 +1,7 @@
 // The card through PortAudio for real, against a PulseAudio daemon with a null
-// sink: real time, nothing lost, and a device that dies goes on as a zombie.
+// sink: real time, nothing lost, and a card whose server dies goes on as a zombie
+// and opens on the server again once it is back.
 #include <cstdio>
-#include <filesystem>
 #include <thread>
 
 #include <RUZada.h>
@@ -9,8 +9,8 @@
 #include "SoundTestSupport.h"
 #include "audio/Sound.h"
 #include "audio/SoundControl.h"
-#include "core/ScopedLock.h"
-#include "core/globals.h"
+#include "base/ScopedLock.h"
+#include "core/Globals.h"
 
 // PulseAudio's client library hands audio over through shared-memory rings and
 // waits on its own recursive locks, both out of ThreadSanitizer's sight.
@@ -30,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 std::string RunScript(const char* action)
 {
-    const std::string script = (std::filesystem::path(__FILE__).parent_path() / "pulse-null-sink.sh").string();
+    const std::string script = RUZADA_TESTS_DIR "/sound/pulse-null-sink.sh";
     const std::string command = "'" + script + "' " + action + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
@@ -199,25 +199,49 @@ TEST_F(PortAudioCard, At48000TheCardRunsInRealTime)
     EXPECT_EQ(g_WaveFormat.nSamplesPerSec, 48000u);
 }
 
-TEST_F(PortAudioCard, ACardWhoseServerDiesGoesOnAtItsPace)
+TEST_F(PortAudioCard, ALostCardGoesOnAtItsPaceAndOpensAgainOnceTheServerIsBack)
 {
     ASSERT_EQ(SetDGFreq(8000.0), 1);
-    Receiver receiver(8000 * 10);
+    EXPECT_FALSE(IsWaveDeviceLost());
+    Receiver receiver(8000 * 12);
+    const auto start = Clock::now();
     receiver.Start();
-    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(WaitFor([&] { return receiver.Samples().size() >= 4000; }, 5s));
     RunScript("stop");
     m_started = false;
-    // Past the two seconds in which a stalled device is given up on.
-    std::this_thread::sleep_for(5s);
-    receiver.Stop();
-    const double pace = receiver.Pace(4s);
-    EXPECT_GT(pace, 8000 * 0.8);
-    EXPECT_LT(pace, 8000 * 1.2);
+    ASSERT_TRUE(WaitFor([] { return IsWaveDeviceLost() == TRUE; }, 5s));
     char failure[256] = {};
     EXPECT_TRUE(GetWaveFailure(failure, sizeof failure));
     EXPECT_NE(std::string(failure).find("portaudio"), std::string::npos);
-    // Both directions close as usual.
-    EXPECT_EQ(SetDGFreq(0.0), 1);
+    // Two seconds of silence at the card's pace.
+    const auto lost = Clock::now() - start;
+    const size_t atLoss = receiver.Samples().size();
+    EXPECT_TRUE(WaitFor([&] { return receiver.Samples().size() >= atLoss + 16000; }, 5s));
+    receiver.Stop();
+    const double pace = receiver.Pace(lost);
+    EXPECT_GT(pace, 8000 * 0.8);
+    EXPECT_LT(pace, 8000 * 1.2);
+
+    // Asked for again while the server is away, the card opens lost, and the
+    // server's devices are no longer listed.
+    const UINT listed = waveInGetNumDevs();
+    EXPECT_EQ(SetDGFreq(8000.0), 1);
+    EXPECT_TRUE(IsWaveDeviceLost());
+    EXPECT_LT(waveInGetNumDevs(), listed);
+    ASSERT_EQ(RunScript("start"), "");
+    m_started = true;
+    EXPECT_EQ(SetDGFreq(8000.0), 1);
+    EXPECT_FALSE(IsWaveDeviceLost());
+    EXPECT_EQ(waveInGetNumDevs(), listed);
+    // On the server for real: what is played comes back.
+    Receiver found(8000 * 6);
+    found.Start();
+    const std::vector<int16_t> ramp = Ramp(8000);
+    {
+        CScopedLock card(&g_csSound);
+        ASSERT_EQ(g_pSound.load()->WriteOut(ramp.data(), 8000), 8000);
+    }
+    EXPECT_TRUE(WaitFor([&] { return Find(found.Samples(), ramp) >= 0; }, 5s));
 }
 
 }  // namespace

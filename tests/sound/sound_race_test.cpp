@@ -7,8 +7,8 @@
 
 #include "SoundTestSupport.h"
 #include "audio/Sound.h"
-#include "core/ScopedLock.h"
-#include "core/globals.h"
+#include "base/ScopedLock.h"
+#include "core/Globals.h"
 
 namespace rz::test::sound {
 namespace {

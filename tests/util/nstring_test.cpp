@@ -10,7 +10,7 @@
 
 #include <ruzada/kernel.h>
 
-#include "core/globals.h"
+#include "base/ExtensionModule.h"
 #include "util/NString.h"
 
 namespace {

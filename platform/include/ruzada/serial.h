@@ -73,7 +73,10 @@ RZ_PLATFORM_API HANDLE CreateFileA(const char* name, DWORD access, DWORD share, 
  *   (RS-485 RTS-on-send where the driver offers it; virtual ports do it).
  *   A device without modem-control lines (a pseudo-terminal) takes the other
  *   settings and ignores the line controls.
- * - fNull: received null bytes are discarded.
+ * - fNull: kept and reported, and no byte is discarded for it. A Windows driver
+ *   drops every received 0x00 with it, to keep the NULs that a line break leaves
+ *   in the data stream out; here a break never enters the data (it is reported
+ *   as a break event and by ClearCommError), so a 0x00 is always a real byte.
  * - XonLim and XoffLim are kept and reported; termios has no such thresholds.
  * SetCommState fails with ERROR_INVALID_PARAMETER for a DCBlength other than
  * sizeof(DCB) or a value out of the ranges above, changing nothing. */

@@ -38,9 +38,14 @@
  * the callback takes.
  *
  * A device that fails while running (a sound server that went away, a stalled
- * device, a full disk) goes on as a "zombie": capture delivers silence and
- * playback discards, both paced by the clock, so the threads above keep running.
- * The backend's reason is kept for GetWaveFailure.
+ * device, a full disk) is lost: it goes on as a "zombie", capture delivering
+ * silence and playback discarding, both paced by the clock, with its buffers
+ * returned through the callback as before, so the threads above keep running.
+ * The backend's reason is kept for GetWaveFailure; IsWaveDeviceLost tells a host.
+ * A lost device stays lost until it is closed. The next open after a loss, once
+ * every device is closed, looks for the backend's devices anew (a sound server
+ * that came back); until a device opens on the backend again, an open that the
+ * backend cannot serve gives a device that is lost from the start, not an error.
  *
  * Nothing is allocated by the calls on an open device. */
 #ifndef RUZADA_WAVE_H
@@ -215,6 +220,11 @@ RZ_PLATFORM_API MMRESULT GetWaveOutDeviceName(UINT deviceId, char* buffer, UINT 
 /* The backend's reason for the latest failed open or mid-stream failure, once:
  * TRUE with the text, then FALSE until the next failure. */
 RZ_PLATFORM_API BOOL GetWaveFailure(char* buffer, UINT size);
+/* TRUE while an open device, capture or playback, is lost (see above) and runs
+ * on as silence paced by the clock; FALSE otherwise. A host that sees it closes
+ * its devices and opens them again, now or a little later: they open on the
+ * backend's device once it is back, and the answer is FALSE again. */
+RZ_PLATFORM_API BOOL IsWaveDeviceLost(void);
 /* The position, in frames as TIME_SAMPLES gives it, of the capture or playback
  * device opened last of those still open, whoever opened it: a host holds no
  * handle of the module's, yet learns how far the module's audio has got. FALSE,
@@ -222,5 +232,12 @@ RZ_PLATFORM_API BOOL GetWaveFailure(char* buffer, UINT size);
  * is null. */
 RZ_PLATFORM_API BOOL GetOpenWaveInPosition(DWORD* samples);
 RZ_PLATFORM_API BOOL GetOpenWaveOutPosition(DWORD* samples);
+/* The audio written to that playback device which has not yet left it, in
+ * frames: its queued buffers not yet played, and what the backend still holds
+ * beyond them (its own buffering, and the output latency the sound system
+ * reports for the last audio handed to it). A host unkeys a transmitter once this
+ * is 0. FALSE, with *frames untouched, when no playback device is open or frames
+ * is null. */
+RZ_PLATFORM_API BOOL GetOpenWaveOutPending(DWORD* frames);
 
 #endif

@@ -3,6 +3,7 @@
 // device's driver thread, so the real-time side never waits. Playback plays
 // silence when the ring runs dry, and capture drops what does not fit.
 #include <dlfcn.h>
+#include <link.h>
 
 #include <alsa/asoundlib.h>
 #include <portaudio.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "wave/Backend.h"
@@ -96,6 +98,8 @@ public:
         return count;
     }
 
+    size_t Filled() const { return m_written.load(std::memory_order_acquire) - m_read.load(std::memory_order_acquire); }
+
     // A null destination drops the bytes.
     size_t Read(uint8_t* destination, size_t bytes)
     {
@@ -178,6 +182,21 @@ public:
 
     ByteRing& Ring() { return m_ring; }
 
+    // Frames in the ring, and while the last of them is still in the sound
+    // system, what its reported output latency leaves of it.
+    size_t HeldFrames() const
+    {
+        const size_t ringFrames = m_ring.Filled() / m_format.frameBytes;
+        const PaStreamInfo* info = m_stream ? Pa_GetStreamInfo(m_stream) : nullptr;
+        if (!info)
+            return ringFrames;
+        const auto latency = std::chrono::duration<double>(info->outputLatency);
+        const auto sinceLastAudio = Clock::now() - Clock::time_point(Clock::duration(m_lastAudio.load()));
+        const std::chrono::duration<double> left =
+            ringFrames > 0 ? latency : latency - std::chrono::duration<double>(sinceLastAudio);
+        return ringFrames + static_cast<size_t>(std::max(left.count(), 0.0) * m_format.rate);
+    }
+
 private:
     static int Callback(const void* input, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
                         PaStreamCallbackFlags, void* user)
@@ -190,6 +209,8 @@ private:
             auto* out = static_cast<uint8_t*>(output);
             const size_t given = self->m_ring.Read(out, bytes);
             std::memset(out + given, self->m_format.SilenceByte(), bytes - given);
+            if (given > 0)
+                self->m_lastAudio.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
         }
         self->m_callbacks.fetch_add(1, std::memory_order_relaxed);
         return paContinue;
@@ -215,6 +236,7 @@ private:
     ByteRing m_ring;
     PaStream* m_stream = nullptr;
     std::atomic<uint64_t> m_callbacks{0};
+    std::atomic<Clock::rep> m_lastAudio{0};  // when the callback last took audio
     uint64_t m_lastCount = 0;
     Clock::time_point m_lastChange;
 };
@@ -250,21 +272,57 @@ public:
                               [&](size_t done, size_t rest) { return m_channel.Ring().Write(source + done, rest); });
     }
 
+    size_t HeldFrames() const override { return m_channel.HeldFrames(); }
+
 private:
     Channel m_channel;
 };
 
+// ALSA unloads its plugins when PortAudio terminates, with the allocations of
+// the libraries they brought in still held. Pinned, they stay for a restart to
+// use again, and what they hold stays reachable.
+void PinAlsaPlugins()
+{
+    std::vector<std::string> plugins;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* found) {
+            if (info->dlpi_name && std::strstr(info->dlpi_name, "/libasound_module_"))
+                static_cast<std::vector<std::string>*>(found)->push_back(info->dlpi_name);
+            return 0;
+        },
+        &plugins);
+    for (const std::string& plugin : plugins)
+        dlopen(plugin.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+// Whether PortAudio runs. It starts once per process and starts again only for a
+// rescan, which probes every host library anew. Only the driver's calls, made
+// under its lock, touch it.
+bool paStarted = false;
+
+bool Start()
+{
+    if (!paStarted) {
+        QuietHostLibraries();
+        paStarted = Pa_Initialize() == paNoError;
+        PinAlsaPlugins();
+    }
+    return paStarted;
+}
+
 class PortAudioBackend final : public Backend {
 public:
-    PortAudioBackend()
+    PortAudioBackend() { ListDevices(); }
+
+    // PortAudio lists the devices it found when it started, and a sound server
+    // that was away then is missing from them.
+    void Rescan() override
     {
-        for (PaDeviceIndex device = 0; device < Pa_GetDeviceCount(); ++device) {
-            const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
-            if (info && info->maxInputChannels > 0)
-                m_devices[0].push_back(device);
-            if (info && info->maxOutputChannels > 0)
-                m_devices[1].push_back(device);
-        }
+        if (paStarted)
+            Pa_Terminate();
+        paStarted = false;
+        Start();
+        ListDevices();
     }
 
     unsigned DeviceCount(Direction direction) const override
@@ -317,24 +375,26 @@ private:
         return MMSYSERR_NOERROR;
     }
 
+    void ListDevices()
+    {
+        for (std::vector<PaDeviceIndex>& devices : m_devices)
+            devices.clear();
+        // Pa_GetDeviceCount is negative while PortAudio does not run.
+        for (PaDeviceIndex device = 0; device < Pa_GetDeviceCount(); ++device) {
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+            if (info && info->maxInputChannels > 0)
+                m_devices[0].push_back(device);
+            if (info && info->maxOutputChannels > 0)
+                m_devices[1].push_back(device);
+        }
+    }
+
     std::vector<PaDeviceIndex> m_devices[2];  // capture, playback
 };
 
-// PortAudio starts once per process and stays: terminating it unloads ALSA's
-// plugins with their allocations still held, and starting again probes every
-// host library anew.
-bool Started()
-{
-    static const bool started = [] {
-        QuietHostLibraries();
-        return Pa_Initialize() == paNoError;
-    }();
-    return started;
-}
-
 std::unique_ptr<Backend> Create()
 {
-    if (!Started())
+    if (!Start())
         return nullptr;
     return std::make_unique<PortAudioBackend>();
 }

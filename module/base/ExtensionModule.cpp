@@ -1,0 +1,3 @@
+#include "base/ExtensionModule.h"
+
+ExtensionModule g_ExtModule;

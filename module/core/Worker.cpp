@@ -1,0 +1,16 @@
+#include "core/Worker.h"
+
+#include <string>
+
+#include "util/SystemErrorText.h"
+
+HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, const char* tag)
+{
+    HANDLE thread = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+    if (!thread) {
+        std::string text = std::string("RUZada:CreateThread(") + tag + ")::";
+        text += static_cast<const char*>(SystemErrorText(GetLastError()));
+        OutputDebugStringA(text.c_str());
+    }
+    return thread;
+}

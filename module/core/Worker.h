@@ -1,0 +1,8 @@
+// Starting one of the module's worker threads.
+#pragma once
+
+#include <ruzada/kernel.h>
+
+// Creates the thread, running at once; on failure writes "RUZada:CreateThread(<tag>)::"
+// and the system's text for the error to the debug output, and returns null.
+HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, const char* tag);

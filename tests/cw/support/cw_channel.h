@@ -1,0 +1,81 @@
+// Shared by the CW tests and the sensitivity bench: keying as machines and
+// hands send it, rendered on their own (not by the snap-in's keyer), channels
+// with noise and fading, our keyer and receiver driven as the module drives
+// them, and the error measure.
+#ifndef CW_TEST_CHANNEL_H
+#define CW_TEST_CHANNEL_H
+
+#include <complex>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cw_receiver.h"
+
+namespace rz::cw::testing {
+
+inline constexpr int kDecodeBlock = 3250;
+inline constexpr int kEncodeCapacity = 89999;
+inline constexpr int kEncodeBatch = 19;
+inline constexpr double kCarrierHz = 700.0;
+// Peak level of the test renderer's tone, as the keyer's.
+inline constexpr double kToneAmplitude = 20000.0;
+
+// Every letter, figure, punctuation mark and prosign, as the receiver prints them.
+inline constexpr char kEveryCharacter[] =
+    "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 0123456789 . , ? ' ! / ) : ; - _ \" $ @ <AR> <SK> <KN> <BT> <AS>";
+
+struct Segment {
+    bool keyDown;
+    double seconds;
+};
+
+// Exact machine timing of `text` at `wpm`.
+std::vector<Segment> MachineKeying(const std::string& text, double wpm);
+
+// How a hand sends: every element and gap off by up to ±`jitter` of its length,
+// the speed drifting up by `drift` and back each minute, the dash `minRatio` to
+// `maxRatio` dots long (changing slowly), marks `weight` dots longer and gaps
+// between elements as much shorter.
+struct Hand {
+    double wpm = 20.0;
+    double jitter = 0.25;
+    double drift = 0.2;
+    double minRatio = 2.5;
+    double maxRatio = 4.0;
+    double weight = 0.0;
+    uint64_t seed = 1;
+};
+std::vector<Segment> HandKeying(const std::string& text, const Hand& hand);
+
+// A complex gain over time in seconds; 1 is a steady channel.
+using Gain = std::function<std::complex<double>(double seconds)>;
+// Rayleigh fading with a Doppler spread of `dopplerHz` and a mean power of 1 (Clarke's model).
+Gain RayleighFading(double dopplerHz, uint64_t seed);
+
+// The keying on a tone of kToneAmplitude at `carrierHz`, with 5 ms raised-cosine edges.
+std::vector<int16_t> Render(const std::vector<Segment>& keying, double carrierHz, const Gain& gain = {});
+
+// `text` through our keyer as the module sends it, in batches of 19, then `tailSamples` of idle.
+std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworthWpm = 0, double carrierHz = kCarrierHz,
+                             int tailSamples = 0);
+
+// Feeds `samples` to a fresh receiver in blocks of `block` samples, then silence
+// enough for the last character, and returns all text decoded.
+std::string ReceiveText(const std::vector<int16_t>& samples, const ReceiverSettings& settings,
+                        int block = kDecodeBlock);
+ReceiverSettings DefaultReceiver();
+
+// `signal` with `leadSamples` of channel before and `tailSamples` after, plus
+// white Gaussian noise over 0-4000 Hz at `snrDb` below the key-down power of a
+// tone of kToneAmplitude, scaled down when needed to stay inside 16 bits.
+std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, uint64_t seed, int leadSamples,
+                              int tailSamples);
+
+// Edit distance between the two texts over the length of `sent`.
+double CharacterErrorRate(const std::string& sent, const std::string& received);
+
+}  // namespace rz::cw::testing
+
+#endif
