@@ -1,5 +1,6 @@
 // dgterm with the PSK mode on WAV files, as scripts use it: a transmission it
-// writes is copied by our receiver, a recording it reads prints its text.
+// writes is copied by our receiver, and it prints the text of a recording of
+// fldigi's.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +10,6 @@
 
 #include "dgterm_run.h"
 #include "psk_channel.h"
-#include "rtty_channel.h"
 #include "wav_file.h"
 
 namespace {
@@ -30,15 +30,13 @@ TEST(PskDgterm, WritesATransmissionThatCopies)
     EXPECT_EQ(ReceiveText(*audio, DG_PSK_BPSK31), kText);
 }
 
-TEST(PskDgterm, PrintsARecordingsText)
+TEST(PskDgterm, PrintsTheTextOfAnFldigiRecording)
 {
-    const std::string path = rz::test::dgterm::TempPath("psk-rx.wav");
-    const std::vector<int16_t> audio = rz::rtty::testing::AddNoise(TransmitText(kText, DG_PSK_BPSK31), 0.0, 9, 8000, 0);
-    ASSERT_TRUE(rz::rtty::testing::WriteWav(path, audio));
-    const rz::test::dgterm::Run run = RunDgterm({"--mode", "PSK", "--rx-file", path});
-    std::remove(path.c_str());
+    const std::string data = PSK_TEST_DATA;
+    const rz::test::dgterm::Run run =
+        RunDgterm({"--mode", "PSK", "--option", "Submode=QPSK31", "--rx-file", data + "/fldigi_QPSK31.wav"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, kText);
+    EXPECT_EQ(run.out, rz::test::dgterm::ReadText(data + "/QPSK31.txt"));
 }
 
 }  // namespace

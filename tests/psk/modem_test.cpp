@@ -106,7 +106,7 @@ TEST(PskModem, WithoutFrequencyControlTheCarrierStaysPut)
 
 TEST(PskModem, NothingButPskPrints)
 {
-    const size_t length = 60 * rz::psk::kSampleRate;
+    const size_t length = 30 * rz::psk::kSampleRate;
     const std::string rttyText(120, 'R');
     const rz::rtty::Tones onCarrier{1085.0, 915.0};
     const rz::rtty::Tones markOnCarrier{1000.0, 830.0};
