@@ -23,22 +23,19 @@ std::string ReadFile(const std::string& path)
     return text.str();
 }
 
-class FldigiRecording : public ::testing::TestWithParam<std::pair<const char*, DGPskSubmode>> {};
+class FldigiRecording : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(FldigiRecording, CopiesExactly)
 {
-    const std::string name = GetParam().first;
+    const std::string name = GetParam();
     const std::string expected = ReadFile(std::string(PSK_TEST_DATA) + "/" + name + ".txt");
     const std::optional<std::vector<int16_t>> audio =
         rz::rtty::testing::ReadWav(std::string(PSK_TEST_DATA) + "/fldigi_" + name + ".wav");
     ASSERT_FALSE(expected.empty());
     ASSERT_TRUE(audio.has_value());
-    EXPECT_EQ(rz::psk::testing::ReceiveText(*audio, GetParam().second), expected);
+    EXPECT_EQ(rz::psk::testing::ReceiveText(*audio, *rz::psk::SubmodeNamed(name)), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, FldigiRecording,
-                         ::testing::Values(std::make_pair("BPSK31", DG_PSK_BPSK31),
-                                           std::make_pair("BPSK63", DG_PSK_BPSK63),
-                                           std::make_pair("QPSK31", DG_PSK_QPSK31)));
+INSTANTIATE_TEST_SUITE_P(Modes, FldigiRecording, ::testing::Values("BPSK31", "BPSK63", "QPSK31"));
 
 }  // namespace
