@@ -16,17 +16,15 @@ namespace {
 constexpr int kRecvBlockSize = 4096;
 // A block is decoded once it holds more than this many samples.
 constexpr int kDecodeThreshold = 3072;
-constexpr int kCardSamplesPerBlockSample = 6;
 constexpr int kCharsCapacity = DG_DECODE_CAPACITY;
 constexpr DWORD kPollMs = 5;
-constexpr DWORD kRecvBit = 2;
 
 // What the thread hands a decoder lives on the thread's own stack, which lasts as
 // long as the thread however it ends: a decoder stuck past the module's unload
 // may still be reading and writing it (ruzada/outcall.h).
 struct RecvBuffers {
     int16_t block[kRecvBlockSize];
-    int16_t scratch[kCardSamplesPerBlockSample * kRecvBlockSize];
+    int16_t scratch[kRate48KHzFactor * kRecvBlockSize];
     char chars[kCharsCapacity];
     char16_t wideChars[kCharsCapacity];
 };
@@ -68,7 +66,7 @@ int ReadCard(RecvBuffers& buffers)
         return 0;
     const int room = kRecvBlockSize - g_nRecvFill;
     if (g_bUse48KHz) {
-        const int read = card->ReadIn(buffers.scratch, kCardSamplesPerBlockSample * room);
+        const int read = card->ReadIn(buffers.scratch, kRate48KHzFactor * room);
         return read > 0 ? Decimate6(buffers.block + g_nRecvFill, buffers.scratch, read) : 0;
     }
     const int read = card->ReadIn(buffers.block + g_nRecvFill, room);
@@ -113,7 +111,7 @@ void SoundPass(RecvBuffers& buffers)
     if (g_nRecvFill == kRecvBlockSize && !g_hModeLib)
         g_nRecvFill = 0;
     const int added = ReadCard(buffers);
-    if (!(g_dwSoundMode & kRecvBit) || g_bModeBusy || added == 0)
+    if (!(g_dwSoundMode & kSoundModeReceive) || g_bModeBusy || added == 0)
         return;
     g_nRecvFill += added;
     if (!g_hModeLib || g_nRecvFill <= kDecodeThreshold)
