@@ -2,6 +2,7 @@
 #include "PlainScreen.h"
 #include "Settings.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -135,6 +136,14 @@ CursesScreen::CursesScreen(const ScreenSetup& setup) : m_takesInput(setup.takesI
         return;
     }
     m_usable = true;
+    // Sound libraries report their troubles on stderr (PortAudio's ALSA host
+    // does when a sound server goes); on the screen that would tear it apart.
+    std::fflush(stderr);
+    m_savedStderr = dup(STDERR_FILENO);
+    if (const int nothing = open("/dev/null", O_WRONLY | O_CLOEXEC); nothing >= 0) {
+        dup2(nothing, STDERR_FILENO);
+        close(nothing);
+    }
     raw();
     noecho();
     keypad(stdscr, TRUE);
@@ -150,6 +159,10 @@ CursesScreen::~CursesScreen()
 {
     if (m_usable)
         endwin();
+    if (m_savedStderr >= 0) {
+        dup2(m_savedStderr, STDERR_FILENO);
+        close(m_savedStderr);
+    }
 }
 
 void CursesScreen::ShowReceived(const std::string& text)

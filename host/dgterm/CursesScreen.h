@@ -43,6 +43,7 @@ private:
 
     bool m_takesInput;
     bool m_usable = false;
+    int m_savedStderr = -1;
     bool m_dirty = true;
     std::deque<Spectrum> m_spectra;          // newest first
     std::deque<std::string> m_received{""};  // lines, the last one growing

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <ruzada/wave.h>
+
 #include "Text.h"
 
 namespace rz::dgterm {
@@ -15,6 +17,8 @@ constexpr int kSquelchStep = 5;
 constexpr std::chrono::milliseconds kOverPoll{10};
 // The rig's dial is read this often; each read is a round trip to the rig.
 constexpr std::chrono::seconds kDialPace{2};
+// A lost sound device is asked for again this often.
+constexpr std::chrono::seconds kReopenPace{2};
 
 // Where the decoder listens: RTTY's two tones, or the one carrier.
 std::vector<double> ListeningTones(const Tuning& tuning)
@@ -26,7 +30,9 @@ std::vector<double> ListeningTones(const Tuning& tuning)
 
 }  // namespace
 
-Session::Session(TerminationSignals* signals, Status status) : m_signals(signals), m_status(std::move(status)) {}
+Session::Session(TerminationSignals* signals, Status status)
+    : m_signals(signals), m_status(std::move(status)), m_deviceNotice(m_status.device)
+{}
 
 Session::~Session() { Close(); }
 
@@ -83,6 +89,7 @@ void Session::Step(std::chrono::milliseconds limit)
             m_quit = true;
         }
     }
+    WatchCard();
     AdvanceOver();
     // Plain lines from a pipe or file: done once they have all gone out.
     if (m_screen->InputEnded() && !m_over && m_waiting.empty())
@@ -210,6 +217,27 @@ void Session::Abort()
     m_window->Dispatch();
 }
 
+// A sound device that has gone (its server stopped, its plug pulled) runs on as
+// silence: nothing may be keyed then, and the card is asked for again until it
+// opens on the device that came back.
+void Session::WatchCard()
+{
+    const Clock::time_point now = Clock::now();
+    if (!m_cardLost && IsWaveDeviceLost()) {
+        m_cardLost = true;
+        m_nextReopen = now + kReopenPace;
+        Abort();
+        m_screen->ShowNotice("the sound device is lost: nothing is sent until it is back");
+    } else if (m_cardLost && now >= m_nextReopen) {
+        m_nextReopen = now + kReopenPace;
+        if (m_station->Reopen() && !IsWaveDeviceLost()) {
+            m_cardLost = false;
+            m_screen->ShowNotice("the sound device is back");
+        }
+    }
+    m_status.device = m_cardLost ? "sound device lost: asking for it again" : m_deviceNotice;
+}
+
 void Session::AdvanceOver()
 {
     if (!m_station)
@@ -220,7 +248,7 @@ void Session::AdvanceOver()
             m_gear.log->Sent(m_over->SentText(), "", Context());
         m_over.reset();
     }
-    if (m_over || m_waiting.empty() || m_quit)
+    if (m_over || m_waiting.empty() || m_quit || m_cardLost)
         return;
     m_over = std::make_unique<Over>(*m_station, m_gear.keyer, m_gear.timing);
     std::string error;

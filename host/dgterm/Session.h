@@ -74,6 +74,7 @@ private:
     void NextMode();
     void SendMacro(int number);
     void Abort();
+    void WatchCard();
     void AdvanceOver();
     void ShowOver();
     void UpdateStatus();
@@ -93,6 +94,9 @@ private:
     std::string m_waiting;  // for the next over
     std::string m_received;
     Clock::time_point m_nextDialRead;
+    std::string m_deviceNotice;  // what the status says of a sound device that works
+    bool m_cardLost = false;
+    Clock::time_point m_nextReopen;
     bool m_quit = false;
 };
 

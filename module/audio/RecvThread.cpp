@@ -17,10 +17,8 @@ namespace {
 constexpr int kRecvBlockSize = 4096;
 // A block is decoded once it holds more than this many samples.
 constexpr int kDecodeThreshold = 3072;
-constexpr int kCardSamplesPerBlockSample = 6;
 constexpr int kCharsCapacity = DG_DECODE_CAPACITY;
 constexpr DWORD kPollMs = 5;
-constexpr DWORD kRecvBit = 2;
 
 int16_t g_RecvBlock[kRecvBlockSize];
 int32_t g_nRecvFill = 0;
@@ -61,7 +59,7 @@ int ReadCard(int16_t* scratch)
         return 0;
     const int room = kRecvBlockSize - g_nRecvFill;
     if (g_bUse48KHz) {
-        const int read = card->ReadIn(scratch, kCardSamplesPerBlockSample * room);
+        const int read = card->ReadIn(scratch, kRate48KHzFactor * room);
         return read > 0 ? Decimate6(g_RecvBlock + g_nRecvFill, scratch, read) : 0;
     }
     const int read = card->ReadIn(g_RecvBlock + g_nRecvFill, room);
@@ -104,7 +102,7 @@ void SoundPass(int16_t* scratch)
     if (g_nRecvFill == kRecvBlockSize && !g_hModeLib)
         g_nRecvFill = 0;
     const int added = ReadCard(scratch);
-    if (!(g_dwSoundMode & kRecvBit) || g_bModeBusy || added == 0)
+    if (!(g_dwSoundMode & kSoundModeReceive) || g_bModeBusy || added == 0)
         return;
     g_nRecvFill += added;
     if (!g_hModeLib || g_nRecvFill <= kDecodeThreshold)
@@ -117,7 +115,7 @@ void SoundPass(int16_t* scratch)
 DWORD RecvThreadProc(void*)
 {
     g_bRecvThreadAlive = 1;
-    const auto scratch = std::make_unique<int16_t[]>(kCardSamplesPerBlockSample * kRecvBlockSize);
+    const auto scratch = std::make_unique<int16_t[]>(kRate48KHzFactor * kRecvBlockSize);
     ResetEvent(g_hStopRecvEvent);
     while (g_bRunning) {
         if (WaitForSingleObject(g_hStopRecvEvent, kPollMs) == WAIT_OBJECT_0 || !g_bRunning)

@@ -65,7 +65,7 @@ bool WaitForWorkers()
 }
 
 // Cancels a worker that did not end; true when it is gone.
-bool Terminate(HANDLE thread)
+bool CancelWorker(HANDLE thread)
 {
     if (!thread)
         return false;
@@ -84,11 +84,11 @@ bool StopStuckWorkers()
     }
     if (Running(g_bRecvThreadAlive, g_hRecvThread)) {
         OutputDebugStringA("RUZada Warning: Receive Thread did not exit...\n");
-        stuck |= !Terminate(g_hRecvThread);
+        stuck |= !CancelWorker(g_hRecvThread);
     }
     if (Running(g_bXmitThreadAlive, g_hXmitThread)) {
         OutputDebugStringA("RUZada Warning: Send Thread did not exit...\n");
-        stuck |= !Terminate(g_hXmitThread);
+        stuck |= !CancelWorker(g_hXmitThread);
     }
     return stuck;
 }

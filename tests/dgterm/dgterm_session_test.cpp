@@ -240,6 +240,51 @@ TEST_F(DgtermSession, TunesByKeyAndClickAndReadsOutTheTrackedFrequency)
     std::filesystem::remove(signal);
 }
 
+// The PulseAudio daemon of the sound tests, in a folder of this test's own.
+std::string PulseServer(const std::string& folder, const char* action)
+{
+    const std::string command = "PULSE_RUNTIME_PATH=" + Quoted(folder) + " " +
+                                Quoted(RUZADA_TESTS_DIR "/sound/pulse-null-sink.sh") + " " + action + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char chunk[256];
+    while (pipe && fgets(chunk, sizeof chunk, pipe))
+        output += chunk;
+    return pipe && pclose(pipe) == 0 ? "" : output.empty() ? "failed" : output;
+}
+
+TEST_F(DgtermSession, ShowsALostSoundDeviceKeysNothingAndReopensWhenItIsBack)
+{
+    const std::string folder = TempPath("pulse");
+    if (const std::string why = PulseServer(folder, "start"); !why.empty())
+        GTEST_SKIP() << "no PulseAudio daemon: " << why;
+    // The daemon's cookie lies in this process's configuration folder, not in
+    // the one the session is given.
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const std::string cookie =
+        (config && *config ? std::string(config) : std::string(std::getenv("HOME")) + "/.config") + "/pulse/cookie";
+    Start("PULSE_RUNTIME_PATH=" + Quoted(folder) + " PULSE_COOKIE=" + Quoted(cookie) + " RUZADA_AUDIODRIVER=portaudio",
+          "--mode RTTY");
+    EXPECT_FALSE(Has(Capture().status, "lost")) << Capture().status;
+
+    PulseServer(folder, "stop");
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.status, "sound device lost"); })) << Capture().status;
+    Keys("t");
+    Type("CQ AFTER THE LOSS");
+    Keys("Enter");
+    // Held back while the card is lost: never on the air.
+    EXPECT_FALSE(WaitFor([](const ScreenParts& s) { return s.status.rfind(" TX ", 0) == 0; }, std::chrono::seconds(3)));
+
+    ASSERT_EQ(PulseServer(folder, "start"), "");
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return !Has(s.status, "lost"); }, std::chrono::seconds(10)))
+        << Capture().status;
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.over, "CQ AFTER THE LOSS"); })) << Capture().over;
+    EXPECT_EQ(Quit(), "0\n");
+    PulseServer(folder, "stop");
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+
 TEST_F(DgtermSession, WritesPlainLinesOnATerminalWithoutCursorAddressing)
 {
     Start("TERM=dumb RUZADA_AUDIODRIVER=loopback", "--mode RTTY", false);

@@ -86,6 +86,11 @@ public:
     // Handles this thread's messages until `done` holds or the time is up.
     bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
     void PumpFor(std::chrono::milliseconds span);
+    // Handles every message waiting now.
+    void Drain()
+    {
+        PumpUntil([] { return true; }, std::chrono::milliseconds(0));
+    }
     std::vector<Received> Messages(UINT message) const;
     std::vector<Received> All() const;
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <RUZada.h>
+#include <ruzada/wave.h>
 
 #include "../snapins/TestSnapinProbe.h"
 #include "../snapins/codec/CodecProbe.h"
@@ -28,13 +29,14 @@ inline constexpr int kTransmit = 1;
 inline constexpr int kReceive = 2;
 
 // The exports the tests call, each typed as RUZada.h declares it.
-#define HOSTTEST_EXPORTS(X)                                                                                            \
-    X(InitDG)                                                                                                          \
-    X(DGSetRecv) X(DGSetXmit) X(DGRequestComPort) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(GetDGSoundCount)         \
-        X(EnumRUZadas) X(SetRUZada) X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW)             \
-            X(GetRUZadaFileNameA) X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(SetDGFreq) X(GetDGFreq) X(SetDGSoundMode) \
-                X(SendDGCharW) X(SendDGCharA) X(IsDGSendIdle) X(GetDGLevel) X(GetDGFFTData) X(DGOpenComPort)           \
-                    X(DGCloseComPort) X(DGReadComPort) X(DGWriteComPort) X(DGEnablePortRTS) X(DGSetRTS)
+#define HOSTTEST_EXPORTS(X)                                                                                       \
+    X(InitDG)                                                                                                     \
+    X(DGSetRecv)                                                                                                  \
+    X(DGSetXmit) X(DGRequestComPort) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(GetDGSoundCount) X(EnumRUZadas)  \
+        X(SetRUZada) X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW) X(GetRUZadaFileNameA) \
+            X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(SetDGFreq) X(GetDGFreq) X(SetDGSoundMode) X(SendDGCharW)   \
+                X(SendDGCharA) X(IsDGSendIdle) X(GetDGLevel) X(GetDGFFTData) X(DGOpenComPort) X(DGCloseComPort)   \
+                    X(DGReadComPort) X(DGWriteComPort) X(DGEnablePortRTS) X(DGSetRTS)
 
 struct ModuleExports {
 #define HOSTTEST_DECLARE(name) decltype(&::name) name = nullptr;
@@ -163,6 +165,20 @@ protected:
         ASSERT_EQ(api.GetRUZada(), mask);
         api.SetDGFreq(8000.0);
         api.SetDGSoundMode(soundMode, -1);
+    }
+
+    // Handles messages until the card has captured `samples` more: time enough, on
+    // the audio's own clock, for the worker threads to have acted on them.
+    bool PumpWhileCapturing(DWORD samples)
+    {
+        DWORD start = 0;
+        GetOpenWaveInPosition(&start);
+        return host.PumpUntil(
+            [&] {
+                DWORD now = 0;
+                return GetOpenWaveInPosition(&now) && now - start >= samples;
+            },
+            std::chrono::seconds(10));
     }
 
     std::vector<uint32_t> Chars() const { return Params(host.msgChar); }

@@ -87,8 +87,9 @@ TEST_F(RunningTest, AnEncoderWithoutAudioGetsNoSentChar)
     for (char16_t unit : std::u16string(u"xyz"))
         api.SendDGCharW(unit);
     ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->encodedUnits.count == 3; }, 10s));
+    // Idle comes after the last post of the pass.
     ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return api.IsDGSendIdle() == 1; }, 10s));
-    host.PumpFor(200ms);
+    host.Drain();
     EXPECT_TRUE(SentChars().empty());
 }
 
@@ -122,7 +123,8 @@ TEST_F(RunningTest, CharactersWithoutAModeAreDropped)
     api.SetDGSoundMode(kTransmit | kReceive, -1);
     api.SendDGCharW(u'c');
     ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 1; }, 10s));
-    host.PumpFor(200ms);
+    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return api.IsDGSendIdle() == 1; }, 10s));
+    host.Drain();
     EXPECT_EQ(SentChars(), (std::vector<uint32_t>{'c'}));
 }
 

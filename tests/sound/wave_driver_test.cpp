@@ -239,8 +239,16 @@ TEST_F(WaveDriver, PausedPlaybackHoldsItsBuffersUntilRestart)
     WAVEHDR& header = buffers.headers[0];
     waveOutPrepareHeader(out, &header, sizeof header);
     ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
-    // Forty times its length: had it played, it would be back.
-    std::this_thread::sleep_for(200ms);
+    // A capture buffer four times as long, on the same clock: once it is back,
+    // the paused one would have been too, had it played.
+    CallbackLog clock;
+    HWAVEIN in = OpenIn(&clock);
+    Buffers witness(1, 320);
+    waveInPrepareHeader(in, &witness.headers[0], sizeof(WAVEHDR));
+    waveInAddBuffer(in, &witness.headers[0], sizeof(WAVEHDR));
+    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    ASSERT_TRUE(WaitFor([&] { return clock.Count(WIM_DATA) == 1; }, 5s));
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
     EXPECT_EQ(log.Count(WOM_DONE), 0u);
     EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), WAVERR_STILLPLAYING);
     ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
