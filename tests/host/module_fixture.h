@@ -66,6 +66,12 @@ protected:
         std::ofstream(PathOf("settings.ini")) << "[RUZada]\n" << settings;
         setenv("RUZADA_INI", PathOf("settings.ini").c_str(), 1);
         setenv("RUZADA_AUDIODRIVER", driver, 1);
+        LoadModule();
+    }
+
+    // Loads the folder's module (again) and resolves its exports.
+    void LoadModule()
+    {
         module = std::make_unique<rz::test::harness::LoadedModule>(dir.ModulePath());
         ASSERT_TRUE(module->Loaded());
 #define HOSTTEST_RESOLVE(name)                        \
