@@ -18,9 +18,9 @@
 #include <optional>
 #include <string>
 
+#include "RttyTiming.h"
 #include "minimodem.h"
 #include "rtty_channel.h"
-#include "rtty_timing.h"
 #include "wav_file.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "baudot.h"
+#include "Baudot.h"
 #include "rtty_channel.h"
 
 namespace {

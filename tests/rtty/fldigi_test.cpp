@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "RttyConfig.h"
 #include "rtty_channel.h"
-#include "rtty_config.h"
 #include "spectrum_probe.h"
 #include "wav_file.h"
 

@@ -22,10 +22,10 @@
 #include <ruzada/wave.h>
 
 #include "HostHarness.h"
+#include "RttyTiming.h"
+#include "RttyTransmitter.h"
 #include "minimodem.h"
 #include "rtty_channel.h"
-#include "rtty_timing.h"
-#include "rtty_transmitter.h"
 #include "wav_file.h"
 
 namespace {

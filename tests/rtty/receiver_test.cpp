@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "RttyTiming.h"
+#include "RttyTransmitter.h"
 #include "minimodem.h"
 #include "rtty_channel.h"
-#include "rtty_timing.h"
-#include "rtty_transmitter.h"
 #include "wav_file.h"
 
 namespace {

@@ -19,9 +19,9 @@
 
 #include <DGSnapin.h>
 
+#include "RttyTiming.h"
+#include "RttyTransmitter.h"
 #include "rtty_channel.h"
-#include "rtty_timing.h"
-#include "rtty_transmitter.h"
 #include "tone_probe.h"
 
 namespace {

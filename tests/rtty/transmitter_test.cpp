@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "RttyTiming.h"
+#include "RttyTransmitter.h"
 #include "rtty_channel.h"
-#include "rtty_timing.h"
-#include "rtty_transmitter.h"
 #include "tone_probe.h"
 
 namespace {

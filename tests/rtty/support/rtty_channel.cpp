@@ -4,9 +4,9 @@
 #include <cmath>
 #include <random>
 
-#include "rtty_receiver.h"
-#include "rtty_timing.h"
-#include "rtty_transmitter.h"
+#include "RttyReceiver.h"
+#include "RttyTiming.h"
+#include "RttyTransmitter.h"
 
 namespace rz::rtty::testing {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "rtty_timing.h"
-#include "rtty_tones.h"
+#include "RttyTiming.h"
+#include "RttyTones.h"
 
 namespace rz::rtty::testing {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "rtty_timing.h"
+#include "RttyTiming.h"
 
 namespace rz::rtty::testing {
 

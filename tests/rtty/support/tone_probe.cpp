@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "rtty_timing.h"
+#include "RttyTiming.h"
 
 namespace rz::rtty::testing {
 

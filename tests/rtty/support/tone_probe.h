@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "rtty_tones.h"
+#include "RttyTones.h"
 
 namespace rz::rtty::testing {
 
