@@ -1,15 +1,13 @@
 // fldigi as the far station, from recordings of its transmissions (data/): they
-// copy exactly at 45 and 45.45 baud with no option set, its unshift-on-space
-// setting is matched by ours, and our keying splatters no more than its does.
+// copy exactly at 45 and 45.45 baud with no option set, also through noise, and
+// its unshift-on-space setting is matched by ours.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "RttyConfig.h"
 #include "rtty_channel.h"
-#include "spectrum_probe.h"
 #include "wav_file.h"
 
 namespace {
@@ -55,21 +53,6 @@ TEST(Fldigi, CopiesItsFortyFiveBaudThroughNoise)
 {
     const Audio noisy = AddNoise(Recording("fldigi_45baud.wav"), -6.0, 11, 8000, 8000);
     EXPECT_LE(CharacterErrorRate(kBenchLines, ReceiveText(noisy)), 0.01);
-}
-
-TEST(Fldigi, OurKeyingPutsNoMorePowerOutsideTheChannelThanFldigis)
-{
-    // The channel: 250 Hz either side of the centre, for 170 Hz shift at 45 baud.
-    constexpr double kCentreHz = 1500.0;
-    constexpr double kHalfWidthHz = 250.0;
-    const double fldigi = OutOfChannelShare(Recording("fldigi_45baud.wav"), kCentreHz, kHalfWidthHz);
-    const Audio ours =
-        TransmitOver(kBenchLines, kDefaultTones, rz::rtty::RttyConfig{.baudHundredths = 4500}.ToTiming());
-    const double share = OutOfChannelShare(ours, kCentreHz, kHalfWidthHz);
-    RecordProperty("fldigi", std::to_string(fldigi));
-    RecordProperty("ours", std::to_string(share));
-    EXPECT_LE(share, fldigi);
-    EXPECT_GT(fldigi, 0.0);
 }
 
 }  // namespace
