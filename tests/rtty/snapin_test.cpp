@@ -272,8 +272,6 @@ TEST_F(RttySnapin, KeyingPutsNoMorePowerOutsideTheChannelThanFldigisWithExactTon
     const double fldigiShare = OutOfChannelShare(*fldigi, kCentreHz, kHalfWidthHz);
     const std::vector<int16_t> ours = Send(std::string(kEveryCharacter) + "14.085 MHZ 10 M 5NN 599 73 TU");
     const double share = OutOfChannelShare(ours, kCentreHz, kHalfWidthHz);
-    RecordProperty("fldigi", std::to_string(fldigiShare));
-    RecordProperty("ours", std::to_string(share));
     EXPECT_LE(share, fldigiShare);
     EXPECT_GT(fldigiShare, 0.0);
     // Shaped, the phase still runs on: the waveform never jumps.
