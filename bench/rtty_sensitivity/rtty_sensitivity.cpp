@@ -18,11 +18,12 @@
 #include "minimodem.h"
 #include "rtty_channel.h"
 #include "rtty_timing.h"
-#include "wav_file.h"
+#include "WavFile.h"
 
 namespace {
 
 using namespace rz::rtty::testing;
+using rz::test::support::WriteWav;
 
 constexpr int kMessageLength = 500;
 constexpr int kHighestSnr = 6;

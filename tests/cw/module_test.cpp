@@ -15,9 +15,7 @@
 #include <RUZada.h>
 
 #include "HostHarness.h"
-#include "audio_file.h"
 #include "cw_channel.h"
-#include "programs.h"
 
 namespace {
 
@@ -83,13 +81,13 @@ TEST_F(CwModule, DgtermWritesAndReadsCwFiles)
 {
     setenv("RUZADA_INI", settings.c_str(), 1);
     const std::string written = dir.Path() + "/tx.wav";
-    ASSERT_TRUE(rz::cw::testing::Run({DGTERM_PATH, "--mode", "CW", "--tx-file", written, "--text", kText}).has_value());
-    const std::optional<std::vector<int16_t>> audio = ReadAudio(written);
+    ASSERT_TRUE(RunProgram({DGTERM_PATH, "--mode", "CW", "--tx-file", written, "--text", kText}).has_value());
+    const std::optional<std::vector<int16_t>> audio = ReadWav(written);
     ASSERT_TRUE(audio.has_value());
     rz::cw::ReceiverSettings receiver = DefaultReceiver();
     receiver.wpm = 40;
     EXPECT_EQ(ReceiveText(*audio, receiver), kText);
-    const std::optional<std::string> read = rz::cw::testing::Run({DGTERM_PATH, "--mode", "CW", "--rx-file", written});
+    const std::optional<std::string> read = RunProgram({DGTERM_PATH, "--mode", "CW", "--rx-file", written});
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(*read, kText);
 }

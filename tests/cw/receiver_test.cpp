@@ -83,7 +83,7 @@ TEST(CwReceiver, CopiesThroughImpairedChannels)
         {"90 Hz high", [&] { return KeyText(text, 20, 0, kCarrierHz + 90.0); }, Receiver(), 0.0},
         {"95 Hz low", [&] { return KeyText(text, 20, 0, kCarrierHz - 95.0); }, Receiver(), 0.0},
         {"carrier at 1500 Hz", [&] { return KeyText(text, 20, 0, 1500.0); }, Receiver(1500.0), 0.0},
-        {"noise at -6 dB", [&] { return AddNoise(KeyText(text, 20), -6.0, 1, kMargin, kMargin); }, Receiver(), 0.02},
+        {"noise at -6 dB", [&] { return AddNoise(KeyText(text, 20), -6.0, 1, kMargin, kMargin, kKeyDownPower); }, Receiver(), 0.02},
     };
     for (const auto& c : cases) {
         const std::string received = ReceiveText(c.audio(), c.receiver);
@@ -93,7 +93,7 @@ TEST(CwReceiver, CopiesThroughImpairedChannels)
 
 TEST(CwReceiver, ListensWhereTunedWithoutFrequencyControl)
 {
-    const Audio audio = AddNoise(KeyText("CQ CQ DE DL2XYZ", 20, 0, kCarrierHz + 60.0), 10.0, 3, kMargin, kMargin);
+    const Audio audio = AddNoise(KeyText("CQ CQ DE DL2XYZ", 20, 0, kCarrierHz + 60.0), 10.0, 3, kMargin, kMargin, kKeyDownPower);
     EXPECT_EQ(ReceiveText(audio, Receiver(kCarrierHz + 60.0, false)), "CQ CQ DE DL2XYZ");
     EXPECT_EQ(ReceiveText(audio, Receiver(kCarrierHz + 200.0, false)), "");
 }
@@ -135,10 +135,10 @@ TEST(CwReceiver, PrintsNothingForSilenceNoiseCarriersAndPsk)
     } cases[] = {
         {"silence", Audio(fullScale.size(), 0)},
         {"full-scale noise", fullScale},
-        {"quiet noise", AddNoise(Audio(fullScale.size(), 0), 80.0, 6, 0, 0)},
-        {"loud noise", AddNoise(Audio(fullScale.size(), 0), -10.0, 7, 0, 0)},
-        {"a steady carrier in noise", AddNoise(carrier, 0.0, 8, 0, 0)},
-        {"BPSK31", AddNoise(Bpsk31(30, 9), 10.0, 9, 0, 0)},
+        {"quiet noise", AddNoise(Audio(fullScale.size(), 0), 60.0, 6, 0, 0, kKeyDownPower)},
+        {"loud noise", AddNoise(Audio(fullScale.size(), 0), -10.0, 7, 0, 0, kKeyDownPower)},
+        {"a steady carrier in noise", AddNoise(carrier, 0.0, 8, 0, 0, kKeyDownPower)},
+        {"BPSK31", AddNoise(Bpsk31(30, 9), 10.0, 9, 0, 0, kKeyDownPower)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ReceiveText(c.audio, Receiver()), "") << c.input;

@@ -16,9 +16,8 @@
 
 #include <DGSnapin.h>
 
-#include "audio_file.h"
 #include "cw_channel.h"
-#include "programs.h"
+#include "ebook2cw.h"
 
 namespace {
 
@@ -212,7 +211,7 @@ TEST_F(CwSnapin, ReportsTheSpeedFrequencyAndQualityItHears)
 {
     write(nullptr, DG_KEY_CARRIER, 7000);
     const std::string text = "CQ CQ DE DL2XYZ DL2XYZ PSE K";
-    const std::string received = Receive(AddNoise(KeyText(kWarmUp + text, 32, 0, 760.0), 0.0, 4, 8000, 0));
+    const std::string received = Receive(AddNoise(KeyText(kWarmUp + text, 32, 0, 760.0), 0.0, 4, 8000, 0, kKeyDownPower));
     EXPECT_TRUE(EndsWith(received, " " + text)) << received;
     EXPECT_NEAR(Read(DG_KEY_RX_WPM), 32, 2);
     EXPECT_NEAR(Read(DG_KEY_TRACKED), 7600, 20);
@@ -232,7 +231,7 @@ TEST_F(CwSnapin, DecodesEbook2cwExactly)
     for (const int wpm : {12, 20, 30, 40}) {
         const std::optional<std::string> path = Ebook2cw(*program, text, wpm, folder);
         ASSERT_TRUE(path.has_value());
-        const std::optional<std::vector<int16_t>> audio = ReadAudio(*path);
+        const std::optional<std::vector<int16_t>> audio = ReadWav(*path);
         ASSERT_TRUE(audio.has_value());
         init(8000.0);
         EXPECT_EQ(Receive(*audio), text) << wpm << " WPM";

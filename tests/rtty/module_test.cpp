@@ -19,12 +19,13 @@
 #include "minimodem.h"
 #include "rtty_channel.h"
 #include "rtty_timing.h"
-#include "wav_file.h"
+#include "WavFile.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using namespace rz::rtty::testing;
+using rz::test::support::ReadWav;
 
 constexpr uint64_t kRttyMode = 32;
 constexpr int kTransmit = 1;

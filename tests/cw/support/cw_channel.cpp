@@ -164,39 +164,4 @@ std::string ReceiveText(const std::vector<int16_t>& samples, const ReceiverSetti
     return text;
 }
 
-std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, uint64_t seed, int leadSamples,
-                              int tailSamples)
-{
-    const double keyDownPower = kToneAmplitude * kToneAmplitude / 2.0;
-    const double sigma = std::sqrt(keyDownPower / std::pow(10.0, snrDb / 10.0));
-    // Peaks of four times the noise's deviation plus the tone still fit.
-    const double scale = std::min(1.0, 32000.0 / (kToneAmplitude + 4.0 * sigma));
-    std::mt19937_64 random(seed);
-    std::normal_distribution<double> noise(0.0, sigma);
-    std::vector<int16_t> mix(signal.size() + static_cast<size_t>(leadSamples + tailSamples));
-    for (size_t i = 0; i < mix.size(); ++i) {
-        const size_t at = i - static_cast<size_t>(leadSamples);
-        const double s = i >= static_cast<size_t>(leadSamples) && at < signal.size() ? signal[at] : 0.0;
-        mix[i] = Clamped((s + noise(random)) * scale);
-    }
-    return mix;
-}
-
-double CharacterErrorRate(const std::string& sent, const std::string& received)
-{
-    std::vector<size_t> previous(received.size() + 1);
-    std::vector<size_t> current(received.size() + 1);
-    for (size_t j = 0; j <= received.size(); ++j)
-        previous[j] = j;
-    for (size_t i = 1; i <= sent.size(); ++i) {
-        current[0] = i;
-        for (size_t j = 1; j <= received.size(); ++j) {
-            const size_t substitute = previous[j - 1] + (sent[i - 1] == received[j - 1] ? 0 : 1);
-            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitute});
-        }
-        std::swap(previous, current);
-    }
-    return sent.empty() ? 0.0 : static_cast<double>(previous[received.size()]) / static_cast<double>(sent.size());
-}
-
 }  // namespace rz::cw::testing

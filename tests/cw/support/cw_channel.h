@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "ErrorRate.h"
+#include "NoisyChannel.h"
+#include "Programs.h"
+#include "WavFile.h"
 #include "cw_receiver.h"
 
 namespace rz::cw::testing {
@@ -21,6 +25,8 @@ inline constexpr int kEncodeBatch = 19;
 inline constexpr double kCarrierHz = 700.0;
 // Peak level of the test renderer's tone, as the keyer's.
 inline constexpr double kToneAmplitude = 20000.0;
+// Its power while the key is down, against which the CW tests measure noise.
+inline constexpr double kKeyDownPower = kToneAmplitude * kToneAmplitude / 2.0;
 
 // Every letter, figure, punctuation mark and prosign, as the receiver prints them.
 inline constexpr char kEveryCharacter[] =
@@ -67,14 +73,13 @@ std::string ReceiveText(const std::vector<int16_t>& samples, const ReceiverSetti
                         int block = kDecodeBlock);
 ReceiverSettings DefaultReceiver();
 
-// `signal` with `leadSamples` of channel before and `tailSamples` after, plus
-// white Gaussian noise over 0-4000 Hz at `snrDb` below the key-down power of a
-// tone of kToneAmplitude, scaled down when needed to stay inside 16 bits.
-std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, uint64_t seed, int leadSamples,
-                              int tailSamples);
-
-// Edit distance between the two texts over the length of `sent`.
-double CharacterErrorRate(const std::string& sent, const std::string& received);
+// What every mode's tests share: noise, the error measure, WAV files, other programs.
+using rz::test::support::AddNoise;
+using rz::test::support::CharacterErrorRate;
+using rz::test::support::FindProgram;
+using rz::test::support::ReadWav;
+using rz::test::support::RunProgram;
+using rz::test::support::WriteWav;
 
 }  // namespace rz::cw::testing
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ErrorRate.h"
+#include "NoisyChannel.h"
 #include "rtty_tones.h"
 
 namespace rz::rtty::testing {
@@ -27,15 +29,9 @@ std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idle
 // silence for the last character's decision, and returns all text decoded.
 std::string ReceiveText(const std::vector<int16_t>& samples, Tones tones = kDefaultTones, int block = kDecodeBlock);
 
-// `signal` with `leadSamples` of channel before and `tailSamples` after, plus
-// white Gaussian noise over 0-4000 Hz at `snrDb` (signal power over noise power,
-// the signal's power measured where it is sent), scaled so that the mix stays
-// well inside 16 bits.
-std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, uint64_t seed, int leadSamples,
-                              int tailSamples);
-
-// Edit distance between the two texts over the length of `sent`.
-double CharacterErrorRate(const std::string& sent, const std::string& received);
+// The noisy channel and the error measure that every mode's tests share.
+using rz::test::support::AddNoise;
+using rz::test::support::CharacterErrorRate;
 
 }  // namespace rz::rtty::testing
 
