@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "cw_channel.h"
+#include "CwChannel.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <RUZada.h>
 
 #include "HostHarness.h"
-#include "cw_channel.h"
+#include "CwChannel.h"
 
 namespace {
 

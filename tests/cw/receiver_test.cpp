@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cw_channel.h"
-#include "cw_timing.h"
+#include "CwChannel.h"
+#include "CwTiming.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 
 #include <DGSnapin.h>
 
-#include "cw_channel.h"
-#include "ebook2cw.h"
+#include "CwChannel.h"
+#include "Ebook2cw.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "keying_detector.h"
+#include "KeyingDetector.h"
 
 #include <algorithm>
 #include <cmath>

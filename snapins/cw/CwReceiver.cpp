@@ -1,4 +1,4 @@
-#include "cw_receiver.h"
+#include "CwReceiver.h"
 
 #include <algorithm>
 #include <cmath>

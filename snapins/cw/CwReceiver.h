@@ -12,11 +12,11 @@
 #include <deque>
 #include <vector>
 
-#include "baseband.h"
-#include "carrier_search.h"
-#include "duration_groups.h"
-#include "keying_detector.h"
-#include "morse_reader.h"
+#include "Baseband.h"
+#include "CarrierSearch.h"
+#include "DurationGroups.h"
+#include "KeyingDetector.h"
+#include "MorseReader.h"
 
 namespace rz::cw {
 

@@ -8,10 +8,10 @@
 
 #include "Settings.h"
 #include "Snapin.h"
-#include "cw_keyer.h"
-#include "cw_receiver.h"
-#include "cw_settings.h"
-#include "morse_code.h"
+#include "CwKeyer.h"
+#include "CwReceiver.h"
+#include "CwSettings.h"
+#include "MorseCode.h"
 
 namespace rz::cw {
 namespace {

@@ -15,7 +15,7 @@
 #include "NoisyChannel.h"
 #include "Programs.h"
 #include "WavFile.h"
-#include "cw_receiver.h"
+#include "CwReceiver.h"
 
 namespace rz::cw::testing {
 

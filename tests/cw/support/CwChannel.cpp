@@ -1,13 +1,13 @@
-#include "cw_channel.h"
+#include "CwChannel.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
 
-#include "cw_keyer.h"
-#include "cw_timing.h"
-#include "morse_code.h"
+#include "CwKeyer.h"
+#include "CwTiming.h"
+#include "MorseCode.h"
 
 namespace rz::cw::testing {
 

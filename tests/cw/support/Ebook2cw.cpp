@@ -1,4 +1,4 @@
-#include "ebook2cw.h"
+#include "Ebook2cw.h"
 
 #include <unistd.h>
 

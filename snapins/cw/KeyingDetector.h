@@ -9,7 +9,7 @@
 #include <array>
 #include <optional>
 
-#include "baseband.h"
+#include "Baseband.h"
 
 namespace rz::cw {
 
