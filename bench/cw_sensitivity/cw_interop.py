@@ -2,7 +2,7 @@
 """CW between DGcw and fldigi, both ways, at 12, 20, 30 and 40 WPM, through
 scripts/peers/fldigi_peer.py (fldigi in real time: minutes, never in CI).
 
-    cw_interop.py record [--out tests/cw/data]   fldigi sends; its recordings and the text DGcw
+    cw_interop.py record [--out tests/cw/data] [--speeds 12,20,30,40]   fldigi sends; its recordings and the text DGcw
                                                  must print become the test data of tests/cw
     cw_interop.py check [--dgterm build/plain/bin/dgterm]
                                                  DGcw sends (dgterm --tx-file); fldigi decodes;
@@ -55,8 +55,8 @@ def peer(*arguments):
     return result.stdout
 
 
-def in_parallel(work):
-    threads = [threading.Thread(target=work, args=(wpm,)) for wpm in TEXTS]
+def in_parallel(work, speeds):
+    threads = [threading.Thread(target=work, args=(wpm,)) for wpm in speeds]
     for thread in threads:
         thread.start()
     for thread in threads:
@@ -74,7 +74,7 @@ def record(args):
             out.write(printed(TEXTS[wpm]))
         print(f"{name}.wav", flush=True)
 
-    in_parallel(one)
+    in_parallel(one, args.speeds)
     return 0
 
 
@@ -93,7 +93,7 @@ def check(args):
             copy = peer("decode", "--mode", "CW", "--cw-wpm", str(wpm), "--carrier", str(CARRIER), wav)
         results[wpm] = (sent[len(WARM_UP):], copy.rstrip())
 
-    in_parallel(one)
+    in_parallel(one, args.speeds)
     failures = 0
     for wpm, (expected, copy) in sorted(results.items()):
         exact = copy.endswith(" " + expected) or copy == expected
@@ -109,7 +109,13 @@ def main():
     rec.add_argument("--out", default=os.path.join(ROOT, "tests", "cw", "data"))
     chk = sub.add_parser("check")
     chk.add_argument("--dgterm", default=os.path.join(ROOT, "build", "plain", "bin", "dgterm"))
+    for command in (rec, chk):
+        command.add_argument("--speeds", default=",".join(str(wpm) for wpm in TEXTS),
+                             help="which of the speeds, comma-separated (default all)")
     args = parser.parse_args()
+    args.speeds = [int(wpm) for wpm in args.speeds.split(",")]
+    if any(wpm not in TEXTS for wpm in args.speeds):
+        parser.error(f"--speeds: each of {', '.join(str(wpm) for wpm in TEXTS)}")
     return record(args) if args.command == "record" else check(args)
 
 

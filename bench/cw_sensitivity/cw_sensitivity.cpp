@@ -2,7 +2,7 @@
 // same audio where its copy has been made: a 500-character message at 20 WPM
 // on 700 Hz, machine-sent, hand-sent, and machine-sent through slow Rayleigh
 // fading (0.5 Hz), in white Gaussian noise from a fixed seed at SNRs from -6 to
-// -20 dB. SNR is the power of the tone while the key is down (for the fading
+// -20 dB in steps of 2 dB. SNR is the power of the tone while the key is down (for the fading
 // row its mean over the fading) over the noise power in 0-4000 Hz. A second of
 // noise alone comes before and after the message, so that squelch and start-up
 // count too.
@@ -32,6 +32,7 @@ constexpr int kMessageLength = 500;
 constexpr double kWpm = 20.0;
 constexpr int kHighestSnr = -6;
 constexpr int kLowestSnr = -20;
+constexpr int kSnrStep = 2;
 constexpr double kFadingHz = 0.5;
 constexpr uint64_t kSeed = 0xC0DE;
 constexpr int kChannelMargin = 8000;
@@ -138,7 +139,7 @@ int main(int argc, char** argv)
         rule += "---:|---:|";
     }
     std::printf("%s\n%s\n", header.c_str(), rule.c_str());
-    for (int snr = kHighestSnr; snr >= kLowestSnr; --snr) {
+    for (int snr = kHighestSnr; snr >= kLowestSnr; snr -= kSnrStep) {
         std::printf("| %8d |", snr);
         for (size_t r = 0; r < rows.size(); ++r) {
             const uint64_t seed = rows[r].noiseSeed + static_cast<uint64_t>(snr + 100);
