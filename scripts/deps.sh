@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what RUZada needs to build, test and run on Debian, once.
+# Installs what RUZada needs to build, test and run on Debian, once. Given package names, installs
+# those instead (scripts/peers/install.sh).
 set -euo pipefail
 
 PACKAGES=(
@@ -7,7 +8,10 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   portaudio19-dev libsndfile1-dev libfftw3-dev libcli11-dev libncurses-dev
   minimodem ebook2cw pulseaudio pulseaudio-utils libasound2-plugins tmux binutils
+  libsamplerate0-dev libhamlib-dev libhamlib-utils
+  clang libclang-rt-dev
 )
+(($#)) && PACKAGES=("$@")
 
 missing=()
 for package in "${PACKAGES[@]}"; do

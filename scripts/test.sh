@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test plainly and under AddressSanitizer with
 # UndefinedBehaviorSanitizer, then the suites whose code runs threads under
-# ThreadSanitizer. Pass variants to choose (plain asan tsan).
+# ThreadSanitizer, then each fuzz target for a short budget (scripts/fuzz.sh).
+# Pass variants to choose (plain asan tsan fuzz).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,11 +11,13 @@ threaded=(platform_tests core_tests serial_tests sound_tests fftthread_tests lev
 
 bash scripts/deps.sh
 variants=("$@")
-((${#variants[@]})) || variants=(plain asan tsan)
+((${#variants[@]})) || variants=(plain asan tsan fuzz)
 
 for variant in "${variants[@]}"; do
   echo "=== $variant ===" >&2
-  if [[ $variant == tsan ]]; then
+  if [[ $variant == fuzz ]]; then
+    bash scripts/fuzz.sh
+  elif [[ $variant == tsan ]]; then
     bash scripts/build.sh tsan "${threaded[@]}"
     suites=$(IFS='|'; echo "^(${threaded[*]})\\.")
     # One at a time: real-time round trips are slowed several times over here.

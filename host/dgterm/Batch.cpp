@@ -1,27 +1,32 @@
 // Batch use through the file sound driver, unpaced: a recording decoded to
-// stdout as fast as it can be read, a text written as a transmission.
+// stdout as fast as it can be read (or as it comes, from a stream), a text
+// written as a transmission.
 #include <poll.h>
-#include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include <ruzada/wave.h>
 
+#include "AudioFile.h"
 #include "Commands.h"
+#include "Control.h"
+#include "ModuleHost.h"
 #include "Over.h"
-#include "Rig.h"
+#include "Settings.h"
 #include "Text.h"
 
+namespace rz::dgterm {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr int kCardRate = 8000;
 // Once the recording has been captured, what is left in the card's buffers and
 // the decoder's look-ahead takes a few receive passes; this long without a
 // character or any level means it has all been decoded.
@@ -35,6 +40,7 @@ public:
         std::string text;
         AppendUtf8(ch, text);
         std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
         lastCharacter = Clock::now();
     }
     void OnSent(uint32_t) override {}
@@ -90,58 +96,84 @@ private:
 
 int ReceiveFile(const Options& options, TerminationSignals& signals)
 {
-    SF_INFO info = {};
-    SNDFILE* file = sf_open(options.rxFile.c_str(), SFM_READ, &info);
-    if (!file) {
-        std::fprintf(stderr, "dgterm: cannot read %s: %s\n", options.rxFile.c_str(), sf_strerror(nullptr));
+    SettingsFile settings(options.mode, options.settings);
+    std::string error;
+    const std::unique_ptr<RecordingFeed> feed = RecordingFeed::Open(options.rxFile, settings.CardRate(), error);
+    if (!feed) {
+        std::fprintf(stderr, "dgterm: %s\n", error.c_str());
         return kExitFailure;
     }
-    sf_close(file);
-    if (info.samplerate != kCardRate) {
-        std::fprintf(stderr, "dgterm: %s holds %d samples per second; the card runs at %d (resample it first)\n",
-                     options.rxFile.c_str(), info.samplerate, kCardRate);
-        return kExitFailure;
-    }
-    UseFileDriver("RUZADA_AUDIO_IN", options.rxFile, "RUZADA_AUDIO_OUT");
+    UseFileDriver("RUZADA_AUDIO_IN", feed->DriverPath(), "RUZADA_AUDIO_OUT");
     TextToStdout events;
-    Rig rig(options.modulePath, events);
-    if (const auto failed = rig.Start(options.mode, -1, true))
+    ModuleHost host(options.modulePath, events);
+    if (const auto failed = host.Start(options.mode, "", true))
         return *failed;
+    if (options.carrierHz && !ModeControl(host.module).SetCarrier(*options.carrierHz))
+        std::fprintf(stderr, "dgterm: %s does not take --carrier: it has no run-time controls\n", options.mode.c_str());
 
-    const uint64_t recordingFrames = static_cast<uint64_t>(info.frames);
     CapturedFrames captured;
     Clock::time_point heard = Clock::now();
     for (;;) {
-        if (!Pump(rig.window, signals, kPollPace))
+        if (!Pump(host.window, signals, kPollPace)) {
+            // The driver may be waiting for a stream that does not come.
+            feed->Stop();
             return kExitFailure;
+        }
+        if (const std::string failure = feed->Error(); !failure.empty()) {
+            std::fprintf(stderr, "dgterm: %s\n", failure.c_str());
+            return kExitFailure;
+        }
         const Clock::time_point now = Clock::now();
         // The file driver goes on with silence past the recording's end.
-        const bool allCaptured = !captured.Update() || captured.Total() >= recordingFrames;
-        if (rig.module.GetDGLevel() > 0.0 || !allCaptured)
+        const bool allCaptured = !captured.Update() || (feed->Ended() && captured.Total() >= feed->FramesFed());
+        if (host.module.GetDGLevel() > 0.0 || !allCaptured)
             heard = now;
         if (allCaptured && now - std::max(heard, events.lastCharacter) >= kQuietEnd)
             break;
     }
-    std::fflush(stdout);
     return kExitOk;
 }
 
 int TransmitFile(const Options& options, TerminationSignals& signals)
 {
-    UseFileDriver("RUZADA_AUDIO_OUT", options.txFile, "RUZADA_AUDIO_IN");
-    IgnoredEvents events;
-    Rig rig(options.modulePath, events);
-    if (const auto failed = rig.Start(options.mode, -1, false))
-        return *failed;
+    SettingsFile settings(options.mode, options.settings);
+    const int rate = options.txRate ? options.txRate : settings.CardRate();
+    // The card writes its own rate, mono; anything else is converted afterwards.
+    const bool converted = rate != settings.CardRate() || options.txChannels != 1;
+    const std::string cardFile = converted ? options.txFile + ".dgterm-card.wav" : options.txFile;
+    UseFileDriver("RUZADA_AUDIO_OUT", cardFile, "RUZADA_AUDIO_IN");
+    OverEvents events;
+    {
+        ModuleHost host(options.modulePath, events);
+        if (const auto failed = host.Start(options.mode, "", false))
+            return *failed;
+        if (options.carrierHz && !ModeControl(host.module).SetCarrier(*options.carrierHz))
+            std::fprintf(stderr, "dgterm: %s does not take --carrier: it has no run-time controls\n",
+                         options.mode.c_str());
+        // A file holds the over and its tail, not idle for as long as the card ran.
+        ModeControl(host.module).Write(DG_KEY_IDLE, 0);
 
-    Over over(*rig.station, nullptr);
+        Over over(*host.station, nullptr, {});
+        events.over = &over;
+        std::string error;
+        over.Begin(options.text, error);
+        // Done once the file has taken the last buffer of the transmission.
+        while (over.Advance(Clock::now()) != Over::Phase::Done)
+            if (!Pump(host.window, signals, kPollPace))
+                return kExitFailure;
+        // Closing the card completes the file.
+        host.station->Stop();
+    }
+    if (!converted)
+        return kExitOk;
     std::string error;
-    over.Begin(options.text, error);
-    // Done once the file has taken the last buffer of the transmission.
-    while (over.Advance(Clock::now()) != Over::Phase::Done)
-        if (!Pump(rig.window, signals, kPollPace))
-            return kExitFailure;
-    // Closing the card completes the file.
-    rig.station->Stop();
+    const bool written = ConvertRecording(cardFile, options.txFile, rate, options.txChannels, error);
+    std::filesystem::remove(cardFile);
+    if (!written) {
+        std::fprintf(stderr, "dgterm: %s\n", error.c_str());
+        return kExitFailure;
+    }
     return kExitOk;
 }
+
+}  // namespace rz::dgterm

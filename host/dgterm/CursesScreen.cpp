@@ -1,24 +1,32 @@
 #include "CursesScreen.h"
 #include "PlainScreen.h"
+#include "Settings.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 
+#include <cctype>
+
 #include <curses.h>
 
+namespace rz::dgterm {
 namespace {
 
 constexpr size_t kReceivedLines = 500;
-constexpr int kLevelBarWidth = 20;
+constexpr int kBarWidth = 20;
 constexpr int kCtrlC = 3;
 constexpr int kEscape = 27;
+constexpr double kTuneStepHz = 10.0;
+constexpr double kFineTuneStepHz = 1.0;
 
 // Colour pairs: 1 to 9 the waterfall's shades, then the texts.
 constexpr short kSentPair = 10;
 constexpr short kTransmitPair = 11;
 constexpr short kMarkerPair = 12;
+constexpr short kUnsentPair = 13;
 constexpr short kShadeBackground[kShades] = {-1,          COLOR_BLUE,  COLOR_BLUE,   COLOR_CYAN, COLOR_CYAN,
                                              COLOR_GREEN, COLOR_GREEN, COLOR_YELLOW, COLOR_RED,  COLOR_MAGENTA};
 
@@ -33,6 +41,7 @@ void StartColours()
     init_pair(kSentPair, COLOR_YELLOW, -1);
     init_pair(kTransmitPair, COLOR_WHITE, COLOR_RED);
     init_pair(kMarkerPair, COLOR_RED, -1);
+    init_pair(kUnsentPair, COLOR_RED, -1);
 }
 
 // The last `width` bytes of `text`: what fits at the end of a line.
@@ -42,19 +51,107 @@ std::string Tail(const std::string& text, int width)
     return text.size() <= room ? text : text.substr(text.size() - room);
 }
 
+std::string OneRow(std::string text)
+{
+    std::replace_if(
+        text.begin(), text.end(), [](char ch) { return ch == '\r' || ch == '\n'; }, ' ');
+    return text;
+}
+
+bool IsEnter(int key) { return key == '\n' || key == '\r' || key == KEY_ENTER; }
+
+// The quality as a bar with the squelch's place in it, or the audio level when
+// the mode tells no quality.
+std::string Bar(double fraction, std::optional<int> threshold)
+{
+    const int filled = std::clamp(static_cast<int>(fraction * kBarWidth + 0.5), 0, kBarWidth);
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.resize(kBarWidth, ' ');
+    if (threshold)
+        bar[static_cast<size_t>(std::clamp(*threshold * kBarWidth / 100, 0, kBarWidth - 1))] = '|';
+    return "[" + bar + "]";
+}
+
+std::string StatusText(const Status& status)
+{
+    char text[160];
+    std::string line = " " + status.mode;
+    if (!status.device.empty())
+        line += "  ! " + status.device + " !";
+    if (const std::optional<Tuning>& tuning = status.tuning) {
+        std::snprintf(text, sizeof text, "  %.1f Hz", tuning->carrierHz);
+        line += text;
+        if (tuning->afc) {
+            std::snprintf(text, sizeof text, "  AFC %s %.1f Hz", *tuning->afc ? "on" : "off",
+                          tuning->trackedHz.value_or(tuning->carrierHz));
+            line += text;
+        }
+        if (tuning->reverse && *tuning->reverse)
+            line += "  reverse";
+        if (tuning->heardWpm) {
+            std::snprintf(text, sizeof text, "  %d wpm", *tuning->heardWpm);
+            line += text;
+        }
+    }
+    if (status.tuning && status.tuning->quality) {
+        const int quality = *status.tuning->quality;
+        const std::optional<int> squelch = status.tuning->squelch;
+        std::snprintf(text, sizeof text, "  quality %s %3d", Bar(quality / 100.0, squelch).c_str(), quality);
+        line += text;
+        if (squelch) {
+            std::snprintf(text, sizeof text, " squelch %d %s", *squelch, quality >= *squelch ? "open" : "shut");
+            line += text;
+        }
+        std::snprintf(text, sizeof text, "  audio %.0f%%", status.level * 100.0);
+    } else {
+        std::snprintf(text, sizeof text, "  level %s %3.0f%%", Bar(status.level, std::nullopt).c_str(),
+                      status.level * 100.0);
+    }
+    line += text;
+    if (status.limiter > 0.0) {
+        std::snprintf(text, sizeof text, "  limiter %.0f%%", status.limiter * 100.0);
+        line += text;
+    }
+    if (status.dialHz) {
+        std::snprintf(text, sizeof text, "  dial %.6f MHz", *status.dialHz / 1e6);
+        line += text;
+    }
+    if (!status.call.empty())
+        line += "  call " + status.call;
+    if (!status.ptt.empty())
+        line += "  PTT " + status.ptt;
+    return line + "  sound " + status.driver;
+}
+
 }  // namespace
 
-CursesScreen::CursesScreen(const ScreenSetup& setup) : m_tones(setup.tones), m_takesInput(setup.takesInput)
+CursesScreen::CursesScreen(const ScreenSetup& setup) : m_takesInput(setup.takesInput)
 {
     if (!newterm(nullptr, stdout, stdin))
         return;
+    // Without cursor addressing every frame would be drawn as a scroll of garbage.
+    const char* address = tigetstr(const_cast<char*>("cup"));
+    if (address == nullptr || address == reinterpret_cast<char*>(-1)) {
+        endwin();
+        return;
+    }
     m_usable = true;
+    // Sound libraries report their troubles on stderr (PortAudio's ALSA host
+    // does when a sound server goes); on the screen that would tear it apart.
+    std::fflush(stderr);
+    m_savedStderr = dup(STDERR_FILENO);
+    if (const int nothing = open("/dev/null", O_WRONLY | O_CLOEXEC); nothing >= 0) {
+        dup2(nothing, STDERR_FILENO);
+        close(nothing);
+    }
     raw();
     noecho();
     keypad(stdscr, TRUE);
     nodelay(stdscr, TRUE);
     set_escdelay(25);
     curs_set(0);
+    mousemask(BUTTON1_PRESSED | BUTTON1_CLICKED, nullptr);
+    mouseinterval(0);
     StartColours();
 }
 
@@ -62,6 +159,10 @@ CursesScreen::~CursesScreen()
 {
     if (m_usable)
         endwin();
+    if (m_savedStderr >= 0) {
+        dup2(m_savedStderr, STDERR_FILENO);
+        close(m_savedStderr);
+    }
 }
 
 void CursesScreen::ShowReceived(const std::string& text)
@@ -77,16 +178,9 @@ void CursesScreen::ShowReceived(const std::string& text)
     m_dirty = true;
 }
 
-void CursesScreen::BeginOver()
+void CursesScreen::ShowOver(const OverText& over)
 {
-    m_sent.clear();
-    m_dirty = true;
-}
-
-void CursesScreen::ShowSent(const std::string& text)
-{
-    for (char ch : text)
-        m_sent += ch == '\r' || ch == '\n' ? ' ' : ch;
+    m_over = {OneRow(over.sent), OneRow(over.pending), OneRow(over.unsent)};
     m_dirty = true;
 }
 
@@ -123,33 +217,75 @@ std::vector<Input> CursesScreen::ReadInput()
 
 void CursesScreen::HandleKey(int key, std::vector<Input>& inputs)
 {
+    using Kind = Input::Kind;
     m_dirty = true;
     if (key == kCtrlC) {
-        inputs.push_back({Input::Kind::Quit, {}});
-    } else if (key == KEY_UP || (!m_typing && (key == '+' || key == '='))) {
-        inputs.push_back({Input::Kind::SquelchUp, {}});
-    } else if (key == KEY_DOWN || (!m_typing && key == '-')) {
-        inputs.push_back({Input::Kind::SquelchDown, {}});
-    } else if (!m_typing) {
-        if (key == 'q' || key == 'Q')
-            inputs.push_back({Input::Kind::Quit, {}});
-        else if (m_takesInput && (key == 't' || key == 'T' || key == '\n' || key == '\r' || key == KEY_ENTER))
-            m_typing = true;
-    } else if (key == kEscape) {
-        m_typing = false;
+        inputs.push_back({Kind::Quit});
+    } else if (key == kEscape && m_status.transmitting) {
+        inputs.push_back({Kind::Abort});
+    } else if (key == KEY_UP) {
+        inputs.push_back({Kind::SquelchUp});
+    } else if (key == KEY_DOWN) {
+        inputs.push_back({Kind::SquelchDown});
+    } else if (key == KEY_LEFT || key == KEY_RIGHT || key == KEY_SLEFT || key == KEY_SRIGHT) {
+        const double step = key == KEY_LEFT || key == KEY_RIGHT ? kTuneStepHz : kFineTuneStepHz;
+        inputs.push_back({Kind::Tune, {}, key == KEY_LEFT || key == KEY_SLEFT ? -step : step});
+    } else if (key >= KEY_F(1) && key <= KEY_F(StationSettings::kMacros)) {
+        inputs.push_back({Kind::Macro, {}, static_cast<double>(key - KEY_F(1))});
+    } else if (key == KEY_MOUSE) {
+        HandleMouse(inputs);
+    } else if (m_editing != Editing::None) {
+        HandleEditKey(key, inputs);
+    } else if (key == 'q' || key == 'Q') {
+        inputs.push_back({Kind::Quit});
+    } else if (key == '+' || key == '=') {
+        inputs.push_back({Kind::SquelchUp});
+    } else if (key == '-') {
+        inputs.push_back({Kind::SquelchDown});
+    } else if (key == 'a' || key == 'A') {
+        inputs.push_back({Kind::ToggleAfc});
+    } else if (key == 'r' || key == 'R') {
+        inputs.push_back({Kind::ToggleReverse});
+    } else if (key == 'm' || key == 'M') {
+        inputs.push_back({Kind::NextMode});
+    } else if (m_takesInput && (key == 'c' || key == 'C')) {
+        m_editing = Editing::Call;
+    } else if (m_takesInput && (key == 't' || key == 'T' || IsEnter(key))) {
+        m_editing = Editing::Line;
+    }
+}
+
+void CursesScreen::HandleEditKey(int key, std::vector<Input>& inputs)
+{
+    if (key == kEscape) {
+        m_editing = Editing::None;
         m_edit.clear();
-    } else if (key == '\n' || key == '\r' || key == KEY_ENTER) {
-        if (!m_edit.empty())
+    } else if (IsEnter(key)) {
+        if (m_editing == Editing::Call)
+            inputs.push_back({Input::Kind::Call, m_edit});
+        else if (!m_edit.empty())
             inputs.push_back({Input::Kind::Line, m_edit});
-        m_typing = false;
+        m_editing = Editing::None;
         m_edit.clear();
     } else if (key == KEY_BACKSPACE || key == 127 || key == 8) {
         if (!m_edit.empty())
             m_edit.pop_back();
     } else if (key >= 0x20 && key < 0x7F) {
-        m_edit += static_cast<char>(key);
+        m_edit += static_cast<char>(m_editing == Editing::Call ? std::toupper(key) : key);
     }
 }
+
+void CursesScreen::HandleMouse(std::vector<Input>& inputs)
+{
+    MEVENT event = {};
+    if (getmouse(&event) != OK || !(event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)))
+        return;
+    // The waterfall and the scale under it tune to the column's middle.
+    if (event.y <= WaterfallRows() && COLS > 0)
+        inputs.push_back({Input::Kind::TuneTo, {}, (event.x + 0.5) * kSpectrumHz / COLS});
+}
+
+int CursesScreen::WaterfallRows() const { return std::max(2, (LINES - 6) * 2 / 5); }
 
 void CursesScreen::Refresh()
 {
@@ -157,7 +293,7 @@ void CursesScreen::Refresh()
         return;
     m_dirty = false;
     erase();
-    const int waterfallRows = std::max(2, (LINES - 6) * 2 / 5);
+    const int waterfallRows = WaterfallRows();
     DrawWaterfall(waterfallRows);
     DrawScale(waterfallRows);
     DrawReceived(waterfallRows + 1, LINES - 4 - (waterfallRows + 1));
@@ -191,7 +327,10 @@ void CursesScreen::DrawScale(int row)
         mvprintw(row, column, "%dk", khz);
     }
     attrset(COLOR_PAIR(kMarkerPair) | A_BOLD);
-    for (double tone : m_tones)
+    if (m_status.tuning && m_status.tuning->trackedHz)
+        if (const int column = FrequencyColumn(*m_status.tuning->trackedHz, COLS); column >= 0)
+            mvaddch(row, column, '|');
+    for (double tone : m_status.tones)
         if (const int column = FrequencyColumn(tone, COLS); column >= 0)
             mvaddch(row, column, '^');
     attrset(A_NORMAL);
@@ -211,17 +350,10 @@ void CursesScreen::DrawReceived(int top, int rows)
 
 void CursesScreen::DrawStatus(int row)
 {
-    const int filled = static_cast<int>(m_status.level * kLevelBarWidth + 0.5);
-    std::string bar(static_cast<size_t>(std::clamp(filled, 0, kLevelBarWidth)), '#');
-    bar.resize(kLevelBarWidth, ' ');
     attrset(m_status.transmitting ? COLOR_PAIR(kTransmitPair) | A_BOLD : A_REVERSE);
     mvprintw(row, 0, " %s ", m_status.transmitting ? "TX" : "RX");
     attrset(A_REVERSE);
-    char line[512];
-    std::snprintf(line, sizeof line, " %s  level [%s] %3.0f%%  squelch %.0f%%  sound %s%s%s", m_status.mode.c_str(),
-                  bar.c_str(), m_status.level * 100.0, m_status.squelch * 100.0, m_status.driver.c_str(),
-                  m_status.ptt.empty() ? "" : "  PTT ", m_status.ptt.c_str());
-    std::string text = line;
+    std::string text = StatusText(m_status);
     text.resize(static_cast<size_t>(std::max(COLS - 4, 0)), ' ');
     addstr(text.c_str());
     attrset(A_NORMAL);
@@ -229,22 +361,38 @@ void CursesScreen::DrawStatus(int row)
 
 void CursesScreen::DrawBottom()
 {
+    // The over: sent in colour, still to go plain, not sent (stopped) struck out.
     mvaddstr(LINES - 3, 0, "TX: ");
+    const int room = COLS - 4;
+    const std::string stopped = m_over.unsent.empty() ? "" : " [not sent: " + m_over.unsent + "]";
+    const std::string whole = m_over.sent + m_over.pending + stopped;
+    const size_t skip = whole.size() > static_cast<size_t>(std::max(room, 0)) ? whole.size() - room : 0;
+    const auto part = [&](const std::string& text, size_t from) {
+        return from >= skip ? text : skip - from >= text.size() ? std::string() : text.substr(skip - from);
+    };
     attrset(COLOR_PAIR(kSentPair) | A_BOLD);
-    addstr(Tail(m_sent, COLS - 4).c_str());
+    addstr(part(m_over.sent, 0).c_str());
     attrset(A_NORMAL);
-    if (m_typing) {
-        mvaddstr(LINES - 2, 0, "> ");
-        addstr(Tail(m_edit, COLS - 3).c_str());
+    addstr(part(m_over.pending, m_over.sent.size()).c_str());
+    attrset(COLOR_PAIR(kUnsentPair));
+    addstr(part(stopped, m_over.sent.size() + m_over.pending.size()).c_str());
+    attrset(A_NORMAL);
+    if (m_editing != Editing::None) {
+        const char* prompt = m_editing == Editing::Call ? "call> " : "> ";
+        mvaddstr(LINES - 2, 0, prompt);
+        addstr(Tail(m_edit, COLS - 7).c_str());
     } else {
         mvaddstr(LINES - 2, 0, Tail(m_notice, COLS).c_str());
     }
-    const char* keys = m_typing       ? "Enter send  Esc cancel  Up/Down squelch  Ctrl-C quit"
-                       : m_takesInput ? "t type a line  +/- squelch  q quit"
-                                      : "+/- squelch  q quit";
+    const char* keys =
+        m_editing != Editing::None ? "Enter take  Esc cancel  Left/Right tune  Up/Down squelch  Ctrl-C quit"
+        : m_takesInput
+            ? "t type  c call  F1-F8 macros  Left/Right tune  a AFC  r reverse  m mode  +/- squelch  Esc stop  q quit"
+            : "Left/Right tune  a AFC  r reverse  +/- squelch  q quit";
     mvaddnstr(LINES - 1, 0, keys, COLS);
-    if (m_typing) {
-        move(LINES - 2, 2 + static_cast<int>(Tail(m_edit, COLS - 3).size()));
+    if (m_editing != Editing::None) {
+        move(LINES - 2, static_cast<int>(std::string(m_editing == Editing::Call ? "call> " : "> ").size() +
+                                         Tail(m_edit, COLS - 7).size()));
         curs_set(1);
     } else {
         curs_set(0);
@@ -260,3 +408,5 @@ std::unique_ptr<Screen> MakeScreen(const ScreenSetup& setup)
     }
     return std::make_unique<PlainScreen>(setup);
 }
+
+}  // namespace rz::dgterm

@@ -4,10 +4,11 @@
 #include <cstdlib>
 
 #include "Commands.h"
-#include "Rig.h"
+#include "ModuleHost.h"
 #include "Session.h"
 #include "Settings.h"
 
+namespace rz::dgterm {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -44,13 +45,17 @@ int RunDemo(const Options& options, TerminationSignals& signals)
 {
     // The same everywhere, sound card or not.
     setenv("RUZADA_AUDIODRIVER", "loopback", 1);
-    SettingsFile settings(true);
-    Session session(&signals, Status{kDemoMode, SoundDriverName(), "", false, 0.0, 0.0, settings.SpectrumOn()});
-    Rig rig(options.modulePath, session);
-    if (const auto failed = rig.Start(kDemoMode, -1, true))
+    SettingsFile settings(kDemoMode, {}, true);
+    Status status;
+    status.mode = kDemoMode;
+    status.driver = SoundDriverName();
+    status.spectrumOn = settings.SpectrumOn();
+    Session session(&signals, status);
+    ModuleHost host(options.modulePath, session);
+    if (const auto failed = host.Start(kDemoMode, "", true))
         return *failed;
-    std::unique_ptr<Screen> screen = MakeScreen({ModeTones(kDemoMode), false});
-    session.Bind(*rig.station, rig.window, *screen, nullptr);
+    std::unique_ptr<Screen> screen = MakeScreen({false});
+    session.Bind(*host.station, host.window, *screen);
 
     const std::string message = kDemoMessage;
     session.Send(message);
@@ -70,3 +75,5 @@ int RunDemo(const Options& options, TerminationSignals& signals)
                  Shown(session.Received()).c_str());
     return kExitFailure;
 }
+
+}  // namespace rz::dgterm

@@ -1,5 +1,7 @@
 #include "HostWindow.h"
 
+namespace rz::dgterm {
+
 HostWindow::HostWindow(ModuleEvents& events) : m_events(events)
 {
     m_window = CreateHostWindow(&HostWindow::Procedure, this);
@@ -29,7 +31,7 @@ LRESULT HostWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM)
         self->m_events.OnSent(wParam);
     else if (message == self->m_rawData)
         self->m_events.OnSpectrum();
-    else if (message == self->m_requestCom)
-        return self->m_comPort;
     return 0;
 }
+
+}  // namespace rz::dgterm

@@ -6,6 +6,8 @@
 
 #include <ruzada/hostlink.h>
 
+namespace rz::dgterm {
+
 // What the module reports. Characters are the wParam of "DG_CHAR" and
 // "DG_SENTCHAR" as posted: a UTF-16 unit, or a byte sign-extended.
 class ModuleEvents {
@@ -38,8 +40,6 @@ public:
     int QueueFd() const { return GetMessageQueueFd(); }
     // Handles every message waiting, sent or posted.
     void Dispatch();
-    // The answer to "DG_REQUESTCOM" (a snap-in asking for a port): 0 for none.
-    void SetComPort(int port) { m_comPort = port; }
 
 private:
     static LRESULT Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -48,7 +48,7 @@ private:
     const UINT m_char = RegisterWindowMessageA("DG_CHAR");
     const UINT m_sentChar = RegisterWindowMessageA("DG_SENTCHAR");
     const UINT m_rawData = RegisterWindowMessageA("DG_RAWDATA");
-    const UINT m_requestCom = RegisterWindowMessageA("DG_REQUESTCOM");
-    int m_comPort = 0;
     HWND m_window = nullptr;
 };
+
+}  // namespace rz::dgterm

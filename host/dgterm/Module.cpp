@@ -5,6 +5,7 @@
 
 #include <climits>
 
+namespace rz::dgterm {
 namespace {
 
 std::string BesideThisProgram(const char* file)
@@ -47,3 +48,5 @@ Module::~Module()
     if (m_handle)
         dlclose(m_handle);
 }
+
+}  // namespace rz::dgterm

@@ -10,19 +10,21 @@
     X(InitDG)                    \
     X(EnumRUZadas)               \
     X(SetRUZada)                 \
+    X(GetRUZada)                 \
+    X(InvokeDGCommand)           \
+    X(InvokeRUZadaFunc)          \
     X(GetRUZadaNameA)            \
     X(GetRUZadaFileNameA)        \
-    X(SendDGCharA)               \
+    X(SendDGCharW)               \
     X(IsDGSendIdle)              \
     X(SetDGFreq)                 \
     X(SetDGSoundMode)            \
     X(GetDGLevel)                \
     X(SetDGSquelch)              \
     X(GetDGSquelch)              \
-    X(GetDGFFTData)              \
-    X(DGOpenComPort)             \
-    X(DGCloseComPort)            \
-    X(DGSetRTS)
+    X(GetDGFFTData)
+
+namespace rz::dgterm {
 
 class Module {
 public:
@@ -47,3 +49,5 @@ private:
     std::string m_path;
     std::string m_error;
 };
+
+}  // namespace rz::dgterm

@@ -4,12 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "PlainScreen.h"
 
+namespace rz::dgterm {
 namespace {
 
 constexpr size_t kLongestLine = 1024;
@@ -45,14 +45,21 @@ void PlainScreen::ShowNotice(const std::string& text)
     std::fprintf(stderr, "dgterm: %s\n", text.c_str());
 }
 
+void PlainScreen::ShowOver(const OverText& over)
+{
+    if (!over.unsent.empty() && over.unsent != m_unsent)
+        ShowNotice("stopped; not sent: " + over.unsent);
+    m_unsent = over.unsent;
+}
+
 void PlainScreen::ShowStatus(const Status& status)
 {
     if (status.transmitting != m_transmitting)
         ShowNotice(status.transmitting ? "transmitting" : "receiving");
-    if (m_squelch >= 0.0 && status.squelch != m_squelch)
-        ShowNotice("squelch " + std::to_string(std::lround(status.squelch * 100.0)) + "%");
+    if (status.device != m_device && !status.device.empty())
+        ShowNotice(status.device);
     m_transmitting = status.transmitting;
-    m_squelch = status.squelch;
+    m_device = status.device;
 }
 
 std::vector<Input> PlainScreen::ReadInput()
@@ -61,7 +68,11 @@ std::vector<Input> PlainScreen::ReadInput()
     char buffer[4096];
     const ssize_t got = m_inputFd >= 0 ? read(m_inputFd, buffer, sizeof buffer) : 0;
     if (got <= 0) {
-        // End of input: keep receiving until told to stop.
+        // End of input: what is left of a line goes too.
+        if (!m_pending.empty())
+            inputs.push_back({Input::Kind::Line, m_pending});
+        m_pending.clear();
+        m_inputEnded = m_inputFd >= 0;
         m_inputFd = -1;
         return inputs;
     }
@@ -77,3 +88,5 @@ std::vector<Input> PlainScreen::ReadInput()
         inputs.push_back({Input::Kind::Line, m_pending.substr(0, kLongestLine)});
     return inputs;
 }
+
+}  // namespace rz::dgterm

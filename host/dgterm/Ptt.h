@@ -1,31 +1,49 @@
-// Push-to-talk on the RTS line of a COM port.
+// Push-to-talk: what keys the transmitter, on a serial port's lines or through
+// the rig's CAT command (Rig.h).
 #pragma once
 
+#include <memory>
 #include <string>
 
-#include "Module.h"
+#include <ruzada/wintypes.h>
 
-// The port is opened only to key and closed after unkeying: opening a port for
-// RTS control raises its RTS line, and nothing may key the transmitter while
-// receiving.
-class Ptt {
+#include "Options.h"
+
+namespace rz::dgterm {
+
+class Keyer {
 public:
-    Ptt(Module& module, int comPort) : m_module(module), m_comPort(comPort) {}
-    ~Ptt() { Unkey(); }
-    Ptt(const Ptt&) = delete;
-    Ptt& operator=(const Ptt&) = delete;
-
-    // Raises RTS; blocks for the module's keying pauses (about 300 ms). False,
-    // with the reason, when the port does not open.
-    bool Key(std::string& error);
-    // Drops RTS and closes the port; nothing when not keyed.
-    void Unkey();
-
-private:
-    Module& m_module;
-    int m_comPort;
-    CCOMPort* m_port = nullptr;
+    virtual ~Keyer() = default;
+    // False, with the reason, when the transmitter could not be keyed.
+    virtual bool Key(std::string& error) = 0;
+    virtual void Unkey() = 0;
+    // For the status line: "COM3 RTS", "CAT".
+    virtual std::string Name() const = 0;
 };
 
-// "COM3" or "3" to 3; 0 for anything else.
-int ParseComPort(const std::string& text);
+// RTS, DTR or both of a COM port. The port is opened when dgterm starts, so a
+// wrong port is reported at once, and held with both lines low while receiving.
+class SerialPtt final : public Keyer {
+public:
+    // Nothing, with the reason naming the device, when the port does not open.
+    static std::unique_ptr<SerialPtt> Open(int comPort, PttLine line, std::string& error);
+    ~SerialPtt() override;
+
+    bool Key(std::string& error) override;
+    void Unkey() override;
+    std::string Name() const override;
+
+private:
+    SerialPtt(HANDLE port, int comPort, PttLine line) : m_port(port), m_comPort(comPort), m_line(line) {}
+    bool SetLines(bool raised);
+
+    HANDLE m_port;
+    int m_comPort;
+    PttLine m_line;
+    bool m_keyed = false;
+};
+
+// The device that COM n opens: $RUZADA_COMn, else /dev/ttyS<n-1>.
+std::string ComPortDevice(int comPort);
+
+}  // namespace rz::dgterm

@@ -1,47 +1,63 @@
 #include "Rig.h"
 
-#include <cstdio>
+#include <hamlib/rig.h>
 
-#include <ruzada/wave.h>
+namespace rz::dgterm {
 
-#include "Options.h"
-
-Rig::Rig(const std::string& modulePath, ModuleEvents& events) : module(modulePath), window(events)
+std::unique_ptr<Rig> Rig::Open(int model, const std::string& port, std::string& error)
 {
-    if (module.Loaded())
-        station.emplace(module, window);
+    // Hamlib reports to stderr by default; dgterm reports failures itself.
+    rig_set_debug(RIG_DEBUG_NONE);
+    RIG* rig = rig_init(static_cast<rig_model_t>(model));
+    if (!rig) {
+        error = "Hamlib has no rig model " + std::to_string(model) + " (see rigctl -l)";
+        return nullptr;
+    }
+    int result = RIG_OK;
+    if (!port.empty())
+        result = rig_set_conf(rig, rig_token_lookup(rig, "rig_pathname"), port.c_str());
+    if (result == RIG_OK)
+        result = rig_open(rig);
+    if (result != RIG_OK) {
+        error = "cannot reach the rig (Hamlib model " + std::to_string(model) + (port.empty() ? "" : " on " + port) +
+                "): " + rigerror(result);
+        rig_cleanup(rig);
+        return nullptr;
+    }
+    return std::unique_ptr<Rig>(new Rig(rig));
 }
 
-bool Rig::Loaded() const
+Rig::~Rig()
 {
-    if (!module.Loaded())
-        std::fprintf(stderr, "dgterm: cannot load %s: %s\n", module.Path().c_str(), module.Error().c_str());
-    return module.Loaded();
+    Unkey();
+    rig_close(m_rig);
+    rig_cleanup(m_rig);
 }
 
-std::optional<int> Rig::Start(const std::string& modeName, int device, bool receive)
+bool Rig::Key(std::string& error)
 {
-    if (!Loaded())
-        return kExitFailure;
-    const uint64_t mode = station->FindMode(modeName);
-    if (mode == 0) {
-        std::string names;
-        for (const ModeInfo& info : station->Modes())
-            names += (names.empty() ? "" : ", ") + info.name;
-        std::fprintf(stderr, "dgterm: no mode named %s (the modes here: %s)\n", modeName.c_str(),
-                     names.empty() ? "none" : names.c_str());
-        return kExitUsage;
+    const int result = rig_set_ptt(m_rig, RIG_VFO_CURR, RIG_PTT_ON);
+    if (result != RIG_OK) {
+        error = std::string("the rig did not key: ") + rigerror(result);
+        return false;
     }
-    // The module would quietly take the default device for one it does not have.
-    if (const UINT devices = waveInGetNumDevs(); device < -1 || device >= static_cast<int>(devices)) {
-        std::fprintf(stderr, "dgterm: no sound device %d: the %s driver has %u (see --list)\n", device,
-                     SoundDriverName().c_str(), devices);
-        return kExitUsage;
-    }
-    std::string error;
-    if (!station->Start(mode, device, receive, error)) {
-        std::fprintf(stderr, "dgterm: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    return std::nullopt;
+    m_keyed = true;
+    return true;
 }
+
+void Rig::Unkey()
+{
+    if (m_keyed)
+        rig_set_ptt(m_rig, RIG_VFO_CURR, RIG_PTT_OFF);
+    m_keyed = false;
+}
+
+std::optional<double> Rig::DialHz()
+{
+    freq_t frequency = 0;
+    if (rig_get_freq(m_rig, RIG_VFO_CURR, &frequency) != RIG_OK)
+        return std::nullopt;
+    return static_cast<double>(frequency);
+}
+
+}  // namespace rz::dgterm

@@ -1,26 +1,36 @@
-// What every command but the option parsing needs, built in order: the module
-// loaded, a host window bound to it, the station. Torn down in reverse, so the
-// window is gone before the module unloads.
+// The rig through Hamlib: its dial frequency, and push-to-talk by CAT command.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
-#include "HostWindow.h"
-#include "Module.h"
-#include "Station.h"
+#include "Ptt.h"
 
-class Rig {
+struct s_rig;
+
+namespace rz::dgterm {
+
+class Rig final : public Keyer {
 public:
-    Rig(const std::string& modulePath, ModuleEvents& events);
+    // Hamlib's `model` on `port` (a device path, or host:port for the network
+    // model that reaches rigctld); "" for the model's default port. Nothing, with
+    // Hamlib's reason, when the rig does not answer.
+    static std::unique_ptr<Rig> Open(int model, const std::string& port, std::string& error);
+    ~Rig() override;
 
-    // False, with the reason on stderr, when the module did not load.
-    bool Loaded() const;
-    // Selects the mode named `modeName` and starts the card; an exit code for
-    // main, with the reason on stderr, when that (or loading) failed.
-    std::optional<int> Start(const std::string& modeName, int device, bool receive);
+    bool Key(std::string& error) override;
+    void Unkey() override;
+    std::string Name() const override { return "CAT"; }
 
-    Module module;
-    HostWindow window;
-    std::optional<Station> station;
+    // The dial frequency in Hz, or nothing when the rig does not say.
+    std::optional<double> DialHz();
+
+private:
+    explicit Rig(s_rig* rig) : m_rig(rig) {}
+
+    s_rig* m_rig;
+    bool m_keyed = false;
 };
+
+}  // namespace rz::dgterm

@@ -1,17 +1,36 @@
 // The loop of an interactive session, which the demo runs too: the module's
 // messages, the keys and the termination signals in one poll, at most one over on
-// the air, and what the module reports on the screen.
+// the air, the mode tuned through its controls, and what the module reports on
+// the screen and in the log.
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "Control.h"
 #include "HostWindow.h"
+#include "Log.h"
 #include "Over.h"
+#include "Rig.h"
 #include "Screen.h"
+#include "Settings.h"
 #include "Signals.h"
 #include "Station.h"
+
+namespace rz::dgterm {
+
+// What a session may have beside the module: all optional.
+struct SessionGear {
+    Keyer* keyer = nullptr;
+    PttTiming timing;
+    Rig* rig = nullptr;
+    Log* log = nullptr;
+    StationSettings station;
+};
 
 class Session final : public ModuleEvents {
 public:
@@ -27,8 +46,8 @@ public:
     Session& operator=(const Session&) = delete;
 
     // What the session drives, once it exists: the window was made with this
-    // session as its events. `ptt` may be null.
-    void Bind(Station& station, HostWindow& window, Screen& screen, Ptt* ptt);
+    // session as its events, and the station runs the mode of the status.
+    void Bind(Station& station, HostWindow& window, Screen& screen, SessionGear gear = {});
 
     // Sends `text` on the over on the air while it is still sending, else on the
     // next one. Beyond kMostQueued characters on their way, text is dropped with
@@ -49,18 +68,36 @@ public:
 
 private:
     void Handle(const Input& input);
-    void ChangeSquelch(long stepPercent);
+    void Tune(std::optional<double> toHz, double byHz);
+    void Toggle(DGControlKey key, const char* what);
+    void ChangeSquelch(int step);
+    void NextMode();
+    void SendMacro(int number);
+    void Abort();
+    void WatchCard();
     void AdvanceOver();
+    void ShowOver();
     void UpdateStatus();
+    LogContext Context() const;
 
     TerminationSignals* m_signals;
     Status m_status;
     Station* m_station = nullptr;
     HostWindow* m_window = nullptr;
     Screen* m_screen = nullptr;
-    Ptt* m_ptt = nullptr;
+    SessionGear m_gear;
+    std::optional<ModeControl> m_control;
+    std::vector<ModeInfo> m_modes;
+    uint64_t m_mode = 0;
+    std::map<uint64_t, double> m_carriers;  // each mode's, when left
     std::unique_ptr<Over> m_over;
     std::string m_waiting;  // for the next over
     std::string m_received;
+    Clock::time_point m_nextDialRead;
+    std::string m_deviceNotice;  // what the status says of a sound device that works
+    bool m_cardLost = false;
+    Clock::time_point m_nextReopen;
     bool m_quit = false;
 };
+
+}  // namespace rz::dgterm

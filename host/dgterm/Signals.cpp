@@ -4,6 +4,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+namespace rz::dgterm {
+
 namespace {
 
 sigset_t TerminationSet()
@@ -38,3 +40,5 @@ bool TerminationSignals::Take()
     signalfd_siginfo info;
     return m_fd >= 0 && read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
 }
+
+}  // namespace rz::dgterm

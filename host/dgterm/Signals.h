@@ -2,6 +2,8 @@
 // unkeys, stops the card and unloads the module in order.
 #pragma once
 
+namespace rz::dgterm {
+
 class TerminationSignals {
 public:
     // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread and every thread it
@@ -19,3 +21,5 @@ public:
 private:
     int m_fd = -1;
 };
+
+}  // namespace rz::dgterm

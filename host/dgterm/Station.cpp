@@ -2,12 +2,23 @@
 
 #include <strings.h>
 
+#include <chrono>
+#include <thread>
+
 #include <ruzada/kernel.h>
 #include <ruzada/wave.h>
 
 #include "Text.h"
 
+namespace rz::dgterm {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double kCardOn = 8000.0;
+// How long the transmit thread gets to run through what is queued, per round.
+constexpr auto kDrainRound = std::chrono::milliseconds(300);
+constexpr int kDrainRounds = 5;
 
 // A device that does not open is reported by the module in a message box; the
 // text becomes the reason Start gives.
@@ -48,27 +59,39 @@ uint64_t Station::FindMode(const std::string& name) const
     return 0;
 }
 
+std::string Station::ModeName(uint64_t mode) const
+{
+    char name[256] = {};
+    m_module.GetRUZadaNameA(mode, name, sizeof name - 1);
+    return name;
+}
+
 bool Station::Start(uint64_t mode, int device, bool receive, std::string& error)
 {
     m_device = device;
     m_receive = receive;
     m_transmit = false;
     m_module.SetRUZada(mode);
-    std::string boxText;
-    SetMessageBoxHandler(&KeepMessageBoxText, &boxText);
     // Receive goes on before the card starts: what the card captures while
     // receive is off is dropped, and a recording read unpaced would lose its start.
     ApplySoundMode();
-    const bool opened = m_module.SetDGFreq(8000.0) != 0;
+    std::string boxText;
+    SetMessageBoxHandler(&KeepMessageBoxText, &boxText);
+    m_running = m_module.SetDGFreq(kCardOn) != 0;
     SetMessageBoxHandler(nullptr, nullptr);
-    m_running = opened;
-    if (!opened) {
+    if (!m_running) {
         error = "cannot open the sound card: " + OneLine(boxText);
         char reason[512] = {};
         if (GetWaveFailure(reason, sizeof reason))
             error += std::string(" (") + reason + ")";
     }
-    return opened;
+    return m_running;
+}
+
+void Station::SelectMode(uint64_t mode)
+{
+    if (m_running)
+        m_module.SetRUZada(mode);
 }
 
 void Station::SetTransmit(bool on)
@@ -79,6 +102,45 @@ void Station::SetTransmit(bool on)
 }
 
 void Station::ApplySoundMode() { m_module.SetDGSoundMode((m_transmit ? 1 : 0) | (m_receive ? 2 : 0), m_device); }
+
+void Station::DiscardTransmission()
+{
+    if (!m_running)
+        return;
+    const auto drained = [&] {
+        for (const auto end = Clock::now() + kDrainRound; Clock::now() < end;) {
+            if (m_module.IsDGSendIdle())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return m_module.IsDGSendIdle() != 0;
+    };
+    // Closed, the card lets a character pass under way run through the queue;
+    // open, it lets a new pass begin.
+    for (int round = 0; m_transmit && round < kDrainRounds; ++round) {
+        m_module.SetDGFreq(0.0);
+        if (drained())
+            break;
+        m_module.SetDGFreq(kCardOn);
+        if (drained())
+            break;
+    }
+    SetTransmit(false);
+    Reopen();
+}
+
+bool Station::Reopen()
+{
+    if (!m_running)
+        return false;
+    m_module.SetDGFreq(0.0);
+    // A card that does not open again is the caller's to report.
+    std::string unused;
+    SetMessageBoxHandler(&KeepMessageBoxText, &unused);
+    const bool opened = m_module.SetDGFreq(kCardOn) != 0;
+    SetMessageBoxHandler(nullptr, nullptr);
+    return opened;
+}
 
 void Station::Stop()
 {
@@ -97,3 +159,5 @@ std::string SoundDriverName()
     GetWaveDriverName(name, sizeof name);
     return name;
 }
+
+}  // namespace rz::dgterm

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace rz::dgterm {
+
 namespace {
 
 // Bins at or below the floor (40 dB under the top) show nothing, so that
@@ -31,3 +33,5 @@ int FrequencyColumn(double hz, int width)
         return -1;
     return static_cast<int>(hz / kSpectrumHz * width);
 }
+
+}  // namespace rz::dgterm

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace rz::dgterm {
+
 // GetDGFFTData's bins: 1024 of 3.90625 Hz (8000 samples per second, 2048 points).
 inline constexpr int kSpectrumBins = 1024;
 inline constexpr double kSpectrumHz = 4000.0;
@@ -22,3 +24,5 @@ std::vector<uint8_t> WaterfallRow(const Spectrum& spectrum, int width);
 
 // The column that shows `hz`, or -1 outside 0-4 kHz.
 int FrequencyColumn(double hz, int width);
+
+}  // namespace rz::dgterm

@@ -1,10 +1,12 @@
 // dgterm: a terminal station for the RUZada digital-mode module.
 #include <clocale>
+#include <cstdio>
 
 #include "Commands.h"
 
 int main(int argc, char** argv)
 {
+    using namespace rz::dgterm;
     int exitCode = kExitOk;
     const std::optional<Options> options = ParseOptions(argc, argv, exitCode);
     if (!options)
@@ -13,6 +15,9 @@ int main(int argc, char** argv)
     std::setlocale(LC_ALL, "");
     TerminationSignals signals;
     switch (options->command) {
+        case Options::Command::HelpMode:
+            std::fputs(ModeHelp(options->mode).c_str(), stdout);
+            return kExitOk;
         case Options::Command::List:
             return RunList(*options);
         case Options::Command::Demo:

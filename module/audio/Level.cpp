@@ -13,6 +13,12 @@ std::atomic<int16_t> g_nSquelch{0};
 namespace {
 
 constexpr int kHistory = 1000;
+constexpr double kInverseHistory = 0.001;
+// 100 / 32767: the RMS in percent of full scale.
+constexpr double kPercentOfFullScale = 0.0030518509475997192;
+// The host's level and squelch are fractions; the module keeps whole percent.
+constexpr double kPercentPerUnit = 100.0;
+constexpr double kUnitPerPercent = 0.01;
 
 int16_t g_LevelHistory[kHistory] = {};
 int g_nLevelIndex = 0;
@@ -46,18 +52,18 @@ void FeedLevelMeter(int16_t* samples, int count, int16_t gate)
 int16_t GetLevelPercent()
 {
     const double sum = g_dLevelSumSq.load(std::memory_order_relaxed);
-    return static_cast<int16_t>(TruncateToInt32(std::sqrt(sum * 0.001) * 0.0030518509475997192));
+    return static_cast<int16_t>(TruncateToInt32(std::sqrt(sum * kInverseHistory) * kPercentOfFullScale));
 }
 
 double GetDGLevel(void)
 {
-    return Guarded(0.0, [] { return GetLevelPercent() * 0.01; });
+    return Guarded(0.0, [] { return GetLevelPercent() * kUnitPerPercent; });
 }
 
 void SetDGSquelch(double level)
 {
     Guarded([&] {
-        const auto squelch = static_cast<int16_t>(static_cast<uint16_t>(TruncateToInt32(level * 100.0)));
+        const auto squelch = static_cast<int16_t>(static_cast<uint16_t>(TruncateToInt32(level * kPercentPerUnit)));
         if (squelch != g_nSquelch)
             g_nSquelch = squelch;
     });
@@ -65,5 +71,5 @@ void SetDGSquelch(double level)
 
 double GetDGSquelch(void)
 {
-    return Guarded(0.0, [] { return g_nSquelch * 0.01; });
+    return Guarded(0.0, [] { return g_nSquelch * kUnitPerPercent; });
 }

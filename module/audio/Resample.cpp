@@ -2,15 +2,11 @@
 
 #include <algorithm>
 
-namespace {
-constexpr int kFactor = 6;
-}
-
 int Decimate6(int16_t* dst, const int16_t* src, int n)
 {
-    const int picked = n > 0 ? n / kFactor : 0;
+    const int picked = n > 0 ? n / kRate48KHzFactor : 0;
     for (int k = 0; k < picked; ++k)
-        dst[k] = src[kFactor * k];
+        dst[k] = src[kRate48KHzFactor * k];
     return picked;
 }
 
@@ -19,6 +15,6 @@ int Repeat6(int16_t* dst, const int16_t* src, int n)
     if (n <= 0)
         return 0;
     for (int i = 0; i < n; ++i)
-        std::fill_n(dst + kFactor * i, kFactor, src[i]);
-    return kFactor * n;
+        std::fill_n(dst + kRate48KHzFactor * i, kRate48KHzFactor, src[i]);
+    return kRate48KHzFactor * n;
 }

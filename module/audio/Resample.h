@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// With "Use48KHz" the card runs at 48000, six times the module's 8000.
+inline constexpr int kRate48KHzFactor = 6;
+
 // dst[k] = src[6k]; returns n / 6, the number of dst samples written.
 int Decimate6(int16_t* dst, const int16_t* src, int n);
 // Writes each of the n source samples six times in a row; returns 6n.

@@ -7,11 +7,13 @@
 
 #include <RUZada.h>
 
+#include "audio/Resample.h"
 #include "audio/Sound.h"
 #include "base/ScopedLock.h"
 #include "core/Globals.h"
 #include "core/Guard.h"
 #include "core/Messages.h"
+#include "core/ModeBusy.h"
 #include "modes/ModeList.h"
 #include "util/SystemErrorText.h"
 
@@ -22,16 +24,11 @@ int32_t g_nOpenSoundDevice = -1;
 namespace {
 
 constexpr UINT kModuleRate = 8000;
-// With "Use48KHz" the card runs six times faster than the snap-ins see.
-constexpr UINT kRateFactor48KHz = 6;
-constexpr UINT kMessageBoxExclamation = 0x30;
-constexpr DWORD kTransmitBit = 1;
-constexpr DWORD kReceiveBit = 2;
 
 void ShowOpenFailure(const char* heading, UINT error)
 {
     const std::string text = heading + std::string(static_cast<const char*>(SystemErrorText(error)));
-    MessageBoxA(nullptr, text.c_str(), nullptr, kMessageBoxExclamation);
+    MessageBoxA(nullptr, text.c_str(), nullptr, MB_ICONEXCLAMATION);
 }
 
 // The mode's wishes: no card at all, no playback, no capture.
@@ -70,7 +67,7 @@ int ApplyRate(CSound& sound, double freq)
     }
 
     CScopedLock card(&g_csSound);
-    const UINT factor = g_bUse48KHz ? kRateFactor48KHz : 1;
+    const UINT factor = CardRateFactor();
     const UINT oldRate = g_WaveFormat.nSamplesPerSec / factor;
     const UINT newRate = RequestedRate(freq);
     g_WaveFormat = {WAVE_FORMAT_PCM, 1, newRate * factor, 2 * newRate * factor, 2, 16, 0};
@@ -99,7 +96,7 @@ int ApplyRate(CSound& sound, double freq)
         }
     }
     g_nOpenSoundDevice = g_nSoundDevice;
-    if (g_dwSoundMode & kTransmitBit)
+    if (g_dwSoundMode & kSoundModeTransmit)
         SetEvent(g_hXmitEvent);
     return 1;
 }
@@ -119,19 +116,19 @@ double GetDGFreq(void)
     return Guarded(0.0, [] {
         CScopedLock card(&g_csSound);
         const double rate = static_cast<uint32_t>(g_WaveFormat.nSamplesPerSec);
-        return g_bUse48KHz ? rate * 0.16666666666666666 : rate;
+        return rate * (1.0 / CardRateFactor());
     });
 }
 
 void SetDGSoundMode(int mode, int device)
 {
     Guarded([&] {
-        g_bModeBusy = 1;
+        const CModeBusy busy;
         const DWORD modeBits = static_cast<DWORD>(mode);
-        const bool transmit = modeBits & kTransmitBit;
+        const bool transmit = modeBits & kSoundModeTransmit;
         CSound* sound = g_pSound;
         // Audio left from an earlier transmission goes before the new one starts.
-        if (!(g_dwSoundMode & kTransmitBit) && transmit && sound)
+        if (!(g_dwSoundMode & kSoundModeTransmit) && transmit && sound)
             sound->FlushOut();
         {
             CScopedLock card(&g_csSound);
@@ -140,12 +137,13 @@ void SetDGSoundMode(int mode, int device)
             g_nSoundDevice = device == -1 || static_cast<UINT>(device) >= waveInGetNumDevs() ? -1 : device;
         }
         SetDGFreq(GetDGFreq());
-        PostXmitRecv(transmit ? 1 : 0, (modeBits & kReceiveBit) ? 1 : 0);
+        PostXmitRecv(transmit ? 1 : 0, (modeBits & kSoundModeReceive) ? 1 : 0);
         if (transmit)
             SetEvent(g_hXmitEvent);
-        g_bModeBusy = 0;
     });
 }
+
+int CardRateFactor() { return g_bUse48KHz ? kRate48KHzFactor : 1; }
 
 DWORD CardRate()
 {

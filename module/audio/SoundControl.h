@@ -16,6 +16,8 @@ extern int32_t g_nOpenSoundDevice;
 
 // The card's rate: 8000, or 48000 with "Use48KHz"; 0 while stopped. Takes g_csSound.
 DWORD CardRate();
+// Card samples per sample of the module's 8000 per second: 6 with "Use48KHz", else 1.
+int CardRateFactor();
 // SetDGFreq(freq) even where the rate stands unchanged: for a mode that takes
 // back the card that the mode before it ran without.
 void ReopenSoundCard(double freq);

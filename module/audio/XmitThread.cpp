@@ -1,9 +1,9 @@
 #include "audio/XmitThread.h"
 
 #include <algorithm>
-#include <memory>
 
 #include <RUZada.h>
+#include <ruzada/outcall.h>
 
 #include "audio/Feeders.h"
 #include "audio/Resample.h"
@@ -19,30 +19,25 @@ namespace {
 
 constexpr int kEncodeBlockSize = 90000;
 constexpr int kEncodeCapacity = DG_ENCODE_CAPACITY;  // slot 0 is the carried sample
-constexpr int kOutputBlockSize = 6 * kEncodeBlockSize;
+constexpr int kOutputBlockSize = kRate48KHzFactor * kEncodeBlockSize;
 constexpr int kMaxBatch = DG_MAX_BATCH;
-constexpr DWORD kXmitBit = 1;
-constexpr DWORD kRecvBit = 2;
 constexpr DWORD kPassWaitMs = 1;
 constexpr DWORD kNoWakeEventMs = 5;
 constexpr DWORD kNoPlaybackMs = 500;
 constexpr DWORD kIdleMs = 10;
 constexpr DWORD kRoomWaitMs = 10;
-constexpr int kRateDivisor48KHz = 6;
 constexpr DWORD kSlowCpuSpeed = 1000;
 constexpr int kSlowCpuTwiddleFactor = 4;
 
-bool ReceiveOn() { return (g_dwSoundMode & kRecvBit) != 0; }
+bool ReceiveOn() { return (g_dwSoundMode & kSoundModeReceive) != 0; }
 
 int ClampCount(int count, int capacity) { return std::clamp(count, 0, capacity); }
 
+// Lives on the thread's own stack (hence kXmitThreadStackBytes), which lasts as
+// long as the thread however it ends: an encoder stuck past the module's unload
+// may still be writing into m_Encode (ruzada/outcall.h).
 class CXmitThread {
 public:
-    CXmitThread()
-        : m_pEncode(std::make_unique<int16_t[]>(kEncodeBlockSize)),
-          m_pOutput(std::make_unique<int16_t[]>(kOutputBlockSize))
-    {}
-
     // One pass; false when the thread must end.
     bool Pass();
 
@@ -50,14 +45,15 @@ private:
     void IdlePass();
     void CharacterPass();
     void TwiddlePass();
-    // Encodes one batch with whichever encoder the mode has; -1 when it has none.
-    int EncodeBatch();
+    // Encodes the batch with whichever encoder the mode has (`wide` first); the
+    // caller holds g_csMode. Returns the number of samples written from slot 1 on.
+    int EncodeBatch(PFN_EncodeDGDataW wide, PFN_EncodeDGDataA narrow, const WORD* batch, int count);
     // Silence from slot 0 on, for the spectrum while nothing else is sent.
     void FeedSilence(int count);
     void Play(int count);
 
-    std::unique_ptr<int16_t[]> m_pEncode;
-    std::unique_ptr<int16_t[]> m_pOutput;
+    int16_t m_Encode[kEncodeBlockSize] = {};
+    int16_t m_Output[kOutputBlockSize] = {};
     int16_t m_nCarried = 0;
 };
 
@@ -89,7 +85,7 @@ bool CXmitThread::Pass()
         Sleep(kNoPlaybackMs);
         return true;
     }
-    if (!(g_dwSoundMode & kXmitBit) || (CardRate() == 0 && !g_bNoSoundCard && !g_bNoSoundOutput))
+    if (!(g_dwSoundMode & kSoundModeTransmit) || (CardRate() == 0 && !g_bNoSoundCard && !g_bNoSoundOutput))
         IdlePass();
     else if (!g_SendQueue.Empty())
         CharacterPass();
@@ -102,6 +98,7 @@ void CXmitThread::IdlePass()
 {
     if (!ReceiveOn()) {
         const int rate = static_cast<int>(CardRate());
+        // What the waterfall has always been fed here: 4114 samples at 8000, 8228 at 48000.
         FeedSilence(g_bUse48KHz ? rate * 18 / 105 : rate * 18 / 35);
     }
     Sleep(kIdleMs);
@@ -109,65 +106,68 @@ void CXmitThread::IdlePass()
 
 void CXmitThread::FeedSilence(int count)
 {
-    std::fill_n(m_pEncode.get(), count, int16_t{0});
-    FeedXmitSamples(m_pEncode.get(), count);
+    std::fill_n(m_Encode, count, int16_t{0});
+    FeedXmitSamples(m_Encode, count);
 }
 
-int CXmitThread::EncodeBatch()
+int CXmitThread::EncodeBatch(PFN_EncodeDGDataW wide, PFN_EncodeDGDataA narrow, const WORD* batch, int count)
 {
-    WORD batch[kMaxBatch];
-    CScopedLock mode(&g_csMode);
-    if (const PFN_EncodeDGDataW encode = g_ModeFuncs.EncodeDGDataW) {
-        const int count = g_SendQueue.TakeFront(batch, kMaxBatch);
-        LeaveCriticalSection(&g_csSendQueue);
+    if (wide) {
         char16_t units[kMaxBatch];
         std::copy_n(batch, count, units);
-        const int samples = ClampCount(encode(m_pEncode.get() + 1, kEncodeCapacity, units, count), kEncodeCapacity);
-        mode.Unlock();
-        for (int i = 0; samples > 0 && i < count; ++i)
-            PostToHost(g_uMsgSentChar, units[i], 0);
-        return samples;
+        return ClampCount(CallOutEncodeW(wide, m_Encode + 1, kEncodeCapacity, units, count), kEncodeCapacity);
     }
-    if (const PFN_EncodeDGDataA encode = g_ModeFuncs.EncodeDGDataA) {
-        const int count = g_SendQueue.TakeFront(batch, kMaxBatch);
-        LeaveCriticalSection(&g_csSendQueue);
-        char bytes[kMaxBatch];
-        std::transform(batch, batch + count, bytes, [](WORD unit) { return static_cast<char>(unit & 0xFF); });
-        const int samples = ClampCount(encode(m_pEncode.get() + 1, kEncodeCapacity, bytes, count), kEncodeCapacity);
-        mode.Unlock();
-        for (int i = 0; samples > 0 && i < count; ++i)
-            PostToHost(g_uMsgSentChar, static_cast<WPARAM>(static_cast<int32_t>(static_cast<int8_t>(bytes[i]))), 0);
-        return samples;
-    }
-    return -1;
+    char bytes[kMaxBatch];
+    std::transform(batch, batch + count, bytes, [](WORD unit) { return static_cast<char>(unit & 0xFF); });
+    return ClampCount(CallOutEncodeA(narrow, m_Encode + 1, kEncodeCapacity, bytes, count), kEncodeCapacity);
 }
 
+// "DG_SENTCHAR" for each unit of an encoded batch: the unit as it stands after
+// the wide encoder, its low byte sign-extended after the narrow one.
+void PostSent(const WORD* batch, int count, bool wide)
+{
+    for (int i = 0; i < count; ++i) {
+        const WPARAM sent =
+            wide ? batch[i] : static_cast<WPARAM>(static_cast<int32_t>(static_cast<int8_t>(batch[i] & 0xFF)));
+        PostToHost(g_uMsgSentChar, sent, 0);
+    }
+}
+
+// Holds g_csSendQueue from start to end, but lets it go while the encoder runs,
+// so that the host can keep queueing meanwhile.
 void CXmitThread::CharacterPass()
 {
     if (!g_ModeFuncs.EncodeDGDataW && !g_ModeFuncs.EncodeDGDataA)
         return;
-    EnterCriticalSection(&g_csSendQueue);
+    CScopedLock queue(&g_csSendQueue);
     g_bEncoding = 1;
     while (!g_SendQueue.Empty()) {
-        m_pEncode[0] = m_nCarried;
-        // Leaves g_csSendQueue once the batch is out of the queue.
-        const int samples = EncodeBatch();
-        if (samples < 0)
+        m_Encode[0] = m_nCarried;
+        CScopedLock mode(&g_csMode);
+        const PFN_EncodeDGDataW wide = g_ModeFuncs.EncodeDGDataW;
+        const PFN_EncodeDGDataA narrow = g_ModeFuncs.EncodeDGDataA;
+        if (!wide && !narrow)
             break;
+        WORD batch[kMaxBatch];
+        const int count = g_SendQueue.TakeFront(batch, kMaxBatch);
+        queue.Unlock();
+        const int samples = EncodeBatch(wide, narrow, batch, count);
+        mode.Unlock();
+        if (samples > 0)
+            PostSent(batch, count, wide != nullptr);
         if (!ReceiveOn())
-            FeedXmitSamples(m_pEncode.get() + 1, samples);
+            FeedXmitSamples(m_Encode + 1, samples);
         if (!g_bNoSoundCard && !g_bNoSoundOutput && samples >= 1)
             Play(samples);
-        EnterCriticalSection(&g_csSendQueue);
+        queue.Lock();
     }
     g_bEncoding = 0;
-    LeaveCriticalSection(&g_csSendQueue);
 }
 
 void CXmitThread::TwiddlePass()
 {
     const int rate = static_cast<int>(CardRate());
-    int wanted = g_bUse48KHz ? rate / kRateDivisor48KHz : rate;
+    int wanted = rate / CardRateFactor();
     if (g_dwCpuSpeed < kSlowCpuSpeed)
         wanted *= kSlowCpuTwiddleFactor;
     wanted = std::clamp(wanted, 0, kEncodeCapacity);
@@ -181,20 +181,20 @@ void CXmitThread::TwiddlePass()
     CSound* card = g_pSound;
     if (!g_bNoSoundCard && card && card->GetOutPending() >= wanted)
         return;
-    m_pEncode[0] = m_nCarried;
-    const int samples = ClampCount(twiddle(m_pEncode.get() + 1, wanted), wanted);
+    m_Encode[0] = m_nCarried;
+    const int samples = ClampCount(CallOutSamples(twiddle, m_Encode + 1, wanted), wanted);
     mode.Unlock();
     if (!ReceiveOn())
-        FeedXmitSamples(m_pEncode.get() + 1, samples);
+        FeedXmitSamples(m_Encode + 1, samples);
     if (!g_bNoSoundCard && samples >= 1)
         Play(samples);
 }
 
 void CXmitThread::Play(int count)
 {
-    m_nCarried = m_pEncode[count];
-    const int played = g_bUse48KHz ? Repeat6(m_pOutput.get(), m_pEncode.get(), count)
-                                   : (std::copy_n(m_pEncode.get(), count, m_pOutput.get()), count);
+    m_nCarried = m_Encode[count];
+    const int played =
+        g_bUse48KHz ? Repeat6(m_Output, m_Encode, count) : (std::copy_n(m_Encode, count, m_Output), count);
     // Written as room comes free rather than in one blocking call: a block can
     // hold seconds of audio, and the receive thread needs g_csSound meanwhile to
     // read the capture ring before it overflows.
@@ -206,7 +206,7 @@ void CXmitThread::Play(int count)
                 return;
             const int piece = std::min(played - written, card->GetOutRoom());
             if (piece > 0) {
-                if (card->WriteOut(m_pOutput.get() + written, piece) < 0)
+                if (card->WriteOut(m_Output + written, piece) < 0)
                     return;
                 written += piece;
                 continue;

@@ -15,7 +15,10 @@ extern std::atomic<CSound*> g_pSound;
 extern std::atomic<uint64_t> g_qwCurrentMode;
 extern std::atomic<uint64_t> g_qwAvailableModes;
 extern std::atomic<uint8_t> g_bModeBusy;
+// The sound mode: kSoundModeTransmit and kSoundModeReceive, either, both or none.
 extern std::atomic<DWORD> g_dwSoundMode;
+inline constexpr DWORD kSoundModeTransmit = 1;
+inline constexpr DWORD kSoundModeReceive = 2;
 extern std::atomic<BOOL> g_bNoSoundCard;
 extern std::atomic<BOOL> g_bNoSoundOutput;
 extern std::atomic<BOOL> g_bNoSoundInput;

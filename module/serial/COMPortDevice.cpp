@@ -95,7 +95,9 @@ int CCOMPort::Open()
         return 0;
     }
 
+    // Unchecked: the reader sets its own mask, and checks it, before its first wait.
     SetCommMask(device, EV_RXCHAR | EV_TXEMPTY);
+    // Unchecked: a fresh device with nothing to drop works all the same.
     PurgeComm(device, kPurgeAll);
     ApplyLineSettings(device);
     m_bHasData = 0;
@@ -138,6 +140,7 @@ int CCOMPort::Close()
         PTTOff();
         SetEvent(m_hStopEvent);
         m_bActive = 0;
+        // Unchecked: both only hurry the threads out; the stop event ends them anyway.
         SetCommMask(device, 0);
         PurgeComm(device, kPurgeAll);
     } else {
@@ -154,6 +157,7 @@ void CCOMPort::ApplyLineSettings(HANDLE device)
 {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
+    // Unchecked: without the device's state the fields below still make a whole setting.
     GetCommState(device, &dcb);
     const bool ham = m_bHAMMode;
     dcb.BaudRate = static_cast<DWORD>(m_dwBaudRate);
@@ -172,6 +176,8 @@ void CCOMPort::ApplyLineSettings(HANDLE device)
     dcb.XoffLim = ham ? 100 : 3072;
     dcb.XonChar = 17;
     dcb.XoffChar = 19;
+    // Unchecked: a device that keeps a setting of its own (a pseudo-terminal keeps
+    // 8 data bits) still carries the bytes.
     SetCommState(device, &dcb);
 }
 
@@ -258,7 +264,7 @@ DWORD CCOMPort::ReaderThread()
 void CCOMPort::HandleLineEvents(HANDLE device, DWORD events)
 {
     if (events & EV_BREAK)
-        ClearCommBreak(device);
+        ClearCommBreak(device);  // unchecked: a device that cannot clear it reports the next break all the same
     if (events & EV_TXEMPTY)
         SetTXEmpty(1);
 }
@@ -296,6 +302,7 @@ DWORD CCOMPort::WriterThread()
                 // event for these bytes cannot be overwritten after it.
                 SetTXEmpty(0);
                 DWORD written = 0;
+                // Only a stop is answered: a vanished device ends the port from the reader.
                 if (!WriteComm(device, chunk, static_cast<DWORD>(n), &written, stop) &&
                     GetLastError() == ERROR_OPERATION_ABORTED)
                     break;
@@ -335,5 +342,6 @@ void CCOMPort::WriteIdleFill(HANDLE device, HANDLE stop)
     const unsigned char fills[4] = {fill, fill, fill, fill};
     DWORD written = 0;
     SetTXEmpty(0);
+    // Unchecked: lost fill is no loss, and a vanished device ends the port from the reader.
     WriteComm(device, fills, sizeof fills, &written, stop);
 }

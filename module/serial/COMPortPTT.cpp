@@ -13,6 +13,8 @@ constexpr DWORD kBreakMs = 200;
 
 void CCOMPort::SwitchLine(DWORD function)
 {
+    // Unchecked: a line that cannot switch (a pseudo-terminal has no modem lines)
+    // leaves the keying state as the caller set it, which is what it reports.
     if (HANDLE device = m_hDevice)
         EscapeCommFunction(device, function);
 }
@@ -98,6 +100,7 @@ void CCOMPort::Break()
     const HANDLE device = m_hDevice;
     if (!device)
         return;
+    // Unchecked: a device without break sends none, and the pause is kept all the same.
     SetCommBreak(device);
     Sleep(kBreakMs);
     ClearCommBreak(device);

@@ -32,13 +32,6 @@ public:
     void Clear();
     // samples: 2048 values in time order, finite. Updates every bin and the
     // overload flag (a sample above +29491.2).
-    //
-    // On the log scale with N = 1 the bins are kept only as exactly as the
-    // truncation in GetSpectrum needs under the m_dScale in force: the integers
-    // equal those of the plain std::log10 arithmetic bit for bit. After a
-    // Configure that changes the gain or floor without clearing, a bin lying
-    // within about 1e-12 of an output step may read as its neighbour until the
-    // next block.
     void Process(const double* samples);
     // For b = first to last (nothing when first > last): out[b] = the bin's
     // value times m_dScale, truncated toward zero (0x80000000 when that does not
@@ -65,4 +58,11 @@ public:
     double* m_pWork;
     // [0] twiddle count (512), [1] cosine count (512), [2..48] bit-reversal scratch.
     int32_t* m_pBitReverse;
+
+private:
+    // The real-split pass over the packed transform in m_pWork, each bin's
+    // power updating its spectrum slot as it comes out.
+    void SplitAndUpdate();
+    // Smooths one slot towards the level of this block's power.
+    void UpdateSlot(int slot, double power);
 };

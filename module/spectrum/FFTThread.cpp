@@ -24,6 +24,13 @@ constexpr int kBlockSamples = 2048;
 constexpr int kBlockBytes = kBlockSamples * 2;
 // Below this figure (about 1.57 GHz) a machine counts as slow.
 constexpr DWORD kSlowMachineSpeed = 1500;
+constexpr DWORD kPollMs = 10;
+constexpr int kLastBin = 1023;
+// The waterfall's configuration: each block replaces the spectrum (N = 1), on
+// the log scale with floor 0, at a gain of 5: one output step is 2 dB.
+constexpr int32_t kAverageCount = 1;
+constexpr double kGain = 5.0;
+constexpr int32_t kLogScaleFloorZero = 1;
 
 // Keeps the backlog below one block: the oldest audio goes first.
 void TrimBacklog()
@@ -53,7 +60,7 @@ void InitDFT()
     OutputDebugStringA(line);
     if (g_dwCpuSpeed < kSlowMachineSpeed)
         g_bSlowMode = 1;
-    g_DFT.Configure(1, 5.0, 1);
+    g_DFT.Configure(kAverageCount, kGain, kLogScaleFloorZero);
     g_DFT.Clear();
     if (g_bSlowMode)
         OutputDebugStringA("RUZada::InitDFT: Slow PC Mode enabled.\n");
@@ -68,7 +75,7 @@ DWORD FFTThreadProc(void*)
     bool phase = true;
     int16_t raw[kBlockSamples];
     while (g_bRunning) {
-        if (WaitForSingleObject(g_hStopRecvEvent, 10) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(g_hStopRecvEvent, kPollMs) == WAIT_OBJECT_0)
             break;
         g_bSlowMode = (g_bSlowMachine || g_bSlowFFT) ? 1 : 0;
         TrimBacklog();
@@ -88,8 +95,8 @@ int GetDGFFTData(int32_t* data, int maxBin, int firstBin, int lastBin)
     return Guarded(1, [&] {
         if (lastBin > maxBin || lastBin < firstBin || !g_bDFTReady)
             return 1;
-        // The engine holds bins 0 to 1023 only, and a null array holds none.
-        if (!data || firstBin < 0 || lastBin > 1023)
+        // The engine holds bins 0 to kLastBin only, and a null array holds none.
+        if (!data || firstBin < 0 || lastBin > kLastBin)
             return 1;
         return g_DFT.GetSpectrum(firstBin, lastBin, data) == 1 ? 1 : 0;
     });

@@ -59,6 +59,8 @@ public:
     virtual ~PlaybackStream() = default;
     // Plays from `source`, returning how many bytes the device has taken.
     virtual Moved Write(const uint8_t* source, size_t bytes) = 0;
+    // Frames taken but not yet out of the device. Any thread may ask.
+    virtual size_t HeldFrames() const { return 0; }
 };
 
 // One backend, alive while chosen. Calls come from the core under its lock, so a

@@ -185,6 +185,16 @@ MMRESULT Device::Close()
     return MMSYSERR_NOERROR;
 }
 
+uint64_t Device::FramesPending()
+{
+    std::lock_guard lock(m_lock);
+    size_t bytes = 0;
+    for (const WAVEHDR* header = m_queue.Front(); header; header = header->lpNext)
+        bytes += Usable(header);
+    bytes -= m_queue.Empty() ? 0 : m_headOffset;
+    return bytes / m_format.frameBytes + (m_playback ? m_playback->HeldFrames() : 0);
+}
+
 size_t Device::Usable(const WAVEHDR* header) const
 {
     return header->dwBufferLength / m_format.frameBytes * m_format.frameBytes;

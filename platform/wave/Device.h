@@ -38,6 +38,8 @@ public:
     // Frames captured into returned buffers, or played from buffers played to
     // their end, since open or the last reset. Any thread may read it.
     uint64_t FramesDone() const { return m_framesDone.load(); }
+    // Playback: frames queued but not yet played, and those the backend holds.
+    uint64_t FramesPending();
     // The alarm that the backend's stream must wait on.
     Alarm& GetAlarm() { return m_alarm; }
     // Starts the driver thread on the backend's stream; `handle` is what the

@@ -382,6 +382,19 @@ BOOL GetOpenPosition(Direction direction, DWORD* samples)
     });
 }
 
+BOOL GetOpenPending(DWORD* frames)
+{
+    if (!frames)
+        return FALSE;
+    return GuardedValue(BOOL{FALSE}, [&] {
+        const std::shared_ptr<Device> device = TheDriver().Newest(Direction::Playback);
+        if (!device)
+            return BOOL{FALSE};
+        *frames = static_cast<DWORD>(device->FramesPending());
+        return BOOL{TRUE};
+    });
+}
+
 }  // namespace
 
 void RecordLoss(const char* reason) { TheDriver().RecordLoss(reason); }
@@ -524,3 +537,5 @@ BOOL IsWaveDeviceLost(void)
 BOOL GetOpenWaveInPosition(DWORD* samples) { return rz::wave::GetOpenPosition(Direction::Capture, samples); }
 
 BOOL GetOpenWaveOutPosition(DWORD* samples) { return rz::wave::GetOpenPosition(Direction::Playback, samples); }
+
+BOOL GetOpenWaveOutPending(DWORD* frames) { return rz::wave::GetOpenPending(frames); }

@@ -1,18 +1,25 @@
-// dgterm run as a program: the demo, the GNU-style command line, and WAV files
-// exchanged with minimodem, an independent RTTY modem.
+// dgterm run as a program: the demo, the GNU-style command line, recordings at
+// any rate exchanged with minimodem (an independent RTTY modem), streams, and
+// plain lines from stdin.
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "dgterm_run.h"
-#include "minimodem.h"
 
 namespace {
 
+using rz::test::dgterm::Minimodem;
+using rz::test::dgterm::Quoted;
 using rz::test::dgterm::RunDgterm;
 using rz::test::dgterm::TempPath;
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(DgtermDemo, DecodesWhatItSentWithinTwentySeconds)
 {
@@ -21,8 +28,8 @@ TEST(DgtermDemo, DecodesWhatItSentWithinTwentySeconds)
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_LT(run.took, std::chrono::seconds(20));
     // Not a terminal: the decoded text comes as plain lines.
-    EXPECT_NE(run.out.find("CQ CQ DE RUZADA"), std::string::npos) << run.out;
-    EXPECT_NE(run.err.find("demo passed"), std::string::npos) << run.err;
+    EXPECT_TRUE(Has(run.out, "CQ CQ DE RUZADA")) << run.out;
+    EXPECT_TRUE(Has(run.err, "demo passed")) << run.err;
 }
 
 struct CommandLineCase {
@@ -31,6 +38,8 @@ struct CommandLineCase {
     int exitCode;
     std::string inOut;  // expected in stdout, or "" for none
     std::string inErr;
+    std::string notInOut = "\x01";
+    std::vector<std::string> environment = {};
 };
 
 void PrintTo(const CommandLineCase& c, std::ostream* out)
@@ -45,13 +54,14 @@ class DgtermCommandLine : public ::testing::TestWithParam<CommandLineCase> {};
 TEST_P(DgtermCommandLine, AnswersWithItsExitCodeAndMessage)
 {
     const CommandLineCase& expected = GetParam();
-    const rz::test::dgterm::Run run = RunDgterm(expected.arguments);
+    const rz::test::dgterm::Run run = RunDgterm(expected.arguments, expected.environment);
     EXPECT_EQ(run.exitCode, expected.exitCode) << run.err;
     if (expected.inOut.empty())
         EXPECT_EQ(run.out, "");
     else
-        EXPECT_NE(run.out.find(expected.inOut), std::string::npos) << run.out;
-    EXPECT_NE(run.err.find(expected.inErr), std::string::npos) << run.err;
+        EXPECT_TRUE(Has(run.out, expected.inOut)) << run.out;
+    EXPECT_FALSE(Has(run.out, expected.notInOut)) << run.out;
+    EXPECT_TRUE(Has(run.err, expected.inErr)) << run.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -59,13 +69,32 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CommandLineCase{"Help", {"--help"}, 0, "--rx-file", ""},
         CommandLineCase{"Version", {"--version"}, 0, std::string("dgterm ") + DGTERM_VERSION, ""},
-        CommandLineCase{"List", {"--list"}, 0, "RTTY", ""}, CommandLineCase{"NothingToDo", {}, 2, "", "--mode"},
+        // Names that --mode and --device take, the default marked, no numbers.
+        CommandLineCase{"List", {"--list"}, 0, "loopback cable  (default)", "", "0x"},
+        CommandLineCase{"HelpMode", {"--help-mode", "rtty"}, 0, "UnshiftOnSpace", ""},
+        CommandLineCase{"NothingToDo", {}, 2, "", "--mode"},
         CommandLineCase{"ListAndDemo", {"--list", "--demo"}, 2, "", "excludes"},
         CommandLineCase{"PttNotAComPort", {"--mode", "RTTY", "--ptt", "LPT1"}, 2, "", "COM1 to COM255"},
+        CommandLineCase{"CatWithoutRig", {"--mode", "RTTY", "--ptt", "cat"}, 2, "", "needs --rig"},
+        CommandLineCase{
+            "UnknownSetting", {"--mode", "RTTY", "--option", "Bogus=1"}, 2, "", "RTTY has no setting Bogus"},
         CommandLineCase{"TextWithoutFile", {"--mode", "RTTY", "--text", "CQ"}, 2, "", "--tx-file"},
         CommandLineCase{
             "UnknownMode", {"--mode", "PSK31", "--tx-file", "/dev/null", "--text", "CQ"}, 2, "", "no mode named PSK31"},
-        CommandLineCase{"MissingDevice", {"--mode", "RTTY", "--device", "9"}, 2, "", "no sound device 9"},
+        CommandLineCase{"MissingDevice", {"--mode", "RTTY", "--device", "nowhere"}, 2, "", "no device named nowhere"},
+        // The PTT port is checked before anything else, by its device's path.
+        CommandLineCase{"MissingPttPort",
+                        {"--mode", "RTTY", "--ptt", "COM9"},
+                        1,
+                        "",
+                        "cannot open the PTT port COM9 (/nonexistent/ttyUSB9)",
+                        "\x01",
+                        {"RUZADA_COM9=/nonexistent/ttyUSB9"}},
+        CommandLineCase{"UnreachableRig",
+                        {"--mode", "RTTY", "--rig", "2", "--rig-port", "127.0.0.1:1"},
+                        1,
+                        "",
+                        "cannot reach the rig"},
         CommandLineCase{
             "MissingRecording", {"--mode", "RTTY", "--rx-file", "/nonexistent/in.wav"}, 1, "", "cannot read"},
         CommandLineCase{"MissingModule", {"--list", "--module", "/nonexistent/RUZada.so"}, 1, "", "cannot load"}),
@@ -75,52 +104,135 @@ class DgtermWithMinimodem : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_minimodem = rz::rtty::testing::FindMinimodem();
-        if (!m_minimodem)
+        if (!rz::test::dgterm::HaveProgram("minimodem"))
             GTEST_SKIP() << "minimodem is not installed";
     }
-    void TearDown() override { std::filesystem::remove(m_wavPath); }
+    void TearDown() override
+    {
+        for (const std::string& path : {m_wavPath, m_iniPath})
+            std::filesystem::remove(path);
+    }
 
-    std::optional<std::string> m_minimodem;
+    // minimodem's RTTY at `rate`, written with `channels` (the same audio in each).
+    void Transmit(int rate, int channels, int silentSeconds = 0)
+    {
+        ASSERT_TRUE(Minimodem("--tx rtty -R " + std::to_string(rate) + " -f " + Quoted(m_wavPath), m_text));
+        SF_INFO info = {};
+        SNDFILE* in = sf_open(m_wavPath.c_str(), SFM_READ, &info);
+        ASSERT_TRUE(in);
+        std::vector<short> mono(static_cast<size_t>(info.frames));
+        sf_readf_short(in, mono.data(), info.frames);
+        sf_close(in);
+        std::vector<short> frames(static_cast<size_t>(rate * silentSeconds) * channels);
+        for (short sample : mono)
+            frames.insert(frames.end(), static_cast<size_t>(channels), sample);
+        info.channels = channels;
+        SNDFILE* out = sf_open(m_wavPath.c_str(), SFM_WRITE, &info);
+        ASSERT_TRUE(out);
+        sf_writef_short(out, frames.data(), static_cast<sf_count_t>(frames.size() / channels));
+        sf_close(out);
+    }
+
     const std::string m_wavPath = TempPath("audio.wav");
+    const std::string m_iniPath = TempPath("RUZada.ini");
     // Letters, figures and the shifts between them, with a teleprinter line end.
     const std::string m_text = "RYRY CQ DE DL1ABC/P 599 QTH 52.5N $3,000? (OK) 73\r\n";
 };
 
-// Puts `seconds` of digital silence ahead of a mono recording.
-bool PrependSilence(const std::string& path, int seconds)
-{
-    SF_INFO info = {};
-    SNDFILE* in = sf_open(path.c_str(), SFM_READ, &info);
-    if (!in || info.channels != 1)
-        return false;
-    const sf_count_t frames = info.frames;
-    std::vector<short> samples(static_cast<size_t>(info.samplerate * seconds + frames));
-    const sf_count_t read = sf_readf_short(in, samples.data() + info.samplerate * seconds, frames);
-    sf_close(in);
-    SNDFILE* out = read == frames ? sf_open(path.c_str(), SFM_WRITE, &info) : nullptr;
-    if (!out)
-        return false;
-    const sf_count_t written = sf_writef_short(out, samples.data(), static_cast<sf_count_t>(samples.size()));
-    return sf_close(out) == 0 && written == static_cast<sf_count_t>(samples.size());
-}
-
 TEST_F(DgtermWithMinimodem, PrintsARecordingsTextExactly)
 {
-    ASSERT_TRUE(rz::rtty::testing::MinimodemTransmit(*m_minimodem, m_text, m_wavPath));
     // A long quiet start must not pass for the end of the recording.
-    ASSERT_TRUE(PrependSilence(m_wavPath, 60));
+    Transmit(8000, 1, 60);
     const rz::test::dgterm::Run run = RunDgterm({"--mode", "RTTY", "--rx-file", m_wavPath});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, m_text);
     EXPECT_EQ(run.err, "");
 }
 
-TEST_F(DgtermWithMinimodem, WritesATransmissionThatMinimodemDecodes)
+TEST_F(DgtermWithMinimodem, DecodesWideShiftAndReversedSignalsWithTheMatchingSettings)
 {
-    const rz::test::dgterm::Run run = RunDgterm({"--mode", "rtty", "--tx-file", m_wavPath, "--text", m_text});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(rz::rtty::testing::MinimodemReceive(*m_minimodem, m_wavPath), m_text);
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"-M 2125 -S 1275", {"--option", "MarkFrequency=2125", "--option", "Shift=850"}},
+        {"-i", {"--option", "Reverse=1"}},
+    };
+    for (const auto& [tones, settings] : cases) {
+        ASSERT_TRUE(Minimodem("--tx rtty -R 8000 " + std::string(tones) + " -f " + Quoted(m_wavPath), m_text));
+        std::vector<std::string> arguments = {"--mode", "RTTY", "--rx-file", m_wavPath};
+        arguments.insert(arguments.end(), settings.begin(), settings.end());
+        const rz::test::dgterm::Run run = RunDgterm(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, m_text) << "minimodem " << tones;
+    }
+}
+
+TEST_F(DgtermWithMinimodem, PrintsRecordingsAtOtherRatesExactly)
+{
+    std::ofstream(m_iniPath) << "[RUZada]\nUse48KHz=1\n";
+    for (const auto& [rate, channels, ini] : {std::tuple{44100, 2, false}, std::tuple{48000, 1, true}}) {
+        Transmit(rate, channels);
+        const rz::test::dgterm::Run run =
+            RunDgterm({"--mode", "RTTY", "--rx-file", m_wavPath}, {ini ? "RUZADA_INI=" + m_iniPath : "UNUSED=1"});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, m_text) << rate << " Hz, " << channels << " channels";
+    }
+}
+
+TEST_F(DgtermWithMinimodem, WritesTransmissionsThatMinimodemDecodes)
+{
+    for (const int rate : {8000, 44100}) {
+        const rz::test::dgterm::Run run =
+            RunDgterm({"--mode", "rtty", "--tx-file", m_wavPath, "--tx-rate", std::to_string(rate), "--text", m_text});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(Minimodem("--rx rtty -q -R " + std::to_string(rate) + " -f " + Quoted(m_wavPath)), m_text) << rate;
+    }
+}
+
+TEST_F(DgtermWithMinimodem, DecodesAStreamAsItComesAndEndsOnInterrupt)
+{
+    Transmit(8000, 1);
+    const std::string fifo = TempPath("stream");
+    const std::string out = TempPath("stream-out");
+    const std::string pid = TempPath("stream-pid");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // The writer keeps the stream open after the recording, as a live one would.
+    std::system(("(cat " + Quoted(m_wavPath) + "; sleep 30) >" + Quoted(fifo) + " & " + Quoted(DGTERM_PATH) +
+                 " --mode RTTY --rx-file " + Quoted(fifo) + " >" + Quoted(out) + " 2>/dev/null & echo $! >" +
+                 Quoted(pid))
+                    .c_str());
+    const auto decoded = [&] { return Has(rz::test::dgterm::ReadText(out), "QTH 52.5N"); };
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         !decoded() && std::chrono::steady_clock::now() < end;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(decoded()) << rz::test::dgterm::ReadText(out);
+    const std::string process = std::to_string(std::atoi(rz::test::dgterm::ReadText(pid).c_str()));
+    ASSERT_NE(process, "0");
+    std::system(("kill -INT " + process).c_str());
+    bool ended = false;
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         !ended && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(100)))
+        ended = std::system(("kill -0 " + process + " 2>/dev/null").c_str()) != 0;
+    EXPECT_TRUE(ended) << "dgterm did not end on Ctrl-C";
+    for (const std::string& path : {fifo, out, pid})
+        std::filesystem::remove(path);
+}
+
+TEST(DgtermPlainLines, SendsWhatStdinGaveAndExitsOnceSent)
+{
+    const rz::test::dgterm::Run run =
+        RunDgterm({"--mode", "RTTY"}, {"RUZADA_AUDIODRIVER=loopback"}, "CQ DE TEST\nSECOND LINE\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_LT(run.took, std::chrono::seconds(30));
+    // Done once the last line has been sent: its end may still be on the cable.
+    EXPECT_TRUE(Has(run.out, "CQ DE TEST\r\nSECOND")) << run.out;
+}
+
+TEST(DgtermPlainLines, SaysSoWhenItFallsBackToTheLoopbackCard)
+{
+    // No driver named and no sound server to be found.
+    const rz::test::dgterm::Run run =
+        RunDgterm({"--mode", "RTTY"}, {"-u", "RUZADA_AUDIODRIVER", "PULSE_SERVER=unix:/nonexistent"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Has(run.err, "no sound device found")) << run.err;
 }
 
 }  // namespace

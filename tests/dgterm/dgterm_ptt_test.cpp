@@ -1,12 +1,15 @@
-// Push-to-talk on a virtual COM port, in this process: RTS rises before the first
-// transmitted sample is played and falls after the last, and nothing keys while
-// receiving. The file sound driver, paced by the clock, writes each sample as it
-// plays, so the growth of its file times the playing.
+// Push-to-talk in this process: on a virtual COM port the keying line rises a
+// lead before the first transmitted sample is played and falls a tail after the
+// last, and nothing keys while receiving; a rig behind rigctld is keyed by CAT
+// while the transmission plays. The file sound driver, paced by the
+// clock, writes each sample as it plays, so the growth of its file times the
+// playing.
 #include <gtest/gtest.h>
 
 #include <poll.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -14,12 +17,14 @@
 #include <ruzada/kernel.h>
 #include <ruzada/virtualport.h>
 
+#include "ModuleHost.h"
 #include "Over.h"
 #include "Rig.h"
 #include "dgterm_run.h"
 
 namespace {
 
+using namespace rz::dgterm;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kPortName = "dgterm-ptt";
@@ -77,64 +82,166 @@ std::vector<VirtualLineChange> LineChanges()
 
 // Handles the module's messages for `span`, or until `done`.
 template <class Done>
-void Pump(Rig& rig, std::chrono::milliseconds span, Done done)
+void Pump(ModuleHost& host, std::chrono::milliseconds span, Done done)
 {
     for (const auto end = Clock::now() + span; !done() && Clock::now() < end;) {
-        pollfd fd = {rig.window.QueueFd(), POLLIN, 0};
+        pollfd fd = {host.window.QueueFd(), POLLIN, 0};
         poll(&fd, 1, 10);
-        rig.window.Dispatch();
+        host.window.Dispatch();
     }
 }
 
-TEST(DgtermPtt, KeysRtsOnlyAroundThePlayedAudio)
+double Seconds(int64_t counts)
 {
+    int64_t countsPerSecond = 0;
+    QueryPerformanceFrequency(&countsPerSecond);
+    return static_cast<double>(counts) / static_cast<double>(countsPerSecond);
+}
+
+struct KeyingCase {
+    const char* name;
+    PttLine line;
+    PttTiming timing;
+};
+
+class DgtermPtt : public ::testing::TestWithParam<KeyingCase> {};
+
+TEST_P(DgtermPtt, KeysOnlyAroundThePlayedAudio)
+{
+    const KeyingCase& keying = GetParam();
     const std::string playback = rz::test::dgterm::TempPath("played.wav");
     setenv(("RUZADA_COM" + std::to_string(kComPort)).c_str(), (std::string("virtual:") + kPortName).c_str(), 1);
     setenv("RUZADA_AUDIODRIVER", "file", 1);
     setenv("RUZADA_AUDIO_OUT", playback.c_str(), 1);
     ASSERT_TRUE(VirtualPortCreate(kPortName));
-    IgnoredEvents events;
+    OverEvents events;
     {
-        Rig rig("", events);
-        ASSERT_TRUE(rig.Loaded());
-        ASSERT_FALSE(rig.Start("RTTY", -1, true));
+        ModuleHost host("", events);
+        ASSERT_TRUE(host.Loaded());
+        ASSERT_FALSE(host.Start("RTTY", "", true));
+        std::string error;
+        const std::unique_ptr<SerialPtt> ptt = SerialPtt::Open(kComPort, keying.line, error);
+        ASSERT_TRUE(ptt) << error;
+        // Opening a terminal raises its lines; dgterm drops them at once, before
+        // the session begins.
+        const size_t opening = LineChanges().size();
         PlayedAudio played(playback);
         const auto never = [] { return false; };
-        Pump(rig, std::chrono::milliseconds(500), never);
-        EXPECT_TRUE(LineChanges().empty()) << "keyed while receiving";
+        const auto raised = [&] {
+            const std::vector<VirtualLineChange> changes = LineChanges();
+            return std::count_if(changes.begin() + opening, changes.end(), [](auto& c) { return c.raised; });
+        };
+        Pump(host, std::chrono::milliseconds(300), never);
+        EXPECT_EQ(raised(), 0) << "keyed while receiving";
 
-        Ptt ptt(rig.module, kComPort);
-        Over over(*rig.station, &ptt);
-        std::string error;
-        ASSERT_TRUE(over.Begin("CQ CQ DE TEST K\r\n", error)) << error;
-        Pump(rig, std::chrono::seconds(40), [&] { return over.Advance(Clock::now()) == Over::Phase::Done; });
+        Over over(*host.station, ptt.get(), keying.timing);
+        events.over = &over;
+        ASSERT_TRUE(over.Begin("CQ DE TEST K\r\n", error)) << error;
+        Pump(host, std::chrono::seconds(40), [&] { return over.Advance(Clock::now()) == Over::Phase::Done; });
         ASSERT_EQ(over.CurrentPhase(), Over::Phase::Done);
         const size_t changesOnTheAir = LineChanges().size();
-        Pump(rig, std::chrono::milliseconds(500), never);
+        Pump(host, std::chrono::milliseconds(300), never);
         played.Stop();
         EXPECT_EQ(LineChanges().size(), changesOnTheAir) << "keyed while receiving";
-
-        const std::vector<VirtualLineChange> changes = LineChanges();
-        const auto firstRise = std::find_if(changes.begin(), changes.end(), [](const VirtualLineChange& c) {
-            return c.line == VIRTUAL_LINE_RTS && c.raised;
-        });
-        const auto lastRts = std::find_if(changes.rbegin(), changes.rend(),
-                                          [](const VirtualLineChange& c) { return c.line == VIRTUAL_LINE_RTS; });
-        ASSERT_NE(firstRise, changes.end());
-        ASSERT_NE(lastRts, changes.rend());
         ASSERT_NE(played.First(), 0) << "nothing was played";
-        EXPECT_LT(firstRise->time, played.First());
-        EXPECT_FALSE(lastRts->raised);
-        EXPECT_GT(lastRts->time, played.Last());
-        // Unkeyed once the playback position has settled, long before the
-        // longest playout the module's queues could need.
-        int64_t countsPerSecond = 0;
-        ASSERT_TRUE(QueryPerformanceFrequency(&countsPerSecond));
-        const std::chrono::duration<double> unkeyedAfter(double(lastRts->time - played.Last()) / countsPerSecond);
-        EXPECT_LT(unkeyedAfter, kLongestPlayout / 2);
+
+        for (const UINT line : {VIRTUAL_LINE_RTS, VIRTUAL_LINE_DTR}) {
+            const bool keys = line == VIRTUAL_LINE_RTS ? keying.line != PttLine::Dtr : keying.line != PttLine::Rts;
+            std::vector<VirtualLineChange> changes = LineChanges();
+            changes.erase(changes.begin(), changes.begin() + opening);
+            std::erase_if(changes, [&](const VirtualLineChange& c) { return c.line != line; });
+            const auto firstRise = std::find_if(changes.begin(), changes.end(), [](auto& c) { return c.raised; });
+            if (!keys) {
+                EXPECT_EQ(firstRise, changes.end()) << "a line that does not key was raised";
+                continue;
+            }
+            ASSERT_NE(firstRise, changes.end());
+            ASSERT_FALSE(changes.back().raised);
+            const double lead = Seconds(played.First() - firstRise->time);
+            const double tail = Seconds(changes.back().time - played.Last());
+            EXPECT_GE(lead, std::chrono::duration<double>(keying.timing.lead).count());
+            EXPECT_GE(tail, std::chrono::duration<double>(keying.timing.tail).count());
+            // Unkeyed once the playback position has settled, long before the
+            // longest playout the module's queues could need.
+            EXPECT_LT(tail, std::chrono::duration<double>(keying.timing.tail + kLongestPlayout / 2).count());
+        }
     }
     VirtualPortDestroy(kPortName);
     std::filesystem::remove(playback);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, DgtermPtt,
+                         ::testing::Values(KeyingCase{"Rts", PttLine::Rts, {}},
+                                           KeyingCase{
+                                               "BothWithLeadAndTail",
+                                               PttLine::Both,
+                                               {std::chrono::milliseconds(300), std::chrono::milliseconds(400)}}),
+                         [](const ::testing::TestParamInfo<KeyingCase>& info) { return std::string(info.param.name); });
+
+// Hamlib's dummy rig behind rigctld, reached as a user would through Hamlib's
+// network model; rigctl reads its PTT back.
+class RigctldPtt : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!rz::test::dgterm::HaveProgram("rigctld"))
+            GTEST_SKIP() << "rigctld is not installed";
+        const std::string pidPath = rz::test::dgterm::TempPath("rigctld-pid");
+        std::system(("rigctld -m 1 -P RIG -T 127.0.0.1 -t " + m_port + " >/dev/null 2>&1 & echo $! >" +
+                     rz::test::dgterm::Quoted(pidPath))
+                        .c_str());
+        m_pid = std::atoi(rz::test::dgterm::ReadText(pidPath).c_str());
+        std::filesystem::remove(pidPath);
+        ASSERT_GT(m_pid, 0);
+        const auto end = Clock::now() + std::chrono::seconds(10);
+        while (Ptt() != "0" && Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(Ptt(), "0") << "rigctld did not answer";
+    }
+    void TearDown() override
+    {
+        if (m_pid > 0)
+            kill(m_pid, SIGTERM);
+    }
+
+    // What rigctl reads back as the rig's PTT: "0" or "1".
+    std::string Ptt() const
+    {
+        const std::string out = rz::test::dgterm::TempPath("rigctl");
+        std::system(("rigctl -m 2 -r " + Address() + " t >" + rz::test::dgterm::Quoted(out) + " 2>/dev/null").c_str());
+        std::string answer = rz::test::dgterm::ReadText(out);
+        std::filesystem::remove(out);
+        return answer.substr(0, answer.find('\n'));
+    }
+    std::string Address() const { return "127.0.0.1:" + m_port; }
+
+    const std::string m_port = std::to_string(20000 + getpid() % 20000);
+    int m_pid = 0;
+};
+
+TEST_F(RigctldPtt, KeysWhileTheTransmissionPlaysAndReadsTheDial)
+{
+    setenv("RUZADA_AUDIODRIVER", "file", 1);
+    unsetenv("RUZADA_AUDIO_OUT");
+    std::string error;
+    const std::unique_ptr<Rig> rig = Rig::Open(2, Address(), error);
+    ASSERT_TRUE(rig) << error;
+    EXPECT_EQ(rig->DialHz(), 145000000.0);
+    OverEvents events;
+    ModuleHost host("", events);
+    ASSERT_FALSE(host.Start("RTTY", "", true));
+    Over over(*host.station, rig.get(), {});
+    events.over = &over;
+    ASSERT_TRUE(over.Begin("CQ DE TEST K\r\n", error)) << error;
+    bool keyedWhileSending = false;
+    Pump(host, std::chrono::seconds(40), [&] {
+        if (over.CurrentPhase() == Over::Phase::Sending && !keyedWhileSending)
+            keyedWhileSending = Ptt() == "1";
+        return over.Advance(Clock::now()) == Over::Phase::Done;
+    });
+    EXPECT_TRUE(keyedWhileSending);
+    EXPECT_EQ(over.CurrentPhase(), Over::Phase::Done);
+    EXPECT_EQ(Ptt(), "0");
 }
 
 }  // namespace

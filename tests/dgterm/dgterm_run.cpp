@@ -33,8 +33,11 @@ std::string ReadText(const std::string& path)
     return text.str();
 }
 
-Run RunDgterm(const std::vector<std::string>& arguments, const std::vector<std::string>& environment)
+Run RunDgterm(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+              const std::string& input)
 {
+    const std::string inPath = TempPath("stdin");
+    std::ofstream(inPath, std::ios::binary) << input;
     const std::string outPath = TempPath("stdout");
     const std::string errPath = TempPath("stderr");
     std::string command = "env";
@@ -43,7 +46,7 @@ Run RunDgterm(const std::vector<std::string>& arguments, const std::vector<std::
     command += " " + Quoted(DGTERM_PATH);
     for (const std::string& argument : arguments)
         command += " " + Quoted(argument);
-    command += " </dev/null >" + Quoted(outPath) + " 2>" + Quoted(errPath);
+    command += " <" + Quoted(inPath) + " >" + Quoted(outPath) + " 2>" + Quoted(errPath);
 
     Run run;
     const auto start = std::chrono::steady_clock::now();
@@ -53,9 +56,24 @@ Run RunDgterm(const std::vector<std::string>& arguments, const std::vector<std::
         run.exitCode = WEXITSTATUS(status);
     run.out = ReadText(outPath);
     run.err = ReadText(errPath);
-    std::filesystem::remove(outPath);
-    std::filesystem::remove(errPath);
+    for (const std::string& path : {inPath, outPath, errPath})
+        std::filesystem::remove(path);
     return run;
+}
+
+std::optional<std::string> Minimodem(const std::string& arguments, const std::string& input)
+{
+    const std::string inPath = TempPath("minimodem-in");
+    const std::string outPath = TempPath("minimodem-out");
+    std::ofstream(inPath, std::ios::binary) << input;
+    const int status = std::system(
+        ("minimodem " + arguments + " <" + Quoted(inPath) + " >" + Quoted(outPath) + " 2>/dev/null").c_str());
+    std::string output = ReadText(outPath);
+    std::filesystem::remove(inPath);
+    std::filesystem::remove(outPath);
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    return output;
 }
 
 bool HaveProgram(const std::string& name)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,13 @@ struct Run {
 };
 
 // dgterm with `arguments`, its environment changed by `environment` ("NAME=value"),
-// stdin empty and stdout and stderr collected.
-Run RunDgterm(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+// `input` on stdin and stdout and stderr collected.
+Run RunDgterm(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {},
+              const std::string& input = "");
+
+// What `minimodem ARGUMENTS` printed with `input` on its stdin, or nothing when
+// it failed. Arguments are given to the shell as they stand.
+std::optional<std::string> Minimodem(const std::string& arguments, const std::string& input = "");
 
 // True when `name` is a program on PATH.
 bool HaveProgram(const std::string& name);

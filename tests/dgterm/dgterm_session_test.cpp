@@ -1,11 +1,15 @@
-// A full-screen session driven through tmux on the loopback card, read off the
-// screen: a typed line comes back decoded while the waterfall moves under the
-// mode's tone markers, the squelch follows its keys, and q ends it cleanly.
+// Sessions driven through tmux and read off the screen: a typed line and a macro
+// come back decoded on the loopback card and go into the log, Esc stops an over
+// at once, the mode (CW, which has run-time controls) is tuned by keys and by a
+// click on the waterfall while the status line reads out what the receiver
+// follows, and a terminal without cursor addressing gets plain lines.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -17,17 +21,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using rz::test::dgterm::Quoted;
+using rz::test::dgterm::ReadText;
+using rz::test::dgterm::TempPath;
 
-constexpr int kColumns = 100;
+constexpr int kColumns = 160;
 constexpr int kRows = 32;
 
-// The screen as dgterm lays it out: waterfall rows, the scale line with the tone
-// markers, the decoded text, then the status line.
+// The screen as dgterm lays it out: waterfall rows, the scale line with the
+// markers, the decoded text, the status line, then the over being sent.
 struct ScreenParts {
     std::vector<std::string> waterfall;
     std::string scale;
     std::string received;
     std::string status;
+    std::string over;
 };
 
 ScreenParts Parse(const std::string& screen)
@@ -45,8 +52,20 @@ ScreenParts Parse(const std::string& screen)
     for (; at < lines.size() && lines[at].rfind(" RX ", 0) != 0 && lines[at].rfind(" TX ", 0) != 0; ++at)
         parts.received += lines[at] + "\n";
     if (at < lines.size())
-        parts.status = lines[at];
+        parts.status = lines[at++];
+    if (at < lines.size())
+        parts.over = lines[at];
     return parts;
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The carrier the status line shows, or -1.
+double Carrier(const ScreenParts& screen)
+{
+    std::smatch match;
+    static const std::regex carrier(R"(  (\d+\.\d) Hz)");
+    return std::regex_search(screen.status, match, carrier) ? std::stod(match[1]) : -1.0;
 }
 
 class DgtermSession : public ::testing::Test {
@@ -55,17 +74,36 @@ protected:
     {
         if (!rz::test::dgterm::HaveProgram("tmux"))
             GTEST_SKIP() << "tmux is not installed";
-        const std::string command = "env RUZADA_AUDIODRIVER=loopback " + Quoted(DGTERM_PATH) +
-                                    " --mode RTTY; echo $? > " + Quoted(m_exitPath) + "; sleep 60";
-        ASSERT_EQ(Tmux("new-session -d -x " + std::to_string(kColumns) + " -y " + std::to_string(kRows) + " " +
-                       Quoted(command)),
-                  0);
+        std::filesystem::create_directories(m_config + "/dgterm");
     }
 
     void TearDown() override
     {
         Tmux("kill-server");
         std::filesystem::remove(m_exitPath);
+        std::filesystem::remove_all(m_config);
+    }
+
+    // Runs dgterm in a tmux pane of its own, full screen unless told otherwise.
+    void Start(const std::string& environment, const std::string& arguments, bool fullScreen = true)
+    {
+        const std::string command = "env XDG_CONFIG_HOME=" + Quoted(m_config) + " " + environment + " " +
+                                    Quoted(DGTERM_PATH) + " " + arguments + "; echo $? > " + Quoted(m_exitPath) +
+                                    "; sleep 60";
+        ASSERT_EQ(Tmux("new-session -d -x " + std::to_string(kColumns) + " -y " + std::to_string(kRows) + " " +
+                       Quoted(command)),
+                  0);
+        if (fullScreen) {
+            ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return s.status.rfind(" RX ", 0) == 0; }));
+        }
+    }
+
+    std::string ExitStatus() const
+    {
+        for (const auto end = Clock::now() + std::chrono::seconds(20);
+             ReadText(m_exitPath).empty() && Clock::now() < end;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return ReadText(m_exitPath);
     }
 
     int Tmux(const std::string& arguments, const std::string& output = "/dev/null") const
@@ -73,12 +111,14 @@ protected:
         return std::system(
             ("tmux -L " + m_socket + " -f /dev/null " + arguments + " >" + Quoted(output) + " 2>/dev/null").c_str());
     }
+    void Keys(const std::string& keys) const { Tmux("send-keys " + keys); }
+    void Type(const std::string& text) const { Tmux("send-keys -l " + Quoted(text)); }
 
     ScreenParts Capture() const
     {
-        const std::string path = rz::test::dgterm::TempPath("screen");
+        const std::string path = TempPath("screen");
         Tmux("capture-pane -p", path);
-        const std::string text = rz::test::dgterm::ReadText(path);
+        const std::string text = ReadText(path);
         std::filesystem::remove(path);
         return Parse(text);
     }
@@ -95,44 +135,177 @@ protected:
         return false;
     }
 
+    // Presses q and returns dgterm's exit status.
+    std::string Quit() const
+    {
+        Keys("q");
+        return ExitStatus();
+    }
+
     const std::string m_socket = "dgterm-test-" + std::to_string(getpid());
-    const std::string m_exitPath = rz::test::dgterm::TempPath("session-exit");
+    const std::string m_exitPath = TempPath("session-exit");
+    const std::string m_config = TempPath("config");
 };
 
-TEST_F(DgtermSession, TypedLineComesBackDecodedAndQuitEndsCleanly)
+TEST_F(DgtermSession, TypedLineAndMacroComeBackDecodedAndLogged)
 {
-    ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return s.status.find("RTTY") != std::string::npos; }));
+    std::ofstream(m_config + "/dgterm/dgterm.ini") << "[Macros]\nF2=QRZ {CALL} DE {MYCALL} {RST}\n";
+    const std::string log = TempPath("session.log");
+    Start("RUZADA_AUDIODRIVER=loopback", "--mode RTTY --mycall DL1ABC --log " + Quoted(log));
     const ScreenParts idle = Capture();
-    EXPECT_EQ(idle.status.rfind(" RX ", 0), 0u) << idle.status;
-    for (double tone : ModeTones("RTTY"))
-        EXPECT_EQ(idle.scale.at(static_cast<size_t>(FrequencyColumn(tone, kColumns))), '^') << idle.scale;
+    for (double tone : rz::dgterm::ModeTones("RTTY"))
+        EXPECT_EQ(idle.scale.at(static_cast<size_t>(rz::dgterm::FrequencyColumn(tone, kColumns))), '^') << idle.scale;
 
-    Tmux("send-keys t");
-    Tmux("send-keys -l 'CQ DE TEST'");
-    Tmux("send-keys Enter");
+    Keys("t");
+    Type("CQ DE TEST");
+    Keys("Enter");
     std::set<std::vector<std::string>> signalRows;
     ASSERT_TRUE(WaitFor([&](const ScreenParts& s) {
-        const auto strongest = [](const std::string& row) { return row.find(kShadeChars[kShades - 1]); };
+        const auto strongest = [](const std::string& row) {
+            return row.find(rz::dgterm::kShadeChars[rz::dgterm::kShades - 1]);
+        };
         if (std::any_of(s.waterfall.begin(), s.waterfall.end(),
                         [&](const std::string& row) { return strongest(row) != std::string::npos; }))
             signalRows.insert(s.waterfall);
-        return s.received.find("CQ DE TEST") != std::string::npos;
+        return Has(s.received, "CQ DE TEST");
     })) << Capture().received;
     EXPECT_GE(signalRows.size(), 2u) << "the waterfall did not move";
 
+    Keys("c");
+    Type("w1aw");
+    Keys("Enter F2");
+    ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.received, "QRZ W1AW DE DL1ABC 599"); }))
+        << Capture().received;
+    EXPECT_TRUE(Has(Capture().status, "call W1AW")) << Capture().status;
     ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return s.status.rfind(" RX ", 0) == 0; })) << "still on the air";
-    Tmux("send-keys + +");
-    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return s.status.find("squelch 10%") != std::string::npos; }))
-        << Capture().status;
-    Tmux("send-keys -");
-    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return s.status.find("squelch 5%") != std::string::npos; }))
-        << Capture().status;
+    EXPECT_EQ(Quit(), "0\n");
 
-    Tmux("send-keys q");
-    for (const auto end = Clock::now() + std::chrono::seconds(15);
-         rz::test::dgterm::ReadText(m_exitPath).empty() && Clock::now() < end;)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(rz::test::dgterm::ReadText(m_exitPath), "0\n");
+    const std::string logged = ReadText(log);
+    std::filesystem::remove(log);
+    // Each line carries the carrier the mode reported.
+    for (const char* line : {R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\dZ TX RTTY 1500\.0 Hz: CQ DE TEST)",
+                             R"(Z RX RTTY 1500\.0 Hz: CQ DE TEST)", R"(Z TX RTTY 1500\.0 Hz: QRZ W1AW DE DL1ABC 599)"})
+        EXPECT_TRUE(std::regex_search(logged, std::regex(line))) << line << " not in:\n" << logged;
+}
+
+TEST_F(DgtermSession, EscapeStopsAnOverAtOnce)
+{
+    Start("RUZADA_AUDIODRIVER=loopback", "--mode RTTY");
+    // About 25 s of RTTY.
+    const std::string line = "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 0123456789 " + std::string(80, 'R') + " END";
+    Keys("t");
+    Type(line);
+    Keys("Enter");
+    ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.received, "THE QUICK"); })) << Capture().received;
+    Keys("Escape");
+    const auto stopped = Clock::now();
+    ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return s.status.rfind(" RX ", 0) == 0; }));
+    EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(3));
+    EXPECT_TRUE(Has(Capture().over, "[not sent: ")) << Capture().over;
+    // Nothing more arrives: the rest of the line was never played.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const std::string heard = Capture().received;
+    EXPECT_FALSE(Has(heard, "RRRRRRRRRRRRRRRRRRRR")) << heard;
+    EXPECT_FALSE(Has(heard, "END")) << heard;
+    EXPECT_EQ(Quit(), "0\n");
+}
+
+TEST_F(DgtermSession, TunesByKeyAndClickAndReadsOutTheTrackedFrequency)
+{
+    // Morse 30 Hz above the receiver's carrier of 700 Hz, written by dgterm itself.
+    const std::string signal = TempPath("offtune.wav");
+    const rz::test::dgterm::Run written = rz::test::dgterm::RunDgterm(
+        {"--mode", "CW", "--tx-file", signal, "--carrier", "730", "--text", "CQ CQ CQ DE DL1ABC DL1ABC DL1ABC K"});
+    ASSERT_EQ(written.exitCode, 0) << written.err;
+    Start("RUZADA_AUDIODRIVER=file RUZADA_AUDIO_IN=" + Quoted(signal), "--mode CW --carrier 700");
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Carrier(s) == 700.0 && Has(s.status, "AFC on 7"); }))
+        << Capture().status;
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.status, "AFC on 72") || Has(s.status, "AFC on 73"); }))
+        << Capture().status;
+    Keys("a");
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.status, "AFC off"); })) << Capture().status;
+
+    Keys("Right Right S-Left");
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Carrier(s) == 719.0; })) << Capture().status;
+    // A press of the left button at the column of 1000 Hz (tmux takes the
+    // terminal's own mouse report: ESC [ M, button, column and row, each + 32).
+    const int column = rz::dgterm::FrequencyColumn(1000.0, kColumns);
+    char report[64];
+    std::snprintf(report, sizeof report, "-H 1b 5b 4d 20 %x %x", 33 + column, 33 + 2);
+    Keys(report);
+    ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return std::abs(Carrier(s) - 1000.0) < 25.0; })) << Capture().status;
+    const ScreenParts tuned = Capture();
+    EXPECT_EQ(tuned.scale.at(static_cast<size_t>(rz::dgterm::FrequencyColumn(Carrier(tuned), kColumns))), '^')
+        << tuned.scale;
+    EXPECT_EQ(Quit(), "0\n");
+    std::filesystem::remove(signal);
+}
+
+// The PulseAudio daemon of the sound tests, in a folder of this test's own.
+std::string PulseServer(const std::string& folder, const char* action)
+{
+    const std::string command = "PULSE_RUNTIME_PATH=" + Quoted(folder) + " " +
+                                Quoted(RUZADA_TESTS_DIR "/sound/pulse-null-sink.sh") + " " + action + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char chunk[256];
+    while (pipe && fgets(chunk, sizeof chunk, pipe))
+        output += chunk;
+    return pipe && pclose(pipe) == 0 ? "" : output.empty() ? "failed" : output;
+}
+
+TEST_F(DgtermSession, ShowsALostSoundDeviceKeysNothingAndReopensWhenItIsBack)
+{
+    const std::string folder = TempPath("pulse");
+    if (const std::string why = PulseServer(folder, "start"); !why.empty())
+        GTEST_SKIP() << "no PulseAudio daemon: " << why;
+    // The daemon's cookie lies in this process's configuration folder, not in
+    // the one the session is given.
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const std::string cookie =
+        (config && *config ? std::string(config) : std::string(std::getenv("HOME")) + "/.config") + "/pulse/cookie";
+    Start("PULSE_RUNTIME_PATH=" + Quoted(folder) + " PULSE_COOKIE=" + Quoted(cookie) + " RUZADA_AUDIODRIVER=portaudio",
+          "--mode RTTY");
+    EXPECT_FALSE(Has(Capture().status, "lost")) << Capture().status;
+
+    PulseServer(folder, "stop");
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.status, "sound device lost"); })) << Capture().status;
+    Keys("t");
+    Type("CQ AFTER THE LOSS");
+    Keys("Enter");
+    // Held back while the card is lost: never on the air.
+    EXPECT_FALSE(WaitFor([](const ScreenParts& s) { return s.status.rfind(" TX ", 0) == 0; }, std::chrono::seconds(3)));
+
+    ASSERT_EQ(PulseServer(folder, "start"), "");
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return !Has(s.status, "lost"); }, std::chrono::seconds(20)))
+        << Capture().status;
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.over, "CQ AFTER THE LOSS"); })) << Capture().over;
+    EXPECT_EQ(Quit(), "0\n");
+    PulseServer(folder, "stop");
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+
+TEST_F(DgtermSession, WritesPlainLinesOnATerminalWithoutCursorAddressing)
+{
+    Start("TERM=dumb RUZADA_AUDIODRIVER=loopback", "--mode RTTY", false);
+    Type("CQ DE DUMB");
+    Keys("Enter");
+    // The line as the terminal echoed it, then as it came back decoded around
+    // the notices, each on a line of its own (the pane drops the blanks that
+    // end a row).
+    std::string pane;
+    ASSERT_TRUE(WaitFor([&](const ScreenParts& s) {
+        pane.clear();
+        for (const std::string& row : s.waterfall)
+            pane += row.rfind("dgterm: ", 0) == 0 ? "" : row;
+        std::erase(pane, ' ');
+        return pane.rfind("CQDEDUMB") != pane.find("CQDEDUMB");
+    })) << pane;
+    // No screen drawn: no scale line, no status line.
+    EXPECT_TRUE(Capture().scale.empty()) << pane;
+    Keys("C-d");
+    EXPECT_EQ(ExitStatus(), "0\n");
 }
 
 }  // namespace

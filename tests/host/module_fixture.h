@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <RUZada.h>
+#include <ruzada/wave.h>
 
 #include "../snapins/TestSnapinProbe.h"
 #include "../snapins/codec/CodecProbe.h"
@@ -28,13 +29,15 @@ inline constexpr int kTransmit = 1;
 inline constexpr int kReceive = 2;
 
 // The exports the tests call, each typed as RUZada.h declares it.
-#define HOSTTEST_EXPORTS(X)                                                                                            \
-    X(InitDG)                                                                                                          \
-    X(DGSetRecv) X(DGSetXmit) X(DGRequestComPort) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(GetDGSoundCount)         \
-        X(EnumRUZadas) X(SetRUZada) X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW)             \
-            X(GetRUZadaFileNameA) X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(SetDGFreq) X(GetDGFreq) X(SetDGSoundMode) \
-                X(SendDGCharW) X(SendDGCharA) X(IsDGSendIdle) X(GetDGLevel) X(GetDGFFTData) X(DGOpenComPort)           \
-                    X(DGCloseComPort) X(DGReadComPort) X(DGWriteComPort) X(DGEnablePortRTS) X(DGSetRTS)
+#define HOSTTEST_EXPORTS(X)                                                                                      \
+    X(InitDG)                                                                                                    \
+    X(DGSetRecv)                                                                                                 \
+    X(DGSetXmit)                                                                                                 \
+    X(DGRequestComPort) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(GetDGSoundCount) X(EnumRUZadas) X(SetRUZada) \
+        X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW) X(GetRUZadaFileNameA)             \
+            X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(SetDGFreq) X(GetDGFreq) X(SetDGSoundMode) X(SendDGCharW)  \
+                X(SendDGCharA) X(IsDGSendIdle) X(GetDGLevel) X(GetDGFFTData) X(DGOpenComPort) X(DGCloseComPort)  \
+                    X(DGReadComPort) X(DGWriteComPort) X(DGEnablePortRTS) X(DGSetRTS)
 
 struct ModuleExports {
 #define HOSTTEST_DECLARE(name) decltype(&::name) name = nullptr;
@@ -45,7 +48,7 @@ struct ModuleExports {
 class ModuleTest : public ::testing::Test {
 protected:
     rz::test::harness::ModuleDir dir;
-    rz::test::harness::DebugLog debug;
+    rz::test::harness::DebugLines debug;
     rz::test::harness::HostWindow host;
     std::vector<std::unique_ptr<rz::test::harness::LoadedModule>> held;
     std::unique_ptr<rz::test::harness::LoadedModule> module;
@@ -63,6 +66,12 @@ protected:
         std::ofstream(PathOf("settings.ini")) << "[RUZada]\n" << settings;
         setenv("RUZADA_INI", PathOf("settings.ini").c_str(), 1);
         setenv("RUZADA_AUDIODRIVER", driver, 1);
+        LoadModule();
+    }
+
+    // Loads the folder's module (again) and resolves its exports.
+    void LoadModule()
+    {
         module = std::make_unique<rz::test::harness::LoadedModule>(dir.ModulePath());
         ASSERT_TRUE(module->Loaded());
 #define HOSTTEST_RESOLVE(name)                        \
@@ -163,6 +172,20 @@ protected:
         ASSERT_EQ(api.GetRUZada(), mask);
         api.SetDGFreq(8000.0);
         api.SetDGSoundMode(soundMode, -1);
+    }
+
+    // Handles messages until the card has captured `samples` more: time enough, on
+    // the audio's own clock, for the worker threads to have acted on them.
+    bool PumpWhileCapturing(DWORD samples)
+    {
+        DWORD start = 0;
+        GetOpenWaveInPosition(&start);
+        return host.PumpUntil(
+            [&] {
+                DWORD now = 0;
+                return GetOpenWaveInPosition(&now) && now - start >= samples;
+            },
+            std::chrono::seconds(10));
     }
 
     std::vector<uint32_t> Chars() const { return Params(host.msgChar); }

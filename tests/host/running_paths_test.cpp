@@ -32,7 +32,10 @@ TEST_P(DecodePathTest, TheHostGetsWhatThePathPasses)
     Start(c.mask, kReceive);
     ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->decodeSizes.count >= 2; }, 10s));
     EXPECT_TRUE(host.PumpUntil([&] { return Chars().size() >= c.posted.size(); }, 5s));
-    host.PumpFor(100ms);
+    // One decoder call more: what the earlier ones gave has been posted by then.
+    const int calls = codec->decodeSizes.count;
+    EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return codec->decodeSizes.count > calls; }, 10s));
+    host.Drain();
     EXPECT_EQ(Chars(), c.posted);
     EXPECT_EQ(codec->decodeSizes.entries[0], c.blockSize);
 }
@@ -50,7 +53,7 @@ TEST_F(RunningTest, ReceiveOffDropsAudioAndDecodesNothing)
 {
     CodecLog* codec = LoadCodecs({"DGcodecscripted.so"});
     Start(8, kTransmit);
-    host.PumpFor(1s);
+    ASSERT_TRUE(PumpWhileCapturing(3 * 3250));
     EXPECT_EQ(codec->decodeSizes.count, 0);
     api.SetDGSoundMode(kReceive, -1);
     ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
@@ -176,7 +179,7 @@ TEST_P(ModeBusyTest, TheWorkerFeedsNothingUntilTheSelectionEnds)
         quiet = posts();
         host.PumpFor(150ms);
     }
-    host.PumpFor(1s);
+    ASSERT_TRUE(PumpWhileCapturing(3 * 3250));
     EXPECT_EQ(posts(), quiet);
     next->holdInit = false;
     selection.join();
@@ -185,22 +188,6 @@ TEST_P(ModeBusyTest, TheWorkerFeedsNothingUntilTheSelectionEnds)
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, ModeBusyTest, ::testing::Values(0, kReceive));
-
-TEST_F(RunningTest, StuckDecoderDelaysUnloadAndWarns)
-{
-    CodecLog* codec = LoadCodecs({"DGcodecstuck.so"});
-    Start(128, kReceive);
-    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
-    const auto start = std::chrono::steady_clock::now();
-    module->Unload();
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, 1800ms);
-    EXPECT_LE(took, 8s);
-    EXPECT_EQ(debug.Count("RUZada Warning: Receive Thread did not exit...\n"), 1);
-    // The host goes on: a fresh module loads and runs.
-    rz::test::harness::LoadedModule again(dir.ModulePath());
-    EXPECT_TRUE(again.Loaded());
-}
 
 }  // namespace
 }  // namespace rz::test::host

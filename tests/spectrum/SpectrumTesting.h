@@ -24,14 +24,6 @@ inline Block Tone(double amplitude, double bin = 256)
     return block;
 }
 
-// A lone sample in mid-block: every bin gets (nearly) the same power.
-inline Block Impulse(const CDFT& engine, double power)
-{
-    Block block(kSamples, 0.0);
-    block[kSamples / 2] = std::sqrt(power) / engine.m_pWindow[kSamples / 2];
-    return block;
-}
-
 inline std::vector<int32_t> Outputs(const CDFT& engine)
 {
     std::vector<int32_t> out(kBins);

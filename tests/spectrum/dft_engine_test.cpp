@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -103,6 +104,45 @@ TEST(DFTEngine, OverloadIsARawSampleAbove29491Point2)
     }
     engine.Process(block.data());
     EXPECT_EQ(engine.GetSpectrum(0, kBins - 1, out), 0);
+}
+
+// The integers are those of the plain std::log10 arithmetic on the powers the
+// transform produced, with smoothing, on random audio from a whisper to full
+// scale, bit for bit. Sanitizers slow the engine tenfold: there fewer blocks.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr long kRandomBlocks = 2'000;
+#else
+constexpr long kRandomBlocks = 20'000;
+#endif
+
+TEST(DFTEngine, RandomAudioGivesTheIntegersOfTheStdLog10Arithmetic)
+{
+    for (const int32_t count : {1, 3}) {
+        CDFT engine;
+        engine.Configure(count, 5.0, 1);
+        LogReference reference(0.0, 5.0, count);
+        Random random(20240611);
+        Block audio(kSamples);
+        Block block(kSamples);
+        std::vector<bool> seen(64);
+        for (long i = 0; i < kRandomBlocks; ++i) {
+            // Fresh audio now and then; in between the same audio at other levels.
+            if (i % 16 == 0)
+                FillAudio(random, audio);
+            const double gain = 0.5 + random.Unit() / 2;
+            for (int t = 0; t < kSamples; ++t)
+                block[t] = audio[t] * gain;
+            engine.Process(block.data());
+            const std::vector<int32_t> out = Outputs(engine);
+            for (int bin = 0; bin < kBins; ++bin) {
+                ASSERT_EQ(out[bin], reference.Update(bin, WorkPower(engine, bin)))
+                    << "block " << i << ", bin " << bin << ", count " << count;
+                seen.at(out[bin]) = true;
+            }
+        }
+        // The blocks reach nearly every output the module can give.
+        EXPECT_GE(std::count(seen.begin(), seen.end(), true), 45) << count;
+    }
 }
 
 // A count of 0 means 1; the spectrum is cleared on every call that names a count

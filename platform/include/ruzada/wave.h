@@ -232,5 +232,12 @@ RZ_PLATFORM_API BOOL IsWaveDeviceLost(void);
  * is null. */
 RZ_PLATFORM_API BOOL GetOpenWaveInPosition(DWORD* samples);
 RZ_PLATFORM_API BOOL GetOpenWaveOutPosition(DWORD* samples);
+/* The audio written to that playback device which has not yet left it, in
+ * frames: its queued buffers not yet played, and what the backend still holds
+ * beyond them (its own buffering, and the output latency the sound system
+ * reports for the last audio handed to it). A host unkeys a transmitter once this
+ * is 0. FALSE, with *frames untouched, when no playback device is open or frames
+ * is null. */
+RZ_PLATFORM_API BOOL GetOpenWaveOutPending(DWORD* frames);
 
 #endif

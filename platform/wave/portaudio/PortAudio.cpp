@@ -98,6 +98,8 @@ public:
         return count;
     }
 
+    size_t Filled() const { return m_written.load(std::memory_order_acquire) - m_read.load(std::memory_order_acquire); }
+
     // A null destination drops the bytes.
     size_t Read(uint8_t* destination, size_t bytes)
     {
@@ -180,6 +182,21 @@ public:
 
     ByteRing& Ring() { return m_ring; }
 
+    // Frames in the ring, and while the last of them is still in the sound
+    // system, what its reported output latency leaves of it.
+    size_t HeldFrames() const
+    {
+        const size_t ringFrames = m_ring.Filled() / m_format.frameBytes;
+        const PaStreamInfo* info = m_stream ? Pa_GetStreamInfo(m_stream) : nullptr;
+        if (!info)
+            return ringFrames;
+        const auto latency = std::chrono::duration<double>(info->outputLatency);
+        const auto sinceLastAudio = Clock::now() - Clock::time_point(Clock::duration(m_lastAudio.load()));
+        const std::chrono::duration<double> left =
+            ringFrames > 0 ? latency : latency - std::chrono::duration<double>(sinceLastAudio);
+        return ringFrames + static_cast<size_t>(std::max(left.count(), 0.0) * m_format.rate);
+    }
+
 private:
     static int Callback(const void* input, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
                         PaStreamCallbackFlags, void* user)
@@ -192,6 +209,8 @@ private:
             auto* out = static_cast<uint8_t*>(output);
             const size_t given = self->m_ring.Read(out, bytes);
             std::memset(out + given, self->m_format.SilenceByte(), bytes - given);
+            if (given > 0)
+                self->m_lastAudio.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
         }
         self->m_callbacks.fetch_add(1, std::memory_order_relaxed);
         return paContinue;
@@ -217,6 +236,7 @@ private:
     ByteRing m_ring;
     PaStream* m_stream = nullptr;
     std::atomic<uint64_t> m_callbacks{0};
+    std::atomic<Clock::rep> m_lastAudio{0};  // when the callback last took audio
     uint64_t m_lastCount = 0;
     Clock::time_point m_lastChange;
 };
@@ -251,6 +271,8 @@ public:
         return m_channel.Move(bytes,
                               [&](size_t done, size_t rest) { return m_channel.Ring().Write(source + done, rest); });
     }
+
+    size_t HeldFrames() const override { return m_channel.HeldFrames(); }
 
 private:
     Channel m_channel;

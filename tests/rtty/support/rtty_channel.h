@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ErrorRate.h"
-#include "NoisyChannel.h"
+#include "rtty_timing.h"
 #include "rtty_tones.h"
 
 namespace rz::rtty::testing {
@@ -22,16 +21,26 @@ inline constexpr int kEncodeBatch = 19;
 inline constexpr char kEveryCharacter[] =
     "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG\r\n0123456789 -?:$!&#()\".,/;'\a\r\nEND 73 K\n";
 
-// One over: lead-in, `text` in batches of 19 characters, then `idleSamples` of idle.
-std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples);
+// One over: lead-in, `text` in batches of 19 characters, then `idleSamples` of
+// idle (the tail first).
+std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples, BitTiming timing = {});
+// One whole over without idle: lead-in, `text`, and the tail, which ends at rest.
+std::vector<int16_t> TransmitOver(const std::string& text, Tones tones, BitTiming timing = {});
 
 // Feeds `samples` to a fresh receiver in blocks of `block` samples, then enough
 // silence for the last character's decision, and returns all text decoded.
-std::string ReceiveText(const std::vector<int16_t>& samples, Tones tones = kDefaultTones, int block = kDecodeBlock);
+std::string ReceiveText(const std::vector<int16_t>& samples, Tones tones = kDefaultTones, int block = kDecodeBlock,
+                        BitTiming timing = {}, bool unshiftOnSpace = true);
 
-// The noisy channel and the error measure that every mode's tests share.
-using rz::test::support::AddNoise;
-using rz::test::support::CharacterErrorRate;
+// `signal` with `leadSamples` of channel before and `tailSamples` after, plus
+// white Gaussian noise over 0-4000 Hz at `snrDb` (signal power over noise power,
+// the signal's power measured where it is sent), scaled so that the mix stays
+// well inside 16 bits.
+std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, uint64_t seed, int leadSamples,
+                              int tailSamples);
+
+// Edit distance between the two texts over the length of `sent`.
+double CharacterErrorRate(const std::string& sent, const std::string& received);
 
 }  // namespace rz::rtty::testing
 

@@ -1,0 +1,97 @@
+// The squelch: whether each symbol belongs to a PSK signal, judged over a
+// window of symbols centred on it (the decision waits for half a window).
+// - Its measure, the quality, is q = s / (1 + s) for the signal-to-noise ratio
+//   s of the matched filter's output, the noise measured beside the signal.
+//   Noise alone keeps s near 0 whatever its level, and a signal raises it
+//   however far off tune, so the squelch opens at once and down to the weakest
+//   signal the decoder can copy. Both halves of the window must pass: a
+//   symbol just before a signal starts or just after it stops is noise.
+// - A signal that is not PSK (or a PSK signal the carrier loop has not yet
+//   caught) is shut out by its phases: raised to the power of the phase count,
+//   the symbols of a PSK signal at ratio s line up to e(s) on average (each
+//   counting by its phase alone); they must reach a good share of that.
+// - A run of steady carrier (the postamble) carries no text, and QPSK decoded
+//   from it would be garbage: it is shut out, and so is the half window after
+//   it, since the next text comes after a preamble.
+// - A signal strong enough to show it must keep an even envelope from symbol
+//   to symbol, as PSK does and a keyed carrier does not.
+// - A symbol far weaker than those around it is the signal's end (or a timing
+//   not yet found), not part of it.
+// - Symbols that come while the receiver settles on a new frequency are
+//   garbage: shut out too, and so are those around a slip of the carrier
+//   loop (the symbols fit the trellis's phases badly there).
+#ifndef PSK_SIGNAL_GATE_H
+#define PSK_SIGNAL_GATE_H
+
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+#include "symbol_sampler.h"
+
+namespace rz::psk {
+
+class SignalGate {
+public:
+    // Steady symbols in a row that make a postamble, as other PSK programs count.
+    static constexpr int kPostambleRun = 16;
+
+    // `phases` 2 or 4; `window` symbols, even.
+    SignalGate(int phases, int window);
+
+    // Records the next symbol: what the sampler measured, its value with the
+    // carrier phase corrected, whether its phase held from the symbol before,
+    // and whether the receiver was still settling on a new frequency.
+    void Add(const SymbolSample& sample, std::complex<double> corrected, bool steady, bool settling);
+
+    // How well symbol `index` fits the phase the trellis settled for it
+    // (the cosine of its error), once the carrier loop knows.
+    void NoteFit(int64_t index, double fit);
+
+    // Symbols recorded so far.
+    int64_t Count() const { return m_count; }
+    // The last symbols in a row whose phase held.
+    int SteadyRun() const { return m_steadyRun; }
+    // True once enough symbols after `index` are known to decide it.
+    bool Decidable(int64_t index) const { return index + m_window / 2 < m_count; }
+    // Whether symbol `index` passes a squelch of `threshold` (quality, 0 to 1).
+    bool Open(int64_t index, double threshold) const;
+    // The quality over the last window, 0 to 1.
+    double Quality() const;
+
+private:
+    struct Entry {
+        std::complex<double> aligned;  // the corrected phase times the phase count
+        double amplitude;
+        double power;
+        double noiseBelow;
+        double noiseAbove;
+        double inputPower;
+        double fit;
+        bool postamble;
+        bool settling;
+    };
+    struct Totals {
+        Entry sum{};
+        double squaredAmplitude = 0.0;
+        int count = 0;
+        double Ratio() const;
+        bool LinedUp(int phases) const;
+        bool EvenEnvelope() const;
+    };
+
+    size_t Slot(int64_t index) const { return static_cast<size_t>(index % static_cast<int64_t>(m_entries.size())); }
+    Totals Sum(int64_t first, int64_t last) const;
+    // What the phase measure of a PSK signal reaches at signal-to-noise ratio `ratio`.
+    static double Alignment(int phases, double ratio);
+
+    int m_phases;
+    int m_window;
+    std::vector<Entry> m_entries;  // by symbol, a ring
+    int64_t m_count = 0;
+    int m_steadyRun = 0;
+};
+
+}  // namespace rz::psk
+
+#endif

@@ -1,0 +1,246 @@
+// DGpsk.so as the module and a host see it: the setup record, the narrow
+// encoder and decoder with the module's capacity and odd arguments, the
+// settings file, and the run-time control keys.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <DGSnapin.h>
+
+#include "psk_channel.h"
+#include "psk_transmitter.h"
+#include "rtty_channel.h"
+
+namespace {
+
+using namespace rz::psk::testing;
+using Audio = std::vector<int16_t>;
+
+constexpr int16_t kSentinel = 0x5A5A;
+constexpr int kSecond = rz::psk::kSampleRate;
+
+class PskSnapin : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const char* settings = getenv("RUZADA_INI"))
+            m_settings = settings;
+        m_library = dlopen(DGPSK_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(m_library, nullptr) << dlerror();
+        getSetup = Resolve<PFN_GetDGSetup>("GetDGSetup");
+        init = Resolve<PFN_InitRUZada>("InitRUZada");
+        twiddle = Resolve<PFN_GetDGTwiddle>("GetDGTwiddle");
+        hasData = Resolve<PFN_HasDGData>("HasDGData");
+        encodeA = Resolve<PFN_EncodeDGDataA>("EncodeDGDataA");
+        decodeA = Resolve<PFN_DecodeDGDataA>("DecodeDGDataA");
+        command = Resolve<PFN_DoDGCommand>("DoDGCommand");
+        control = Resolve<PFN_InvokeDGFunc>("InvokeDGFunc20");
+        ASSERT_TRUE(getSetup && init && twiddle && hasData && encodeA && decodeA && command && control);
+        init(8000.0);
+    }
+
+    void TearDown() override
+    {
+        if (m_library != nullptr)
+            dlclose(m_library);
+        if (m_settings)
+            setenv("RUZADA_INI", m_settings->c_str(), 1);
+        else
+            unsetenv("RUZADA_INI");
+    }
+
+    template <typename Function>
+    Function Resolve(const char* name)
+    {
+        return reinterpret_cast<Function>(dlsym(m_library, name));
+    }
+
+    // Sends `text` as the transmit thread does, then idle until the postamble is out.
+    Audio Send(const std::string& text)
+    {
+        Audio audio;
+        Audio block(kEncodeCapacity);
+        for (size_t at = 0; at < text.size(); at += kEncodeBatch) {
+            const std::string batch = text.substr(at, kEncodeBatch);
+            const int n = encodeA(block.data(), kEncodeCapacity, batch.data(), static_cast<int>(batch.size()));
+            audio.insert(audio.end(), block.begin(), block.begin() + n);
+        }
+        for (int guard = 0; hasData() && guard < 100; ++guard) {
+            twiddle(block.data(), kSecond);
+            audio.insert(audio.end(), block.begin(), block.begin() + kSecond);
+        }
+        return audio;
+    }
+
+    // Feeds `audio` and `silence` seconds of silence in 3250-sample blocks to
+    // the narrow decoder: the decisions wait for the symbols after.
+    std::string Receive(Audio audio, int silence = 6)
+    {
+        audio.resize(audio.size() + static_cast<size_t>(silence * kSecond));
+        std::string text;
+        for (size_t at = 0; at + kDecodeBlock <= audio.size(); at += kDecodeBlock) {
+            char chars[DG_DECODE_CAPACITY];
+            const int n = decodeA(audio.data() + at, kDecodeBlock, chars, DG_DECODE_CAPACITY);
+            text.append(chars, static_cast<size_t>(std::clamp(n, 0, DG_DECODE_CAPACITY)));
+        }
+        return text;
+    }
+
+    int32_t Read(int key) { return static_cast<int32_t>(command(DG_CONTROL_READ | static_cast<uint32_t>(key))); }
+    int Write(int key, int32_t value)
+    {
+        return control(nullptr, static_cast<uint32_t>(key), static_cast<uint32_t>(value));
+    }
+
+    void UseSettings(const std::string& contents)
+    {
+        const std::string path = (std::filesystem::path(::testing::TempDir()) / "psk-settings.ini").string();
+        std::ofstream(path) << contents;
+        setenv("RUZADA_INI", path.c_str(), 1);
+    }
+
+    PFN_GetDGSetup getSetup = nullptr;
+    PFN_InitRUZada init = nullptr;
+    PFN_GetDGTwiddle twiddle = nullptr;
+    PFN_HasDGData hasData = nullptr;
+    PFN_EncodeDGDataA encodeA = nullptr;
+    PFN_DecodeDGDataA decodeA = nullptr;
+    PFN_DoDGCommand command = nullptr;
+    PFN_InvokeDGFunc control = nullptr;
+
+private:
+    void* m_library = nullptr;
+    std::optional<std::string> m_settings;
+};
+
+TEST_F(PskSnapin, SetupRecordNamesMaskOne)
+{
+    DGSETUP setup;
+    std::memset(&setup, 0, sizeof setup);
+    setup.cbSize = DGSETUP_SIZE;
+    getSetup(&setup);
+    EXPECT_EQ(std::u16string(setup.szName), u"PSK");
+    EXPECT_EQ(setup.qwMode, 1u);
+    EXPECT_EQ(setup.bNoSoundCard | setup.bNoSoundOutput | setup.bNoSoundInput, 0);
+}
+
+TEST_F(PskSnapin, EncoderKeepsToItsCapacityAndToVaricode)
+{
+    Audio block(2000, kSentinel);
+    EXPECT_EQ(encodeA(block.data(), 1000, "", 0), 0);
+    EXPECT_EQ(encodeA(block.data(), 1000, "E", -3), 0);
+    const char unsendable[] = {'\xe9', '\x80', '\xff'};
+    EXPECT_EQ(encodeA(block.data(), 1000, unsendable, 3), 0);
+    EXPECT_EQ(twiddle(block.data(), 0), 0);
+    EXPECT_EQ(twiddle(nullptr, 1000), 0);
+    EXPECT_TRUE(std::all_of(block.begin(), block.end(), [](int16_t s) { return s == kSentinel; }));
+    EXPECT_EQ(hasData(), 0);
+
+    // Less room than one character's audio: the rest waits for the next calls.
+    EXPECT_EQ(encodeA(block.data(), 100, "K\xe9", 2), 100);
+    EXPECT_EQ(block[100], kSentinel);
+    EXPECT_EQ(encodeA(nullptr, 500, "Q", 1), 0);
+    EXPECT_EQ(encodeA(block.data(), 0, "7", 1), 0);
+    EXPECT_NE(hasData(), 0);
+    Audio audio(block.begin(), block.begin() + 100);
+    const Audio rest = Send("");
+    audio.insert(audio.end(), rest.begin(), rest.end());
+    EXPECT_EQ(hasData(), 0);
+    EXPECT_EQ(Receive(audio), "KQ7");
+}
+
+TEST_F(PskSnapin, DecoderTakesOddCallsAndHoldsWhatDoesNotFit)
+{
+    const Audio audio = Send("RYRY 73");
+    char chars[DG_DECODE_CAPACITY] = {};
+    EXPECT_EQ(decodeA(nullptr, kDecodeBlock, chars, DG_DECODE_CAPACITY), 0);
+    EXPECT_EQ(decodeA(audio.data(), 0, chars, DG_DECODE_CAPACITY), 0);
+    EXPECT_EQ(decodeA(audio.data(), -20, chars, DG_DECODE_CAPACITY), 0);
+    Audio all = audio;
+    all.resize(all.size() + 6 * kSecond);
+    EXPECT_EQ(decodeA(all.data(), static_cast<int>(all.size()), chars, 0), 0);
+    EXPECT_EQ(decodeA(nullptr, 0, chars, 3), 3);
+    EXPECT_EQ(std::string(chars, 3), "RYR");
+    EXPECT_EQ(decodeA(nullptr, 0, chars, DG_DECODE_CAPACITY), 4);
+    EXPECT_EQ(std::string(chars, 4), "Y 73");
+}
+
+TEST_F(PskSnapin, SettingsChooseCarrierSubmodeSidebandAndFrequencyControl)
+{
+    const struct {
+        const char* settings;
+        int32_t carrierTenths;
+        int32_t submode;
+        int32_t lsb;
+        int32_t afc;
+    } cases[] = {
+        {"", 10000, DG_PSK_BPSK31, 0, 1},
+        {"[PSK]\nCarrier=1500\nSubmode=qpsk63\nLSB=1\nAFC=0\n", 15000, DG_PSK_QPSK63, 1, 0},
+        {"[psk]\ncarrier=5000\nsubmode=PSK31\n", 10000, DG_PSK_BPSK31, 0, 1},
+    };
+    for (const auto& c : cases) {
+        UseSettings(c.settings);
+        init(8000.0);
+        EXPECT_EQ(Read(DG_KEY_CARRIER), c.carrierTenths) << c.settings;
+        EXPECT_EQ(Read(DG_KEY_SUBMODE), c.submode) << c.settings;
+        EXPECT_EQ(Read(DG_KEY_REVERSE), c.lsb) << c.settings;
+        EXPECT_EQ(Read(DG_KEY_AFC), c.afc) << c.settings;
+        EXPECT_EQ(Receive(Send("CQ de DL2XYZ")), "CQ de DL2XYZ") << c.settings;
+    }
+}
+
+TEST_F(PskSnapin, ControlKeysReadWriteAndRefuse)
+{
+    EXPECT_EQ(Read(DG_KEY_CONTROL), DG_CONTROL_VERSION);
+    EXPECT_EQ(Read(DG_KEY_BAUD), 3125);
+    EXPECT_EQ(Read(DG_KEY_SQUELCH), 40);
+    EXPECT_EQ(Read(DG_KEY_WPM), DG_CONTROL_NONE);
+    const struct {
+        int key;
+        int32_t value;
+        int taken;
+        int32_t readBack;
+    } writes[] = {
+        {DG_KEY_CARRIER, 15005, 1, 15005},
+        {DG_KEY_CARRIER, 50000, 1, 38000},
+        {DG_KEY_CARRIER, -7, 1, 2000},
+        {DG_KEY_SUBMODE, DG_PSK_QPSK31, 1, DG_PSK_QPSK31},
+        {DG_KEY_SUBMODE, 9, 0, DG_PSK_QPSK31},
+        {DG_KEY_REVERSE, 1, 1, 1},
+        {DG_KEY_AFC, 0, 1, 0},
+        {DG_KEY_SQUELCH, 250, 1, 100},
+        {DG_KEY_BAUD, 6250, 0, 3125},
+        {DG_KEY_QUALITY, 50, 0, 0},
+        {DG_KEY_CONTROL, 2, 0, DG_CONTROL_VERSION},
+        {DG_KEY_WPM, 20, 0, DG_CONTROL_NONE},
+    };
+    for (const auto& w : writes) {
+        EXPECT_EQ(Write(w.key, w.value), w.taken) << "key " << w.key << " = " << w.value;
+        EXPECT_EQ(Read(w.key), w.readBack) << "key " << w.key;
+    }
+    EXPECT_EQ(Write(DG_KEY_TRACKED, 12000), 0);
+    EXPECT_EQ(control(nullptr, 0x10000u | DG_KEY_CARRIER, 10000), 0);
+}
+
+TEST_F(PskSnapin, TrackedFrequencyAndQualityFollowTheSignal)
+{
+    ASSERT_EQ(Write(DG_KEY_CARRIER, 15000), 1);
+    const Audio audio = rz::rtty::testing::AddNoise(TransmitText(kSampleText, DG_PSK_BPSK31, 1510.0), -3.0, 5, 0, 0);
+    const size_t half = audio.size() / 2;
+    Receive(Audio(audio.begin(), audio.begin() + static_cast<long>(half)), 0);
+    EXPECT_NEAR(Read(DG_KEY_TRACKED), 15100, 5);
+    EXPECT_GT(Read(DG_KEY_QUALITY), 80);
+    Receive({}, 4);
+    EXPECT_EQ(Read(DG_KEY_QUALITY), 0);
+}
+
+}  // namespace

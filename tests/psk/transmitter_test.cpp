@@ -1,0 +1,124 @@
+// The transmitted signal: a preamble of reversals, each passing through zero
+// amplitude along a cosine, the text, and a postamble of steady carrier (QPSK
+// flushing its code first); unbroken audio however the calls cut it; what the
+// transmitter does with capacity, unsendable characters and a new carrier.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "psk_channel.h"
+#include "psk_transmitter.h"
+
+namespace {
+
+using namespace rz::psk::testing;
+using rz::psk::PskTransmitter;
+using rz::psk::SubmodeOf;
+using Audio = std::vector<int16_t>;
+
+constexpr double kCarrierHz = 1000.0;
+constexpr int16_t kSentinel = 0x5A5A;
+
+// The signal's complex envelope at sample `at`, over one period of the carrier.
+std::complex<double> Envelope(const Audio& audio, size_t at, double hz = kCarrierHz)
+{
+    const int period = static_cast<int>(std::lround(rz::psk::kSampleRate / hz));
+    std::complex<double> sum = 0.0;
+    for (int i = 0; i < period; ++i) {
+        const size_t n = at + static_cast<size_t>(i);
+        sum += static_cast<double>(audio[n]) *
+               std::polar(1.0, -2.0 * std::numbers::pi * hz * static_cast<double>(n) / rz::psk::kSampleRate);
+    }
+    return 2.0 * sum / static_cast<double>(period) / PskTransmitter::kAmplitude;
+}
+
+// The largest step between neighbouring samples, against a sine's at `hz`.
+double LargestStep(const Audio& audio, double hz = kCarrierHz)
+{
+    double largest = 0.0;
+    for (size_t i = 1; i < audio.size(); ++i)
+        largest = std::max(largest, std::abs(static_cast<double>(audio[i]) - audio[i - 1]));
+    return largest / (PskTransmitter::kAmplitude * 2.0 * std::sin(std::numbers::pi * hz / rz::psk::kSampleRate));
+}
+
+TEST(PskTransmitter, OverIsPreambleTextAndPostamble)
+{
+    for (DGPskSubmode id : {DG_PSK_BPSK31, DG_PSK_QPSK63}) {
+        const rz::psk::Submode& submode = SubmodeOf(id);
+        const int symbol = submode.symbolSamples;
+        const Audio audio = TransmitText("e", id);
+        // Reversals: zero amplitude mid-symbol, full at the ends, a cosine between.
+        for (int k = 1; k < submode.preambleSymbols - 1; ++k) {
+            const size_t start = static_cast<size_t>(k * symbol);
+            EXPECT_NEAR(std::abs(Envelope(audio, start + symbol / 2 - 4)), 0.0, 0.05) << k;
+            EXPECT_NEAR(std::abs(Envelope(audio, start + symbol / 4 - 4)), std::cos(std::numbers::pi / 4), 0.05) << k;
+            EXPECT_NEAR(std::real(Envelope(audio, start - 4) * std::conj(Envelope(audio, start + symbol - 4))), -1.0,
+                        0.05);
+        }
+        // The text ('e', a gap) and, for QPSK, the flushed code, then steady carrier.
+        const int textSymbols = 2 + 2 + (submode.qpsk ? PskTransmitter::kQpskFlushSymbols : 0);
+        EXPECT_EQ(audio.size(),
+                  static_cast<size_t>((submode.preambleSymbols + textSymbols + submode.postambleSymbols) * symbol));
+        const size_t postamble = audio.size() - static_cast<size_t>(submode.postambleSymbols * symbol);
+        const std::complex<double> carrier = Envelope(audio, postamble);
+        for (size_t at = postamble; at + 8 < audio.size(); at += 64)
+            EXPECT_NEAR(std::abs(Envelope(audio, at) - carrier), 0.0, 0.01) << at;
+        EXPECT_LT(LargestStep(audio), 1.01) << submode.name;
+    }
+}
+
+TEST(PskTransmitter, CapacityAndCharactersThatCannotBeSent)
+{
+    PskTransmitter transmitter(SubmodeOf(DG_PSK_BPSK63), kCarrierHz, false);
+    EXPECT_FALSE(transmitter.QueueChar(U'\u00e9'));
+    EXPECT_FALSE(transmitter.QueueChar(0x80));
+    EXPECT_FALSE(transmitter.HasData());
+    ASSERT_TRUE(transmitter.QueueChar('K'));
+    Audio block(1000, kSentinel);
+    EXPECT_EQ(transmitter.Render(block.data(), 100), 100);
+    EXPECT_EQ(block[100], kSentinel);
+    EXPECT_EQ(transmitter.Render(block.data(), 0), 0);
+    EXPECT_EQ(transmitter.Render(block.data(), -5), 0);
+    // Preamble, 'K' (101111101) and its gap: the rest comes with the next calls.
+    int rest = 0;
+    for (int n; (n = transmitter.Render(block.data(), 1000)) > 0;)
+        rest += n;
+    EXPECT_EQ(100 + rest, (64 + 9 + 2) * 128);
+    EXPECT_TRUE(transmitter.HasData());  // the postamble is owed
+    EXPECT_EQ(transmitter.RenderIdle(block.data(), 1000), 1000);
+}
+
+TEST(PskTransmitter, IdleIsReversalsWhileOpenAndCarrierOncePostambled)
+{
+    PskTransmitter transmitter(SubmodeOf(DG_PSK_BPSK31), kCarrierHz, false);
+    Audio idle(4096);
+    transmitter.RenderIdle(idle.data(), 4096);
+    EXPECT_NEAR(std::abs(Envelope(idle, 128 - 4)), 0.0, 0.05);
+    EXPECT_FALSE(transmitter.HasData());
+    transmitter.QueueChar(' ');
+    Audio over(200000);
+    int length = transmitter.Render(over.data(), 200000);
+    while (transmitter.HasData())
+        length += transmitter.RenderIdle(over.data() + length, 1000);
+    transmitter.RenderIdle(idle.data(), 4096);
+    for (int at = 0; at + 8 < 4096; at += 128)
+        EXPECT_NEAR(std::abs(Envelope(idle, static_cast<size_t>(at))), 1.0, 0.01);
+}
+
+TEST(PskTransmitter, NewCarrierTakesOverAtASymbolWithoutAJump)
+{
+    PskTransmitter transmitter(SubmodeOf(DG_PSK_BPSK125), kCarrierHz, false);
+    Audio audio(6400);
+    transmitter.RenderIdle(audio.data(), 100);
+    transmitter.SetCarrier(1500.0);
+    transmitter.RenderIdle(audio.data() + 100, 6300);
+    EXPECT_NEAR(std::abs(Envelope(audio, 64 - 4)), 1.0, 0.05);
+    EXPECT_NEAR(std::abs(Envelope(audio, 3200, 1500.0)), 1.0, 0.05);
+    EXPECT_LT(LargestStep(audio, 1500.0), 1.01);
+}
+
+}  // namespace
