@@ -6,12 +6,12 @@
 #include <cmath>
 #include <optional>
 
-#include "Settings.h"
-#include "Snapin.h"
 #include "CwKeyer.h"
 #include "CwReceiver.h"
 #include "CwSettings.h"
 #include "MorseCode.h"
+#include "Settings.h"
+#include "Snapin.h"
 
 namespace rz::cw {
 namespace {
