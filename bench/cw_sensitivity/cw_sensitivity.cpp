@@ -10,14 +10,19 @@
 //   cw_sensitivity [--wavs DIR] [--rows machine,hand,fading]
 //
 // With --wavs, every noisy file is written to DIR as ROW_SNR.wav (machine_-12.wav)
-// together with the message (message.txt); fldigi_column.py then makes DIR/ROW_SNR.fldigi.txt
-// with fldigi, and the next run prints those beside our own copy.
+// together with the message (message.txt), or read from there when it is there
+// already; fldigi_column.py then makes DIR/ROW_SNR.fldigi.txt with fldigi, and
+// the next run prints those beside our own copy of the very same files.
 #include <sys/stat.h>
 
+#include <cmath>
+#include <complex>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <numbers>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,6 +41,35 @@ constexpr int kSnrStep = 2;
 constexpr double kFadingHz = 0.5;
 constexpr uint64_t kSeed = 0xC0DE;
 constexpr int kChannelMargin = 8000;
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+
+// Exact machine timing of `text` at `wpm`: a hand without errors.
+std::vector<Segment> MachineKeying(const std::string& text, double wpm)
+{
+    Hand exact;
+    exact.wpm = wpm;
+    exact.jitter = 0.0;
+    exact.drift = 0.0;
+    exact.minRatio = exact.maxRatio = 3.0;
+    return HandKeying(text, exact);
+}
+
+// Rayleigh fading with a Doppler spread of `dopplerHz` and a mean power of 1 (Clarke's model).
+Gain RayleighFading(double dopplerHz, uint64_t seed)
+{
+    constexpr int kPaths = 16;
+    std::mt19937_64 random(seed);
+    std::uniform_real_distribution<double> angle(0.0, kTwoPi);
+    std::vector<std::pair<double, double>> paths;
+    for (int i = 0; i < kPaths; ++i)
+        paths.emplace_back(kTwoPi * dopplerHz * std::cos(angle(random)), angle(random));
+    return [paths](double t) {
+        std::complex<double> sum;
+        for (const auto& [omega, phase] : paths)
+            sum += std::polar(1.0, omega * t + phase);
+        return sum / std::sqrt(static_cast<double>(paths.size()));
+    };
+}
 
 std::string Message()
 {
@@ -143,15 +177,18 @@ int main(int argc, char** argv)
         std::printf("| %8d |", snr);
         for (size_t r = 0; r < rows.size(); ++r) {
             const uint64_t seed = rows[r].noiseSeed + static_cast<uint64_t>(snr + 100);
-            const std::vector<int16_t> mix =
-                AddNoise(rows[r].signal, snr, seed, kChannelMargin, kChannelMargin, kKeyDownPower);
             char name[64];
             std::snprintf(name, sizeof name, "%s/%s_%d", wavs.c_str(), rows[r].name, snr);
-            if (!wavs.empty() && !WriteWav(std::string(name) + ".wav", mix)) {
-                std::fprintf(stderr, "cannot write %s.wav\n", name);
-                return 1;
+            // A file written before is read back: fldigi's copy is of that one.
+            std::optional<std::vector<int16_t>> mix = wavs.empty() ? std::nullopt : ReadWav(std::string(name) + ".wav");
+            if (!mix) {
+                mix = AddNoise(rows[r].signal, snr, seed, kChannelMargin, kChannelMargin, kKeyDownPower);
+                if (!wavs.empty() && !WriteWav(std::string(name) + ".wav", *mix)) {
+                    std::fprintf(stderr, "cannot write %s.wav\n", name);
+                    return 1;
+                }
             }
-            const double ours = CharacterErrorRate(message, ReceiveText(mix, DefaultReceiver()));
+            const double ours = CharacterErrorRate(message, ReceiveText(*mix, Receiver()));
             std::optional<double> fldigi;
             if (const auto copy = wavs.empty() ? std::nullopt : FldigiCopy(std::string(name) + ".fldigi.txt"))
                 fldigi = CharacterErrorRate(message, WithoutTrailingSpace(*copy));

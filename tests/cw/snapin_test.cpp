@@ -1,6 +1,6 @@
 // DGcw.so as the module sees it: setup record, encoder capacity and queue,
-// bad arguments, the settings file, the control keys, and ebook2cw's Morse and
-// dgterm's files decoded through it.
+// bad arguments, the settings file and the control keys.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -17,7 +17,7 @@
 #include <DGSnapin.h>
 
 #include "CwChannel.h"
-#include "Ebook2cw.h"
+#include "SuiteHelpers.h"
 
 namespace {
 
@@ -26,11 +26,6 @@ using namespace rz::cw::testing;
 constexpr int16_t kSentinel = 0x5A5A;
 // Senders far from the expected timing are learned within the first words.
 constexpr char kWarmUp[] = "VVV VVV ";
-
-bool EndsWith(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 class CwSnapin : public ::testing::Test {
 protected:
@@ -56,10 +51,7 @@ protected:
     {
         if (m_library != nullptr)
             dlclose(m_library);
-        if (m_settings)
-            setenv("RUZADA_INI", m_settings->c_str(), 1);
-        else
-            unsetenv("RUZADA_INI");
+        rz::test::support::SetVariable("RUZADA_INI", m_settings ? m_settings->c_str() : nullptr);
     }
 
     template <typename Function>
@@ -121,16 +113,6 @@ private:
     std::optional<std::string> m_settings;
 };
 
-TEST_F(CwSnapin, FillsTheSetupRecord)
-{
-    DGSETUP setup;
-    std::memset(&setup, 0, sizeof setup);
-    setup.cbSize = DGSETUP_SIZE;
-    getSetup(&setup);
-    EXPECT_EQ(std::u16string(setup.szName), u"CW");
-    EXPECT_EQ(setup.qwMode, 16u);
-}
-
 TEST_F(CwSnapin, EncoderKeepsWhatDoesNotFitAndDropsWhatMorseCannotCarry)
 {
     std::vector<int16_t> block(kEncodeCapacity + 16, kSentinel);
@@ -165,7 +147,7 @@ TEST_F(CwSnapin, DecoderTakesOddCallsAndHoldsWhatDoesNotFit)
     EXPECT_EQ(std::string(chars, 7), "S PARIS");
 }
 
-TEST_F(CwSnapin, SpeedCarrierAndSpacingComeFromTheSettingsFile)
+TEST_F(CwSnapin, SettingsAndWhatItHearsAreReadThroughTheKeys)
 {
     UseSettings("[CW]\nCarrier=1200\nWPM=30\nFarnsworth=15\nAFC=0\nSquelch=50\n");
     EXPECT_EQ(Read(DG_KEY_CARRIER), 12000);
@@ -173,9 +155,17 @@ TEST_F(CwSnapin, SpeedCarrierAndSpacingComeFromTheSettingsFile)
     EXPECT_EQ(Read(DG_KEY_FARNSWORTH), 15);
     EXPECT_EQ(Read(DG_KEY_AFC), 0);
     EXPECT_EQ(Read(DG_KEY_SQUELCH), 50);
+    // The receiver reports what it hears: the speed of the characters, where it listens, the quality.
     const std::string text = "CQ DE DL2XYZ";
-    const std::string received = Receive(Send(kWarmUp + text));
-    EXPECT_TRUE(EndsWith(received, " " + text)) << received;
+    EXPECT_THAT(Receive(Send(kWarmUp + text)), ::testing::EndsWith(" " + text));
+    EXPECT_NEAR(Read(DG_KEY_RX_WPM), 30, 2);
+    EXPECT_EQ(Read(DG_KEY_TRACKED), 12000);
+    EXPECT_GT(Read(DG_KEY_QUALITY), 50);
+    init(8000.0);
+    write(nullptr, DG_KEY_AFC, 1);
+    EXPECT_THAT(Receive(AddNoise(KeyText(kWarmUp + text, 30, 0, 1260.0), 0.0, 4, 8000, 0, kKeyDownPower)),
+                ::testing::EndsWith(" " + text));
+    EXPECT_NEAR(Read(DG_KEY_TRACKED), 12600, 20);
 
     UseSettings("[CW]\nCarrier=100\nWPM=99\nFarnsworth=40\n");
     EXPECT_EQ(Read(DG_KEY_CARRIER), 7000);
@@ -183,8 +173,14 @@ TEST_F(CwSnapin, SpeedCarrierAndSpacingComeFromTheSettingsFile)
     EXPECT_EQ(Read(DG_KEY_FARNSWORTH), 0);
 }
 
-TEST_F(CwSnapin, ControlKeysAreReadWrittenAndClamped)
+TEST_F(CwSnapin, NamesItselfAndTakesTheControlKeys)
 {
+    DGSETUP setup;
+    std::memset(&setup, 0, sizeof setup);
+    setup.cbSize = DGSETUP_SIZE;
+    getSetup(&setup);
+    EXPECT_EQ(std::u16string(setup.szName), u"CW");
+    EXPECT_EQ(setup.qwMode, 16u);
     EXPECT_EQ(command(DG_CONTROL_READ | DG_KEY_CONTROL), static_cast<uint32_t>(DG_CONTROL_VERSION));
     const struct {
         int key;
@@ -205,37 +201,6 @@ TEST_F(CwSnapin, ControlKeysAreReadWrittenAndClamped)
     }
     EXPECT_EQ(Read(DG_KEY_REVERSE), DG_CONTROL_NONE);
     EXPECT_EQ(write(nullptr, DG_KEY_BAUD, 4545), 0);
-}
-
-TEST_F(CwSnapin, ReportsTheSpeedFrequencyAndQualityItHears)
-{
-    write(nullptr, DG_KEY_CARRIER, 7000);
-    const std::string text = "CQ CQ DE DL2XYZ DL2XYZ PSE K";
-    const std::string received = Receive(AddNoise(KeyText(kWarmUp + text, 32, 0, 760.0), 0.0, 4, 8000, 0, kKeyDownPower));
-    EXPECT_TRUE(EndsWith(received, " " + text)) << received;
-    EXPECT_NEAR(Read(DG_KEY_RX_WPM), 32, 2);
-    EXPECT_NEAR(Read(DG_KEY_TRACKED), 7600, 20);
-    EXPECT_GT(Read(DG_KEY_QUALITY), 50);
-}
-
-// ebook2cw, an independent Morse generator, at the speeds operators use.
-TEST_F(CwSnapin, DecodesEbook2cwExactly)
-{
-    const std::optional<std::string> program = FindProgram("ebook2cw");
-    if (!program && getenv("CI") != nullptr)
-        FAIL() << "ebook2cw is not installed";
-    if (!program)
-        GTEST_SKIP() << "ebook2cw is not installed (the Debian package ebook2cw provides it)";
-    const std::string folder = ::testing::TempDir();
-    const std::string text = "CQ CQ DE DL2XYZ PSE K <BT> 599 5NN 0123456789 . , ? / <AR> <SK> <KN>";
-    for (const int wpm : {12, 20, 30, 40}) {
-        const std::optional<std::string> path = Ebook2cw(*program, text, wpm, folder);
-        ASSERT_TRUE(path.has_value());
-        const std::optional<std::vector<int16_t>> audio = ReadWav(*path);
-        ASSERT_TRUE(audio.has_value());
-        init(8000.0);
-        EXPECT_EQ(Receive(*audio), text) << wpm << " WPM";
-    }
 }
 
 }  // namespace

@@ -30,16 +30,6 @@ std::vector<MorseTextEncoder::Token> Tokens(const std::string& text)
 
 }  // namespace
 
-std::vector<Segment> MachineKeying(const std::string& text, double wpm)
-{
-    Hand exact;
-    exact.wpm = wpm;
-    exact.jitter = 0.0;
-    exact.drift = 0.0;
-    exact.minRatio = exact.maxRatio = 3.0;
-    return HandKeying(text, exact);
-}
-
 std::vector<Segment> HandKeying(const std::string& text, const Hand& hand)
 {
     std::mt19937_64 random(hand.seed);
@@ -70,57 +60,29 @@ std::vector<Segment> HandKeying(const std::string& text, const Hand& hand)
     return keying;
 }
 
-Gain RayleighFading(double dopplerHz, uint64_t seed)
-{
-    constexpr int kPaths = 16;
-    std::mt19937_64 random(seed);
-    std::uniform_real_distribution<double> angle(0.0, kTwoPi);
-    std::vector<std::pair<double, double>> paths;
-    for (int i = 0; i < kPaths; ++i)
-        paths.emplace_back(kTwoPi * dopplerHz * std::cos(angle(random)), angle(random));
-    return [paths](double t) {
-        std::complex<double> sum;
-        for (const auto& [omega, phase] : paths)
-            sum += std::polar(1.0, omega * t + phase);
-        return sum / std::sqrt(static_cast<double>(paths.size()));
-    };
-}
-
 std::vector<int16_t> Render(const std::vector<Segment>& keying, double carrierHz, const Gain& gain)
 {
-    double total = 0.0;
-    for (const Segment& segment : keying)
-        total += segment.seconds;
-    std::vector<int16_t> audio(static_cast<size_t>(std::ceil((total + kEdgeSeconds) * kSampleRate)));
-    // Each key change is a raised-cosine step starting where the change is.
-    std::vector<std::pair<double, bool>> changes;
-    double at = 0.0;
-    bool state = false;
+    const int edge = static_cast<int>(kEdgeSeconds * kSampleRate);
+    std::vector<bool> keyDown;
+    double end = 0.0;
     for (const Segment& segment : keying) {
-        if (segment.keyDown != state) {
-            changes.emplace_back(at, segment.keyDown);
-            state = segment.keyDown;
-        }
-        at += segment.seconds;
+        end += segment.seconds;
+        keyDown.resize(static_cast<size_t>(std::lround(end * kSampleRate)), segment.keyDown);
     }
-    if (state)
-        changes.emplace_back(at, false);
-    size_t change = 0;
+    keyDown.resize(keyDown.size() + static_cast<size_t>(edge), false);
+    std::vector<int16_t> audio(keyDown.size());
+    // Each change of the key starts a raised-cosine step from the level reached.
     double level = 0.0;
-    double lastEdge = -1.0;
-    bool rising = false;
+    double from = 0.0;
+    int since = edge;
     for (size_t n = 0; n < audio.size(); ++n) {
+        if (n > 0 && keyDown[n] != keyDown[n - 1]) {
+            from = level;
+            since = 0;
+        }
+        const double step = 0.5 - 0.5 * std::cos(std::numbers::pi * std::min(since++, edge) / edge);
+        level = from + ((keyDown[n] ? 1.0 : 0.0) - from) * step;
         const double t = static_cast<double>(n) / kSampleRate;
-        while (change < changes.size() && t >= changes[change].first) {
-            lastEdge = changes[change].first;
-            rising = changes[change].second;
-            ++change;
-        }
-        if (lastEdge >= 0.0) {
-            const double x = std::min((t - lastEdge) / kEdgeSeconds, 1.0);
-            const double step = 0.5 - 0.5 * std::cos(std::numbers::pi * x);
-            level = rising ? step : 1.0 - step;
-        }
         const std::complex<double> g = gain ? gain(t) : std::complex<double>(1.0);
         const double phase = kTwoPi * carrierHz * t;
         audio[n] = Clamped(kToneAmplitude * level * (g.real() * std::sin(phase) + g.imag() * std::cos(phase)));
@@ -128,7 +90,7 @@ std::vector<int16_t> Render(const std::vector<Segment>& keying, double carrierHz
     return audio;
 }
 
-std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworthWpm, double carrierHz, int tailSamples)
+std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworthWpm, double carrierHz)
 {
     CwKeyer keyer(carrierHz, static_cast<int>(wpm), farnsworthWpm);
     std::vector<int16_t> audio;
@@ -139,13 +101,10 @@ std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworth
         const int n = keyer.Render(block.data(), static_cast<int>(block.size()));
         audio.insert(audio.end(), block.begin(), block.begin() + n);
     }
-    const size_t idleStart = audio.size();
-    audio.resize(idleStart + static_cast<size_t>(tailSamples));
-    keyer.RenderIdle(audio.data() + idleStart, tailSamples);
     return audio;
 }
 
-ReceiverSettings DefaultReceiver() { return ReceiverSettings{kCarrierHz, true, kDefaultWpm, 35}; }
+ReceiverSettings Receiver(double carrierHz, bool afc) { return ReceiverSettings{carrierHz, afc, kDefaultWpm, 35}; }
 
 std::string ReceiveText(const std::vector<int16_t>& samples, const ReceiverSettings& settings, int block)
 {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "CwReceiver.h"
 #include "ErrorRate.h"
 #include "NoisyChannel.h"
 #include "Programs.h"
 #include "WavFile.h"
-#include "CwReceiver.h"
 
 namespace rz::cw::testing {
 
@@ -37,9 +37,6 @@ struct Segment {
     double seconds;
 };
 
-// Exact machine timing of `text` at `wpm`.
-std::vector<Segment> MachineKeying(const std::string& text, double wpm);
-
 // How a hand sends: every element and gap off by up to ±`jitter` of its length,
 // the speed drifting up by `drift` and back each minute, the dash `minRatio` to
 // `maxRatio` dots long (changing slowly), marks `weight` dots longer and gaps
@@ -57,21 +54,19 @@ std::vector<Segment> HandKeying(const std::string& text, const Hand& hand);
 
 // A complex gain over time in seconds; 1 is a steady channel.
 using Gain = std::function<std::complex<double>(double seconds)>;
-// Rayleigh fading with a Doppler spread of `dopplerHz` and a mean power of 1 (Clarke's model).
-Gain RayleighFading(double dopplerHz, uint64_t seed);
 
 // The keying on a tone of kToneAmplitude at `carrierHz`, with 5 ms raised-cosine edges.
 std::vector<int16_t> Render(const std::vector<Segment>& keying, double carrierHz, const Gain& gain = {});
 
-// `text` through our keyer as the module sends it, in batches of 19, then `tailSamples` of idle.
-std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworthWpm = 0, double carrierHz = kCarrierHz,
-                             int tailSamples = 0);
+// `text` through our keyer as the module sends it, in batches of 19.
+std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworthWpm = 0, double carrierHz = kCarrierHz);
 
 // Feeds `samples` to a fresh receiver in blocks of `block` samples, then silence
 // enough for the last character, and returns all text decoded.
 std::string ReceiveText(const std::vector<int16_t>& samples, const ReceiverSettings& settings,
                         int block = kDecodeBlock);
-ReceiverSettings DefaultReceiver();
+// As the snap-in starts without settings: 20 WPM expected, squelch 35.
+ReceiverSettings Receiver(double carrierHz = kCarrierHz, bool afc = true);
 
 // What every mode's tests share: noise, the error measure, WAV files, other programs.
 using rz::test::support::AddNoise;
