@@ -41,7 +41,7 @@ TEXTS = {
 FLDIGI_PROSIGNS = {"=": "<BT>", "+": "<KN>", "(": "<KN>", "<": "<AS>", ">": "<AR>", "%": "<SK>"}
 # fldigi's receiver often loses the first character or two after a restart: a word that is
 # not compared goes first when fldigi decodes.
-WARM_UP = "VVV "
+WARM_UP = "VVV VVV "
 
 
 def printed(fldigi_text):
