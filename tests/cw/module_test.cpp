@@ -9,7 +9,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include <RUZada.h>
 

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <numbers>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,9 +39,7 @@ TEST(CwReceiver, CopiesOurKeyerFrom12To40WpmAndInBlocksOfAnySize)
 std::string FileText(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 // ebook2cw's Morse of `text` at `wpm` (Ogg Vorbis, 700 Hz); its settings file goes to `folder`.

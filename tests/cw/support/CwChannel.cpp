@@ -18,16 +18,6 @@ constexpr double kEdgeSeconds = 0.005;
 
 int16_t Clamped(double value) { return static_cast<int16_t>(std::clamp(std::lround(value), -32768L, 32767L)); }
 
-// The characters and word gaps of `text`, through the snap-in's text encoder.
-std::vector<MorseTextEncoder::Token> Tokens(const std::string& text)
-{
-    MorseTextEncoder encoder;
-    std::vector<MorseTextEncoder::Token> tokens;
-    for (const char ch : text)
-        encoder.Put(static_cast<unsigned char>(ch), tokens);
-    return tokens;
-}
-
 }  // namespace
 
 std::vector<Segment> HandKeying(const std::string& text, const Hand& hand)
@@ -47,7 +37,12 @@ std::vector<Segment> HandKeying(const std::string& text, const Hand& hand)
         const double middle = 0.5 * (hand.minRatio + hand.maxRatio);
         return middle + 0.5 * (hand.maxRatio - hand.minRatio) * std::sin(kTwoPi * now / 45.0);
     };
-    for (const MorseTextEncoder::Token& token : Tokens(text)) {
+    // The characters and word gaps of `text`, through the snap-in's text encoder.
+    MorseTextEncoder encoder;
+    std::vector<MorseTextEncoder::Token> tokens;
+    for (const char ch : text)
+        encoder.Put(static_cast<unsigned char>(ch), tokens);
+    for (const MorseTextEncoder::Token& token : tokens) {
         if (token.pattern.empty()) {
             add(false, 4.0);
             continue;

@@ -74,7 +74,6 @@ using rz::test::support::CharacterErrorRate;
 using rz::test::support::FindProgram;
 using rz::test::support::ReadWav;
 using rz::test::support::RunProgram;
-using rz::test::support::WriteWav;
 
 }  // namespace rz::cw::testing
 
