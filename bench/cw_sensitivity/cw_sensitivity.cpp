@@ -32,6 +32,7 @@
 namespace {
 
 using namespace rz::cw::testing;
+using rz::test::support::WriteWav;
 
 constexpr int kMessageLength = 500;
 constexpr double kWpm = 20.0;
