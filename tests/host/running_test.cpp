@@ -1,6 +1,8 @@
-// Characters through the running module: sent, encoded, played over the loopback
-// card, captured, decoded and posted to the host, also while other host threads
-// switch modes; and the stream the transmit thread plays while nothing is queued.
+// The running module as a host drives it over the loopback card: characters
+// sent, encoded, played, captured, decoded and posted; the decode paths; mode
+// selection; and the worker threads while other host threads switch modes.
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -13,6 +15,8 @@
 
 namespace rz::test::host {
 namespace {
+
+using rz::test::harness::WaitUntil;
 
 // Every decoder call on the sound path gets a block of exactly 3250 samples, at
 // 8000 as at 48000 card samples per second.
@@ -67,12 +71,72 @@ INSTANTIATE_TEST_SUITE_P(
                       NarrowCase{
                           "DGcodecnarrow.so", 2, {0xFFFFFFACu, 0x78, 0xFFFFFFE9u, 'A'}, {0xAC, 0x78, 0xE9, 'A'}}));
 
+// Each scripted decoder answers one fixed list on its first call.
+struct DecodeCase {
+    const char* snapin;
+    uint64_t mask;
+    std::vector<uint32_t> posted;
+    int blockSize;
+};
+
+void PrintTo(const DecodeCase& c, std::ostream* out) { *out << c.snapin; }
+
+class DecodePathTest : public RunningTest, public ::testing::WithParamInterface<DecodeCase> {};
+
+TEST_P(DecodePathTest, TheHostGetsWhatThePathPasses)
+{
+    const DecodeCase& c = GetParam();
+    CodecLog* codec = LoadCodecs({c.snapin});
+    Start(c.mask, kReceive);
+    ASSERT_TRUE(WaitUntil([&] { return codec->decodeSizes.count >= 2; }));
+    EXPECT_TRUE(host.PumpUntil([&] { return Chars().size() >= c.posted.size(); }, 5s));
+    // One decoder call more: what the earlier ones gave has been posted by then.
+    const int calls = codec->decodeSizes.count;
+    EXPECT_TRUE(WaitUntil([&] { return codec->decodeSizes.count > calls; }));
+    host.Drain();
+    EXPECT_EQ(Chars(), c.posted);
+    EXPECT_EQ(codec->decodeSizes.entries[0], c.blockSize);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, DecodePathTest,
+                         ::testing::Values(
+                             // Polled, narrow: every byte, sign-extended, zeros too; the block is not refreshed.
+                             DecodeCase{"DGcodecpolled.so", 4, {'A', 0, 0xFFFFFFE9u, 'B', 0}, 4096},
+                             // Sound path, narrow: zero and high bytes are skipped.
+                             DecodeCase{"DGcodecscripted.so", 8, {'A', 'B'}, 3250},
+                             // Sound path, wide: zero units are skipped, the others zero-extended.
+                             DecodeCase{"DGcodecscriptedwide.so", 16, {'x', 'y', 0xE9}, 3250}));
+
+TEST_F(RunningTest, ReceiveOffDropsAudioAndDecodesNothing)
+{
+    CodecLog* codec = LoadCodecs({"DGcodecscripted.so"});
+    Start(8, kTransmit);
+    ASSERT_TRUE(PumpWhileCapturing(3 * 3250));
+    EXPECT_EQ(codec->decodeSizes.count, 0);
+    api.SetDGSoundMode(kReceive, -1);
+    ASSERT_TRUE(WaitUntil([&] { return codec->decodeSizes.count >= 1; }));
+    EXPECT_EQ(codec->decodeSizes.entries[0], 3250);
+}
+
+TEST_F(RunningTest, CountsAboveCapacityAreClamped)
+{
+    CodecLog* codec = LoadCodecs({"DGcodecover.so"});
+    Start(64, kTransmit | kReceive);
+    api.SendDGCharW(u'k');
+    ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 1; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return codec->decodeSizes.count >= 2; }));
+    // Every call's 64 units arrive, and never more than 64 per call.
+    const int calls = codec->decodeSizes.count;
+    ASSERT_TRUE(host.PumpUntil([&] { return Chars().size() >= 64u * calls; }, 10s));
+    EXPECT_LE(Chars().size(), 64u * codec->decodeSizes.count);
+    EXPECT_EQ(Chars().size() % 64, 0u);
+}
+
 TEST_F(RunningTest, FortyQueuedCharactersAreEncodedInBatchesOf19)
 {
     CodecLog* codec = LoadCodecs({"DGcodecwide.so"});
     Start(1, kReceive);
     const std::u16string text = u"0123456789abcdefghijklmnopqrstuvwxyzABCD";
-    ASSERT_EQ(text.size(), 40u);
     for (char16_t unit : text)
         api.SendDGCharW(unit);
     EXPECT_EQ(api.IsDGSendIdle(), 0);
@@ -82,24 +146,17 @@ TEST_F(RunningTest, FortyQueuedCharactersAreEncodedInBatchesOf19)
     EXPECT_EQ(SentChars(), Units(text));
 }
 
-TEST_F(RunningTest, AnEncoderWithoutAudioGetsNoSentChar)
-{
-    CodecLog* codec = LoadCodecs({"DGcodecsilent.so"});
-    Start(32, kTransmit | kReceive);
-    for (char16_t unit : std::u16string(u"xyz"))
-        api.SendDGCharW(unit);
-    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->encodedUnits.count == 3; }, 10s));
-    // Idle comes after the last post of the pass.
-    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return api.IsDGSendIdle() == 1; }, 10s));
-    host.Drain();
-    EXPECT_TRUE(SentChars().empty());
-}
-
-TEST_F(RunningTest, SendIdleFollowsTheQueueAndHasData)
+// Idle means nothing queued and the encoder without data; characters sent
+// without a mode, and the mark 0xFFFF, are dropped.
+TEST_F(RunningTest, SendIdleFollowsTheQueueAndHasDataAndCharactersWithoutAModeAreDropped)
 {
     CodecLog* codec = LoadCodecs({"DGcodecwide.so"});
-    Start(1, kReceive);
+    api.SetDGFreq(8000.0);
+    api.SetDGSoundMode(kReceive, -1);
+    api.SendDGCharW(u'a');
+    api.SendDGCharA('b');
     EXPECT_EQ(api.IsDGSendIdle(), 1);
+    Start(1, kReceive);
     api.SendDGCharW(0xFFFF);
     EXPECT_EQ(api.IsDGSendIdle(), 1);
     api.SendDGCharW(u'q');
@@ -109,25 +166,22 @@ TEST_F(RunningTest, SendIdleFollowsTheQueueAndHasData)
     ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 1; }, 10s));
     EXPECT_EQ(api.IsDGSendIdle(), 0);
     codec->hasData = 0;
-    EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return api.IsDGSendIdle() == 1; }, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return api.IsDGSendIdle() == 1; }));
+    host.Drain();
     EXPECT_EQ(SentChars(), (std::vector<uint32_t>{'q'}));
 }
 
-TEST_F(RunningTest, CharactersWithoutAModeAreDropped)
+TEST_F(RunningTest, AnEncoderWithoutAudioGetsNoSentChar)
 {
-    LoadCodecs({"DGcodecwide.so"});
-    api.SetDGFreq(8000.0);
-    api.SetDGSoundMode(kReceive, -1);
-    api.SendDGCharW(u'a');
-    api.SendDGCharA('b');
-    EXPECT_EQ(api.IsDGSendIdle(), 1);
-    api.SetRUZada(1);
-    api.SetDGSoundMode(kTransmit | kReceive, -1);
-    api.SendDGCharW(u'c');
-    ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 1; }, 10s));
-    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return api.IsDGSendIdle() == 1; }, 10s));
+    CodecLog* codec = LoadCodecs({"DGcodecsilent.so"});
+    Start(32, kTransmit | kReceive);
+    for (char16_t unit : std::u16string(u"xyz"))
+        api.SendDGCharW(unit);
+    ASSERT_TRUE(WaitUntil([&] { return codec->encodedUnits.count == 3; }));
+    // Idle comes after the last post of the pass.
+    ASSERT_TRUE(WaitUntil([&] { return api.IsDGSendIdle() == 1; }));
     host.Drain();
-    EXPECT_EQ(SentChars(), (std::vector<uint32_t>{'c'}));
+    EXPECT_TRUE(SentChars().empty());
 }
 
 // Two host threads switch modes and the sound mode and send characters while
@@ -187,7 +241,7 @@ TEST_F(RunningTest, TwiddleIsAskedForNSamplesOnlyWhileFewerThanNBytesArePending)
     const int n = api.GetDGProcessorSpeedKHz() < 1000 ? 32000 : 8000;
     Start(1, kTransmit | kReceive);
     constexpr int kCalls = 4;
-    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->twiddleWanted.count >= kCalls; }, 60s));
+    ASSERT_TRUE(WaitUntil([&] { return codec->twiddleWanted.count >= kCalls; }, 60s));
     const std::vector<int> wanted = Entries(codec->twiddleWanted);
     EXPECT_EQ(std::count(wanted.begin(), wanted.end(), n), static_cast<long>(wanted.size()));
     // The card plays 8 samples a millisecond; it may run a piece ahead of the clock.
@@ -227,7 +281,7 @@ TEST_F(RunningTest, PlayedStreamIsContinuousAndOneSampleLate)
     codec->twiddleSignal = TwiddleSignal::Ramp;
     Start(1, kTransmit);
     // The third call comes once most of two blocks have played.
-    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->twiddleWanted.count >= 3; }, 30s));
+    ASSERT_TRUE(WaitUntil([&] { return codec->twiddleWanted.count >= 3; }, 30s));
     api.SetDGFreq(0.0);
     const std::vector<int16_t> played = WavSamples(PathOf("played.wav"));
     ASSERT_GT(played.size(), static_cast<size_t>(codec->twiddleWanted.entries[0]) + 1);
@@ -236,6 +290,82 @@ TEST_F(RunningTest, PlayedStreamIsContinuousAndOneSampleLate)
         expected.push_back(RampSample(i));
     EXPECT_EQ(played, expected);
 }
+
+class SelectionTest : public RunningTest {
+protected:
+    void SetUp() override { codec = LoadCodecs({"DGcodecwide.so", "DGcodecnarrow.so", "DGcodecnocard.so"}); }
+    CodecLog* codec = nullptr;
+};
+
+// The same mask is kept, one no record has is refused; a mask of several modes,
+// or one whose record no longer loads, leaves no mode; zero clears.
+TEST_F(SelectionTest, SameMaskIsKeptAndAMaskWithoutARecordThatLoadsLeavesNoMode)
+{
+    api.SetDGFreq(8000.0);
+    EXPECT_EQ(api.SetRUZada(1), 0u);
+    EXPECT_EQ(codec->initRate, 8000.0);
+    EXPECT_EQ(api.SetRUZada(1), 1u);
+    EXPECT_EQ(codec->initCalls, 1);
+    EXPECT_EQ(api.SetRUZada(1024), 1u);
+    EXPECT_EQ(api.GetRUZada(), 1u);
+    EXPECT_EQ(api.SetRUZada(3), 1u);
+    EXPECT_EQ(api.GetRUZada(), 0u);
+    api.SetRUZada(1);
+    ASSERT_EQ(unlink(PathOf("DGcodecnarrow.so").c_str()), 0);
+    EXPECT_EQ(api.SetRUZada(2), 1u);
+    EXPECT_EQ(api.GetRUZada(), 0u);
+    api.SetRUZada(1);
+    EXPECT_EQ(api.SetRUZada(0), 1u);
+    EXPECT_EQ(api.GetRUZada(), 0u);
+}
+
+TEST_F(SelectionTest, LeavingAModeWithoutCardReopensItAt8000)
+{
+    Start(1, kReceive);
+    ASSERT_TRUE(WaitUntil([&] { return codec->decodeSizes.count >= 1; }));
+    api.SetRUZada(256);
+    // Applying the sound mode closes the card for the mode that has none.
+    api.SetDGSoundMode(kReceive, -1);
+    const int decodedBefore = codec->decodeSizes.count;
+    EXPECT_EQ(api.SetRUZada(1), 256u);
+    EXPECT_EQ(api.GetDGFreq(), 8000.0);
+    // The capture is open again: the decoder gets blocks.
+    EXPECT_TRUE(WaitUntil([&] { return codec->decodeSizes.count > decodedBefore; }));
+}
+
+// While a selection runs, both worker threads leave the audio alone. The new
+// snap-in's InitRUZada blocks meanwhile; the spectrum shows whether a thread still
+// works, since each feeds it without a lock: the transmit thread its idle
+// silence (sound mode 0), the receive thread each block before decoding it.
+class ModeBusyTest : public RunningTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ModeBusyTest, TheWorkerFeedsNothingUntilTheSelectionEnds)
+{
+    CodecLog* next = LoadCodecs({"DGcodecwide.so", "DGcodecwidetoo.so"}, "UseFFT=1\n");
+    next->holdInit = true;
+    Start(2048, GetParam());
+    const auto posts = [&] { return host.Messages(host.msgRawData).size(); };
+    // Right after a block went to the spectrum, the receive thread's next one is a
+    // whole block away.
+    const size_t before = posts();
+    EXPECT_TRUE(host.PumpUntil([&] { return posts() > before; }, 10s));
+    std::thread selection([&] { api.SetRUZada(1); });
+    EXPECT_TRUE(WaitUntil([&] { return next->initCalls == 1; }));
+    // What was queued for the spectrum before drains within a few FFT cycles.
+    size_t quiet = 0;
+    for (int round = 0; round < 50 && quiet != posts(); ++round) {
+        quiet = posts();
+        host.PumpFor(150ms);
+    }
+    ASSERT_TRUE(PumpWhileCapturing(3 * 3250));
+    EXPECT_EQ(posts(), quiet);
+    next->holdInit = false;
+    selection.join();
+    EXPECT_EQ(api.GetRUZada(), 1u);
+    EXPECT_TRUE(host.PumpUntil([&] { return posts() > quiet; }, 10s));
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, ModeBusyTest, ::testing::Values(0, kReceive));
 
 }  // namespace
 }  // namespace rz::test::host
