@@ -1,12 +1,11 @@
 // The running module as a host drives it over the loopback card: characters
 // sent, encoded, played, captured, decoded and posted; the decode paths; mode
 // selection; and the worker threads while other host threads switch modes.
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <iterator>
 #include <mutex>
 #include <numeric>
 #include <thread>
@@ -253,23 +252,14 @@ TEST_F(RunningTest, TwiddleIsAskedForNSamplesOnlyWhileFewerThanNBytesArePending)
     }
 }
 
-// The samples of a 16-bit mono WAV file.
 std::vector<int16_t> WavSamples(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    // After "RIFF", its length and "WAVE": chunks of an id, a length and the data.
-    for (size_t at = 12; at + 8 <= bytes.size();) {
-        uint32_t length = 0;
-        std::memcpy(&length, bytes.data() + at + 4, sizeof length);
-        if (bytes.compare(at, 4, "data") == 0) {
-            std::vector<int16_t> samples(std::min<size_t>(length, bytes.size() - at - 8) / 2);
-            std::memcpy(samples.data(), bytes.data() + at + 8, samples.size() * 2);
-            return samples;
-        }
-        at += 8 + length + (length & 1);
-    }
-    return {};
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    std::vector<int16_t> samples(file ? static_cast<size_t>(info.frames * info.channels) : 0);
+    samples.resize(file ? static_cast<size_t>(sf_read_short(file, samples.data(), info.frames * info.channels)) : 0);
+    sf_close(file);
+    return samples;
 }
 
 // Each block played starts with the last sample of the block before, kept back:
