@@ -51,6 +51,7 @@ protected:
         SetEvent(g_hStopRecvEvent);
         EXPECT_TRUE(WaitUntil([] { return !g_bFFTThreadAlive; }));
         CloseHandle(g_hStopRecvEvent);
+        DeleteCriticalSection(&g_csSound);
         g_hwndHost = nullptr;
     }
     static void SetRate(DWORD rate)

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <random>
 #include <thread>
 #include <utility>
@@ -217,27 +216,6 @@ TEST(DFTEngineConfigure, CountZeroMeansOneAndOnlyAChangedCountOrKindOfScaleClear
         const double level = engine.m_pSpectrum[512];
         engine.Configure(step.count, step.gain, step.scaleMode);
         EXPECT_EQ(engine.m_pSpectrum[512], step.kept ? level : 0.0) << step.count << "/" << step.scaleMode;
-    }
-}
-
-// Modes 10 to 99 set a floor of mode / 10 decades and scale by 10 gain / (10 -
-// floor); 0 is the linear scale; any other mode the log scale with floor 0.
-TEST(DFTEngineConfigure, ScaleModesChooseTheFloorAndTheScale)
-{
-    const struct {
-        int32_t mode, logScale;
-        double floor, scale;  // for a gain of 3
-    } cases[] = {
-        {10, 1, 1.0, 30.0 / 9}, {99, 1, 9.9, 300.0}, {50, 1, 5.0, 6.0},
-        {0, 0, 0.0, 3.0},       {1, 1, 0.0, 3.0},    {9, 1, 0.0, 3.0},
-        {100, 1, 0.0, 3.0},     {-10, 1, 0.0, 3.0},  {std::numeric_limits<int32_t>::min(), 1, 0.0, 3.0},
-    };
-    CDFT engine;
-    for (const auto& c : cases) {
-        engine.Configure(1, 3.0, c.mode);
-        EXPECT_EQ(engine.m_bLogScale, c.logScale) << c.mode;
-        EXPECT_DOUBLE_EQ(engine.m_dFloor, c.floor) << c.mode;
-        EXPECT_NEAR(engine.m_dScale, c.scale, 1e-12 * c.scale) << c.mode;
     }
 }
 
