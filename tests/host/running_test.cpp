@@ -288,12 +288,15 @@ protected:
 };
 
 // The same mask is kept, one no record has is refused; a mask of several modes,
-// or one whose record no longer loads, leaves no mode; zero clears.
+// or one whose record no longer loads, leaves no mode; zero clears. Commands go
+// to the selected mode's snap-in.
 TEST_F(SelectionTest, SameMaskIsKeptAndAMaskWithoutARecordThatLoadsLeavesNoMode)
 {
     api.SetDGFreq(8000.0);
+    EXPECT_EQ(api.InvokeDGCommand(40), 0u);
     EXPECT_EQ(api.SetRUZada(1), 0u);
     EXPECT_EQ(codec->initRate, 8000.0);
+    EXPECT_EQ(api.InvokeDGCommand(40), 41u) << "the selected mode's DoDGCommand answers";
     EXPECT_EQ(api.SetRUZada(1), 1u);
     EXPECT_EQ(codec->initCalls, 1);
     EXPECT_EQ(api.SetRUZada(1024), 1u);

@@ -115,6 +115,8 @@ DG_SNAPIN_EXPORT void InitRUZada(double rate)
 
 DG_SNAPIN_EXPORT int HasDGData() { return g_log.hasData; }
 
+DG_SNAPIN_EXPORT uint32_t DoDGCommand(uint32_t command) { return command + CODEC_MASK; }
+
 DG_SNAPIN_EXPORT int CODEC_ENCODE(int16_t* samples, int capacity, const Unit* chars, int count)
 {
     g_log.encodeBatches.Add(count);
