@@ -1,7 +1,6 @@
 // The running module as a host drives it over the loopback card: characters
 // sent, encoded, played, captured, decoded and posted; the decode paths; mode
 // selection; and the worker threads while other host threads switch modes.
-#include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <numeric>
 #include <thread>
 
+#include "WavFile.h"
 #include "module_fixture.h"
 
 namespace rz::test::host {
@@ -252,16 +252,6 @@ TEST_F(RunningTest, TwiddleIsAskedForNSamplesOnlyWhileFewerThanNBytesArePending)
     }
 }
 
-std::vector<int16_t> WavSamples(const std::string& path)
-{
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    std::vector<int16_t> samples(file ? static_cast<size_t>(info.frames * info.channels) : 0);
-    samples.resize(file ? static_cast<size_t>(sf_read_short(file, samples.data(), info.frames * info.channels)) : 0);
-    sf_close(file);
-    return samples;
-}
-
 // Each block played starts with the last sample of the block before, kept back:
 // the stream goes on without a seam and one sample late, its first sample 0.
 TEST_F(RunningTest, PlayedStreamIsContinuousAndOneSampleLate)
@@ -273,7 +263,8 @@ TEST_F(RunningTest, PlayedStreamIsContinuousAndOneSampleLate)
     // The third call comes once most of two blocks have played.
     ASSERT_TRUE(WaitUntil([&] { return codec->twiddleWanted.count >= 3; }, 30s));
     api.SetDGFreq(0.0);
-    const std::vector<int16_t> played = WavSamples(PathOf("played.wav"));
+    const std::vector<int16_t> played =
+        rz::test::support::ReadWav(PathOf("played.wav")).value_or(std::vector<int16_t>{});
     ASSERT_GT(played.size(), static_cast<size_t>(codec->twiddleWanted.entries[0]) + 1);
     std::vector<int16_t> expected = {0};
     for (long i = 0; expected.size() < played.size(); ++i)
