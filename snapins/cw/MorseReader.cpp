@@ -21,9 +21,10 @@ constexpr double kFirstFilterScale = 0.4;
 // A gap shorter than the filter by more than half never shows: the filter is
 // kept below the shortest element, dot or gap, that the sender makes.
 constexpr double kFullFilterScale = 0.8;
-constexpr double kFilterStep = 0.125;
 // Gaps shorter than two dots lie between the elements of a character.
 constexpr double kGapBetweenDots = 2.0;
+constexpr double kFilterStep = 0.125;
+// Marks and gaps shorter than this share of the sender's are noise's flickers.
 constexpr double kFlicker = 0.5;
 
 double Between(double value, double low, double high) { return std::clamp(value, low, std::max(low, high)); }
@@ -230,8 +231,7 @@ void MorseReader::FinishCharacter(std::string& text)
         m_spoilt || pattern.size() > kMaxPatternLength ? std::string_view() : TextFor(pattern);
     if (character.empty() || !m_open || !m_settled)
         return;
-    // Marks and gaps much shorter than the sender's are noise's flickers: a
-    // sender who really speeds up shows it to the scout.
+    // A sender who really speeds up shows it to the scout, not through flickers.
     for (const int mark : m_charMarks) {
         if (mark <= kLongestDash && mark > kFlicker * m_dot)
             m_marks.Add(mark);

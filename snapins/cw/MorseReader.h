@@ -32,9 +32,9 @@ public:
     double Dot() const { return m_dot; }
     // Speed from dots and dashes together, as a dot and a dash make four units.
     double Wpm() const;
-    // The matched filter: 0.8 of the shortest element (dot or gap between
-    // elements); a sender much faster than that shows to the receiver's scout,
-    // which restarts the timing. The debounce is 0.3 of the filter.
+    // The matched filter: 0.4 of the shortest element (dot or gap between
+    // elements) at first, so that a sender up to 2.5 times faster still shows
+    // its elements, 0.8 once characters read well. The debounce is 0.3 of the filter.
     int FilterLength() const;
     int Debounce() const;
 
@@ -65,8 +65,8 @@ private:
     DurationGroups m_longGaps{12};
 
     std::vector<int> m_charMarks;
+    // Gaps between the elements of the character being read, learned once it reads.
     std::vector<int> m_charGaps;
-    double m_filterScale = 0.4;
     bool m_spoilt = false;
     bool m_afterMark = false;
     bool m_charDone = true;
@@ -74,6 +74,7 @@ private:
     bool m_spacePending = false;
     bool m_printedAny = false;
     bool m_open = true;
+    double m_filterScale = 0.4;
     bool m_settled = false;
     std::vector<std::pair<bool, int>> m_early;
     std::string m_settledText;
