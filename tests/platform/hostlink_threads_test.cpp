@@ -108,6 +108,29 @@ TEST(HostLinkThreads, ASendIsRunOnTheOwnerThreadWhileItPeeksAndNeverReturned)
     DestroyHostWindow(window);
 }
 
+// A send wakes GetMessageA's wait and is handled inside it; the post ends it.
+TEST(HostLinkThreads, GetMessageHandlesSendsWhileItWaitsForAPost)
+{
+    Probe probe;
+    std::promise<HWND> created;
+    std::promise<UINT> got;
+    std::thread owner([&] {
+        created.set_value(probe.Make());
+        MSG msg{};
+        GetMessageA(&msg, nullptr, 0, 0);
+        got.set_value(msg.message);
+    });
+    const HWND target = MadeWindow(created);
+    ASSERT_NE(target, nullptr);
+    EXPECT_EQ(SendFromAnotherThread(target, 5).Reply(), 10);
+    PostMessageA(target, WM_USER + 1, 0, 0);
+    std::future<UINT> taken = got.get_future();
+    ASSERT_TRUE(Within(taken));
+    EXPECT_EQ(probe.Threads(), std::vector{owner.get_id()});
+    owner.join();
+    EXPECT_EQ(taken.get(), WM_USER + 1);
+}
+
 TEST(HostLinkThreads, TwoThreadsSendingToEachOtherDoNotDeadlock)
 {
     constexpr int kRounds = 200;
