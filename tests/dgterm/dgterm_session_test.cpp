@@ -19,6 +19,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using rz::test::dgterm::PulseServer;
 using rz::test::dgterm::Quoted;
 using rz::test::dgterm::ReadText;
 using rz::test::dgterm::TempPath;
@@ -287,19 +288,6 @@ TEST_F(DgtermSession, TunesRttyOntoASignalOffItsCarrierAndEachModeKeepsItsCarrie
     EXPECT_EQ(Carrier(Capture()), tuned) << Capture().status;
     EXPECT_EQ(Quit(), "0\n");
     std::filesystem::remove(signal);
-}
-
-// The PulseAudio daemon of the sound tests, in a folder of this test's own.
-std::string PulseServer(const std::string& folder, const char* action)
-{
-    const std::string command = "PULSE_RUNTIME_PATH=" + Quoted(folder) + " " +
-                                Quoted(RUZADA_TESTS_DIR "/sound/pulse-null-sink.sh") + " " + action + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char chunk[256];
-    while (pipe && fgets(chunk, sizeof chunk, pipe))
-        output += chunk;
-    return pipe && pclose(pipe) == 0 ? "" : output.empty() ? "failed" : output;
 }
 
 TEST_F(DgtermSession, ShowsALostSoundDeviceKeysNothingAndReopensWhenItIsBack)
