@@ -15,7 +15,9 @@ namespace {
 // before it is on the air. Text is handed over a character at a time while less
 // than this is still to play on the card (the mode's idle keeps about half a
 // second there): the card never runs dry, and a stopped over has little that
-// shows as sent but was never heard.
+// shows as sent but was never heard. It stays below the two seconds of the
+// module's buffers on the device: beyond them its FIFO holds audio that the
+// device does not count.
 constexpr std::chrono::milliseconds kAudioAhead{1000};
 // A report of a character sent reaches the session's next step within this.
 constexpr std::chrono::milliseconds kUnreportedAfter{250};
