@@ -125,8 +125,9 @@ TEST_F(TerminalPort, DeviceVanishingInTheMiddleOfAWriteEndsThePortAndLeaksNothin
     EXPECT_EQ(GetLastError(), 0u);
     port.reset();
     // A thread lets go of its handle's descriptor just after it ends; the
-    // terminal's master is closed too.
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threads && OpenDescriptorCount() == descriptors - 1; }))
+    // terminal's master is closed too. At most: a thread an earlier test left
+    // may end meanwhile.
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threads && OpenDescriptorCount() <= descriptors - 1; }))
         << ThreadCount() << " threads, " << OpenDescriptorCount() << " descriptors";
 }
 
