@@ -3,9 +3,11 @@
 
 A fixed sample of mutants (a flipped comparison, an off-by-one, a dropped call,
 a wrong constant) is drawn with a fixed seed from the C++ sources of platform/
-and module/. Each mutant is applied in a scratch copy of the work tree, the
-copy is rebuilt incrementally (only the suites that guard the mutated folder),
-and those suites run until the first failure. A mutant is killed when a test
+and module/ as they stood at SAMPLE_COMMIT, and found again in today's sources
+by its line's text (a mutant whose line is gone is reported so). Each mutant
+is applied in a scratch copy of the work tree, the copy is rebuilt
+incrementally (only the suites that guard the mutated folder), and those
+suites run until the first failure. A mutant is killed when a test
 fails or times out (a hang counts as found), survives when every test passes,
 and is left out when it does not compile.
 
@@ -16,8 +18,9 @@ and is left out when it does not compile.
 --in-place skips the copy and its first full build: each mutant is written into
 the work tree itself and put back afterwards (also when the run is stopped), so
 leave the sources alone meanwhile. The report goes to stdout and, one line per
-mutant, to results.tsv in the scratch folder (or the build folder). Run it with
-`nice`: it builds and runs tests for each mutant.
+mutant with the first test that failed on it, to results.tsv in the scratch
+folder (or the build folder). Run it with `nice`: it builds and runs tests for
+each mutant.
 """
 
 import argparse
@@ -34,6 +37,10 @@ from pathlib import Path
 SEED = 20261206
 SAMPLE = 60
 ROOT = Path(__file__).resolve().parent.parent
+# The sample is drawn from the sources as they stood at this commit, so that it
+# stays the same while the code moves on; each mutant is then found in today's
+# file by its line's text, nearest to where it stood.
+SAMPLE_COMMIT = "7e8f36b00f596c183c403bdc21f579c9a54d54c2"
 
 # The suites that guard each folder, longest prefix first, cheapest first.
 GUARDS = [
@@ -69,9 +76,9 @@ def code_part(line):
     return line if cut < 0 else line[:cut]
 
 
-def candidates(path):
-    """Every mutant of one file: (kind, line number, old line, new line)."""
-    lines = path.read_text().splitlines()
+def candidates(text):
+    """Every mutant of one file's text: (kind, line number, old line, new line)."""
+    lines = text.splitlines()
     found = []
     in_comment = False
     for number, line in enumerate(lines, 1):
@@ -108,13 +115,17 @@ def candidates(path):
     return found
 
 
+def git(*args):
+    return subprocess.run(["git", *args], cwd=ROOT, capture_output=True, text=True, check=True).stdout
+
+
 def sample():
     """The fixed sample: an even share of each folder's mutants, drawn by the seed."""
     pool = {}
     for top in ("platform", "module"):
-        for path in sorted((ROOT / top).rglob("*.cpp")):
-            relative = path.relative_to(ROOT).as_posix()
-            for kind, number, old, new in candidates(path):
+        names = sorted(n for n in git("ls-tree", "-r", "--name-only", SAMPLE_COMMIT, top).split() if n.endswith(".cpp"))
+        for relative in names:
+            for kind, number, old, new in candidates(git("show", f"{SAMPLE_COMMIT}:{relative}")):
                 folder = relative.rsplit("/", 1)[0]
                 pool.setdefault(folder, []).append((relative, kind, number, old, new))
     rng = random.Random(SEED)
@@ -126,6 +137,21 @@ def sample():
                 chosen.append(pool[folder].pop(rng.randrange(len(pool[folder]))))
     chosen.sort(key=lambda m: (m[0], m[2]))
     return chosen
+
+
+def locate(lines, number, old):
+    """The line number of the mutated line in today's file, or None when it is gone."""
+    places = [i + 1 for i, line in enumerate(lines) if line == old]
+    return min(places, key=lambda at: abs(at - number)) if places else None
+
+
+def failed_test(log, offset):
+    """The first test that failed in the log after offset (gtest's or CTest's report)."""
+    with open(log) as text:
+        text.seek(offset)
+        tail = text.read()
+    found = re.search(r"^\[  FAILED  \] (\S+)", tail, re.M) or re.search(r"^\s*\d+ - (\S+) \(", tail, re.M)
+    return found.group(1) if found else "?"
 
 
 def guards(relative):
@@ -226,7 +252,7 @@ def main():
         return 1
 
     results = scratch / "results.tsv"
-    counts = {"killed": 0, "survived": 0, "not compiled": 0}
+    counts = {"killed": 0, "survived": 0, "not compiled": 0, "gone": 0}
     done = {}
     if args.resume and results.exists():
         for line in open(results):
@@ -241,34 +267,38 @@ def main():
             if (picked and index not in picked) or index in done:
                 continue
             path = tree / relative
-            original = path.read_text()
+            original = path.read_text() if path.exists() else ""
             lines = original.split("\n")
-            assert lines[number - 1] == old, f"{relative}:{number} changed since the sample was drawn"
-            lines[number - 1] = new
-            path.write_text("\n".join(lines))
-            suites = guards(relative)
-            try:
-                # Suite by suite, cheapest first: most mutants fall to the first.
-                verdict = "survived"
-                for suite in suites:
-                    if run(["cmake", "--build", str(build), "--target", suite], tree, 1200, log) != 0:
-                        verdict = "not compiled"
-                        break
-                    if run_suite(build, suite, args.timeout, log) != 0:
-                        verdict = "killed"
-                        break
-            finally:
-                path.write_text(original)
+            at = locate(lines, number, old)
+            verdict, killer = "gone", ""
+            if at:
+                lines[at - 1] = new
+                path.write_text("\n".join(lines))
+                try:
+                    # Suite by suite, cheapest first: most mutants fall to the first.
+                    verdict = "survived"
+                    for suite in guards(relative):
+                        if run(["cmake", "--build", str(build), "--target", suite], tree, 1200, log) != 0:
+                            verdict = "not compiled"
+                            break
+                        offset = log.stat().st_size
+                        outcome = run_suite(build, suite, args.timeout, log)
+                        if outcome != 0:
+                            verdict = "killed"
+                            killer = f"{suite} timeout" if outcome == "timeout" else failed_test(log, offset)
+                            break
+                finally:
+                    path.write_text(original)
             counts[verdict] += 1
-            line = f"{index}\t{verdict}\t{relative}:{number}\t{kind}\t{old.strip()}\t{new.strip()}"
+            line = f"{index}\t{verdict}\t{relative}:{at or number}\t{kind}\t{old.strip()}\t{new.strip()}\t{killer}"
             table.write(line + "\n")
             table.flush()
             print(line, flush=True)
     # Leave the scratch build matching the sources.
     run(["cmake", "--build", str(build), "--target", *all_suites], tree, 3600, log)
     valid = counts["killed"] + counts["survived"]
-    print(f"killed {counts['killed']} of {valid} compiled mutants ({counts['not compiled']} did not compile), "
-          f"{time.time() - start:.0f} s")
+    print(f"killed {counts['killed']} of {valid} compiled mutants ({counts['not compiled']} did not compile, "
+          f"{counts['gone']} gone from the code), {time.time() - start:.0f} s")
     return 0
 
 

@@ -1,10 +1,11 @@
 // Prints the character error rate of the RTTY receiver and of minimodem on the
-// same noisy recordings: a 500-character message from our transmitter, white
-// Gaussian noise from a fixed seed, SNR from +6 to -12 dB in 1 dB steps, with the
-// signal on the set tones and 20 Hz above them. A second of noise comes before
-// and after the transmission, so that squelch and start-up count too. The
-// character error rate is the edit distance between sent and received text over
-// the length of the message.
+// same noisy recordings: a 500-character message from our transmitter, on the
+// set tones and 20 Hz above them, and fldigi's 45-baud transmission of its first
+// four lines (tests/rtty/data); white Gaussian noise from a fixed seed, SNR from
+// +6 to -12 dB in 1 dB steps. A second of noise comes before and after the
+// transmission, so that squelch and start-up count too. The character error rate
+// is the edit distance between sent and received text over the length of the
+// message.
 //
 //   rtty_sensitivity [trials]   (each point averages `trials` noise seeds, default 1)
 #include <unistd.h>
@@ -30,6 +31,10 @@ constexpr int kLowestSnr = -12;
 constexpr double kMistuningHz = 20.0;
 constexpr uint64_t kSeed = 0x5EED;
 constexpr int kChannelMargin = 8000;
+
+// What fldigi sent in its recording: the message's first four lines and a CR LF.
+constexpr char kFldigiFile[] = RTTY_TEST_DATA "/fldigi_45baud.wav";
+constexpr int kFldigiLines = 4;
 
 std::string Message()
 {
@@ -102,18 +107,36 @@ int main(int argc, char** argv)
     const std::string wavPath = std::string(directory) + "/mix.wav";
 
     const std::string message = Message();
+    std::string fldigiText;
+    for (size_t at = 0, lines = 0; lines < kFldigiLines; ++lines) {
+        const size_t end = message.find("\r\n", at) + 2;
+        fldigiText += message.substr(at, end - at);
+        at = end;
+    }
+    fldigiText += "\r\n";
+    const std::optional<std::vector<int16_t>> fldigi = ReadWav(kFldigiFile);
+    if (!fldigi) {
+        std::fprintf(stderr, "cannot read %s\n", kFldigiFile);
+        return 1;
+    }
     const rz::rtty::Tones mistuned{kDefaultTones.markHz + kMistuningHz, kDefaultTones.spaceHz + kMistuningHz};
     const std::vector<int16_t> onTune = TransmitText(message, kDefaultTones, rz::rtty::kCharSamples * 2);
     const std::vector<int16_t> offTune = TransmitText(message, mistuned, rz::rtty::kCharSamples * 2);
 
     std::printf("Character error rate, %d characters, %d trial(s) per point\n\n", kMessageLength, trials);
-    std::printf("| SNR (dB) | ours, 0 Hz | minimodem, 0 Hz | ours, +20 Hz | minimodem, +20 Hz |\n");
-    std::printf("|---------:|-----------:|----------------:|-------------:|------------------:|\n");
+    std::printf(
+        "| SNR (dB) | ours, 0 Hz | minimodem, 0 Hz | ours, +20 Hz | minimodem, +20 Hz "
+        "| ours, fldigi 45 Bd | minimodem, fldigi 45 Bd |\n");
+    std::printf(
+        "|---------:|-----------:|----------------:|-------------:|------------------:"
+        "|-------------------:|------------------------:|\n");
     for (int snr = kHighestSnr; snr >= kLowestSnr; --snr) {
         const Rates on = Measure(message, onTune, snr, trials, minimodem, wavPath);
         const Rates off = Measure(message, offTune, snr, trials, minimodem, wavPath);
-        std::printf("| %8d | %10s | %15s | %12s | %17s |\n", snr, Percent(on.ours).c_str(),
-                    Percent(on.minimodem).c_str(), Percent(off.ours).c_str(), Percent(off.minimodem).c_str());
+        const Rates peer = Measure(fldigiText, *fldigi, snr, trials, minimodem, wavPath);
+        std::printf("| %8d | %10s | %15s | %12s | %17s | %18s | %23s |\n", snr, Percent(on.ours).c_str(),
+                    Percent(on.minimodem).c_str(), Percent(off.ours).c_str(), Percent(off.minimodem).c_str(),
+                    Percent(peer.ours).c_str(), Percent(peer.minimodem).c_str());
         std::fflush(stdout);
     }
     std::remove(wavPath.c_str());

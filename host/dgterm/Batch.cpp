@@ -150,6 +150,8 @@ int TransmitFile(const Options& options, TerminationSignals& signals)
         if (options.carrierHz && !ModeControl(host.module).SetCarrier(*options.carrierHz))
             std::fprintf(stderr, "dgterm: %s does not take --carrier: it has no run-time controls\n",
                          options.mode.c_str());
+        // A file holds the over and its tail, not idle for as long as the card ran.
+        ModeControl(host.module).Write(DG_KEY_IDLE, 0);
 
         Over over(*host.station, nullptr, {});
         events.over = &over;

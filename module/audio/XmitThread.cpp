@@ -1,9 +1,9 @@
 #include "audio/XmitThread.h"
 
 #include <algorithm>
-#include <memory>
 
 #include <RUZada.h>
+#include <ruzada/outcall.h>
 
 #include "audio/Feeders.h"
 #include "audio/Resample.h"
@@ -33,13 +33,11 @@ bool ReceiveOn() { return (g_dwSoundMode & kSoundModeReceive) != 0; }
 
 int ClampCount(int count, int capacity) { return std::clamp(count, 0, capacity); }
 
+// Lives on the thread's own stack (hence kXmitThreadStackBytes), which lasts as
+// long as the thread however it ends: an encoder stuck past the module's unload
+// may still be writing into m_Encode (ruzada/outcall.h).
 class CXmitThread {
 public:
-    CXmitThread()
-        : m_pEncode(std::make_unique<int16_t[]>(kEncodeBlockSize)),
-          m_pOutput(std::make_unique<int16_t[]>(kOutputBlockSize))
-    {}
-
     // One pass; false when the thread must end.
     bool Pass();
 
@@ -54,8 +52,8 @@ private:
     void FeedSilence(int count);
     void Play(int count);
 
-    std::unique_ptr<int16_t[]> m_pEncode;
-    std::unique_ptr<int16_t[]> m_pOutput;
+    int16_t m_Encode[kEncodeBlockSize] = {};
+    int16_t m_Output[kOutputBlockSize] = {};
     int16_t m_nCarried = 0;
 };
 
@@ -108,8 +106,8 @@ void CXmitThread::IdlePass()
 
 void CXmitThread::FeedSilence(int count)
 {
-    std::fill_n(m_pEncode.get(), count, int16_t{0});
-    FeedXmitSamples(m_pEncode.get(), count);
+    std::fill_n(m_Encode, count, int16_t{0});
+    FeedXmitSamples(m_Encode, count);
 }
 
 int CXmitThread::EncodeBatch(PFN_EncodeDGDataW wide, PFN_EncodeDGDataA narrow, const WORD* batch, int count)
@@ -117,11 +115,11 @@ int CXmitThread::EncodeBatch(PFN_EncodeDGDataW wide, PFN_EncodeDGDataA narrow, c
     if (wide) {
         char16_t units[kMaxBatch];
         std::copy_n(batch, count, units);
-        return ClampCount(wide(m_pEncode.get() + 1, kEncodeCapacity, units, count), kEncodeCapacity);
+        return ClampCount(CallOutEncodeW(wide, m_Encode + 1, kEncodeCapacity, units, count), kEncodeCapacity);
     }
     char bytes[kMaxBatch];
     std::transform(batch, batch + count, bytes, [](WORD unit) { return static_cast<char>(unit & 0xFF); });
-    return ClampCount(narrow(m_pEncode.get() + 1, kEncodeCapacity, bytes, count), kEncodeCapacity);
+    return ClampCount(CallOutEncodeA(narrow, m_Encode + 1, kEncodeCapacity, bytes, count), kEncodeCapacity);
 }
 
 // "DG_SENTCHAR" for each unit of an encoded batch: the unit as it stands after
@@ -144,7 +142,7 @@ void CXmitThread::CharacterPass()
     CScopedLock queue(&g_csSendQueue);
     g_bEncoding = 1;
     while (!g_SendQueue.Empty()) {
-        m_pEncode[0] = m_nCarried;
+        m_Encode[0] = m_nCarried;
         CScopedLock mode(&g_csMode);
         const PFN_EncodeDGDataW wide = g_ModeFuncs.EncodeDGDataW;
         const PFN_EncodeDGDataA narrow = g_ModeFuncs.EncodeDGDataA;
@@ -158,7 +156,7 @@ void CXmitThread::CharacterPass()
         if (samples > 0)
             PostSent(batch, count, wide != nullptr);
         if (!ReceiveOn())
-            FeedXmitSamples(m_pEncode.get() + 1, samples);
+            FeedXmitSamples(m_Encode + 1, samples);
         if (!g_bNoSoundCard && !g_bNoSoundOutput && samples >= 1)
             Play(samples);
         queue.Lock();
@@ -183,20 +181,20 @@ void CXmitThread::TwiddlePass()
     CSound* card = g_pSound;
     if (!g_bNoSoundCard && card && card->GetOutPending() >= wanted)
         return;
-    m_pEncode[0] = m_nCarried;
-    const int samples = ClampCount(twiddle(m_pEncode.get() + 1, wanted), wanted);
+    m_Encode[0] = m_nCarried;
+    const int samples = ClampCount(CallOutSamples(twiddle, m_Encode + 1, wanted), wanted);
     mode.Unlock();
     if (!ReceiveOn())
-        FeedXmitSamples(m_pEncode.get() + 1, samples);
+        FeedXmitSamples(m_Encode + 1, samples);
     if (!g_bNoSoundCard && samples >= 1)
         Play(samples);
 }
 
 void CXmitThread::Play(int count)
 {
-    m_nCarried = m_pEncode[count];
-    const int played = g_bUse48KHz ? Repeat6(m_pOutput.get(), m_pEncode.get(), count)
-                                   : (std::copy_n(m_pEncode.get(), count, m_pOutput.get()), count);
+    m_nCarried = m_Encode[count];
+    const int played =
+        g_bUse48KHz ? Repeat6(m_Output, m_Encode, count) : (std::copy_n(m_Encode, count, m_Output), count);
     // Written as room comes free rather than in one blocking call: a block can
     // hold seconds of audio, and the receive thread needs g_csSound meanwhile to
     // read the capture ring before it overflows.
@@ -208,7 +206,7 @@ void CXmitThread::Play(int count)
                 return;
             const int piece = std::min(played - written, card->GetOutRoom());
             if (piece > 0) {
-                if (card->WriteOut(m_pOutput.get() + written, piece) < 0)
+                if (card->WriteOut(m_Output + written, piece) < 0)
                     return;
                 written += piece;
                 continue;

@@ -4,9 +4,9 @@
 
 #include "util/SystemErrorText.h"
 
-HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, const char* tag)
+HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, const char* tag, size_t stackBytes)
 {
-    HANDLE thread = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, stackBytes, routine, nullptr, 0, nullptr);
     if (!thread) {
         std::string text = std::string("RUZada:CreateThread(") + tag + ")::";
         text += static_cast<const char*>(SystemErrorText(GetLastError()));

@@ -12,16 +12,13 @@
 #include "core/Globals.h"
 #include "core/Processor.h"
 #include "core/Worker.h"
+#include "entry/StopWorkers.h"
 #include "modes/ModeList.h"
 #include "res/Strings.h"
 #include "serial/ComPortList.h"
 #include "spectrum/FFTThread.h"
 
 namespace {
-
-constexpr DWORD kThreadExitWaitMs = 2000;
-// How long a thread that was told to cancel may take before it counts as stuck.
-constexpr DWORD kCancelGraceMs = 200;
 
 void StoreModuleDir(HMODULE self)
 {
@@ -30,67 +27,6 @@ void StoreModuleDir(HMODULE self)
     if (char* slash = std::strrchr(path, '/'))
         *slash = '\0';
     std::memcpy(g_szModuleDir, path, sizeof g_szModuleDir);
-}
-
-// A thread created at attach may not have reached its first step (setting its
-// alive flag) yet, so a worker counts as running until its handle is signalled.
-bool Running(const std::atomic<BOOL>& alive, HANDLE thread)
-{
-    return alive || (thread && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT);
-}
-
-bool AnyWorkerAlive()
-{
-    return Running(g_bRecvThreadAlive, g_hRecvThread) || Running(g_bXmitThreadAlive, g_hXmitThread) ||
-           Running(g_bFFTThreadAlive, g_hFFTThread);
-}
-
-// Dispatches the calling thread's messages while the workers finish, so a worker
-// blocked in a send to this thread can still end. Returns false at the deadline.
-bool WaitForWorkers()
-{
-    const DWORD start = GetTickCount();
-    MSG msg;
-    while (AnyWorkerAlive()) {
-        if (GetTickCount() - start >= kThreadExitWaitMs)
-            return false;
-        if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        } else {
-            Sleep(0);
-        }
-    }
-    return true;
-}
-
-// Cancels a worker that did not end; true when it is gone.
-bool CancelWorker(HANDLE thread)
-{
-    if (!thread)
-        return false;
-    TerminateThread(thread, 0);
-    return WaitForSingleObject(thread, kCancelGraceMs) == WAIT_OBJECT_0;
-}
-
-// Warns about each worker still running and stops what can be stopped. True when
-// some thread is still running module code.
-bool StopStuckWorkers()
-{
-    bool stuck = false;
-    if (Running(g_bFFTThreadAlive, g_hFFTThread)) {
-        OutputDebugStringA("RUZada Warning: FFT Thread did not exit...\n");
-        stuck = true;
-    }
-    if (Running(g_bRecvThreadAlive, g_hRecvThread)) {
-        OutputDebugStringA("RUZada Warning: Receive Thread did not exit...\n");
-        stuck |= !CancelWorker(g_hRecvThread);
-    }
-    if (Running(g_bXmitThreadAlive, g_hXmitThread)) {
-        OutputDebugStringA("RUZada Warning: Send Thread did not exit...\n");
-        stuck |= !CancelWorker(g_hXmitThread);
-    }
-    return stuck;
 }
 
 void CloseAndClear(HANDLE& handle)
@@ -137,7 +73,7 @@ void AttachModule(HMODULE self)
 
     g_bRunning = 1;
     g_hRecvThread = StartWorker(RecvThreadProc, "RECV");
-    g_hXmitThread = StartWorker(XmitThreadProc, "XMIT");
+    g_hXmitThread = StartWorker(XmitThreadProc, "XMIT", kXmitThreadStackBytes);
 }
 
 void DetachModule()
@@ -151,14 +87,11 @@ void DetachModule()
     if (HANDLE wake = g_hXmitEvent.exchange(nullptr))
         CloseHandle(wake);
 
-    // A worker stuck in a snap-in still runs module code: keep the library mapped
-    // and leave alive everything it can reach.
-    const bool stuck = !WaitForWorkers() && StopStuckWorkers();
-    if (stuck)
-        PinModule(g_ExtModule.hModule);
+    // Whatever a stuck worker is still inside belongs to a snap-in, which the
+    // platform keeps loaded: everything of the module's own goes.
+    StopWorkers();
 
-    // A stuck worker may be inside the sound card: then it stays.
-    if (CSound* sound = stuck ? nullptr : g_pSound.exchange(nullptr)) {
+    if (CSound* sound = g_pSound.exchange(nullptr)) {
         if (sound->IsInOpen())
             sound->CloseIn();
         if (sound->IsOutOpen())
@@ -168,9 +101,6 @@ void DetachModule()
 
     for (CModeRecord* record : records)
         delete record;
-
-    if (stuck)
-        return;
 
     CloseAllComPorts();
 

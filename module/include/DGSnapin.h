@@ -93,21 +93,24 @@ typedef int (*PFN_InvokeDGSetup)(HWND host);
 #define DG_CONTROL_VERSION 1
 
 enum DGControlKey {
-    DG_KEY_CONTROL = 0,          /* read only: DG_CONTROL_VERSION */
-    DG_KEY_CARRIER = 1,          /* centre of the signal (RTTY: midway between mark and space) */
-    DG_KEY_AFC = 2,              /* the receiver follows the signal's frequency */
-    DG_KEY_REVERSE = 3,          /* RTTY: mark below space; QPSK: lower sideband */
-    DG_KEY_SUBMODE = 4,          /* the mode's own variant; PSK: DG_PSK_* below */
-    DG_KEY_BAUD = 5,             /* symbol rate in hundredths of a baud (RTTY 4545) */
-    DG_KEY_SHIFT = 6,            /* RTTY: hertz between mark and space */
-    DG_KEY_TRACKED = 7,          /* read only: the centre the receiver follows now */
-    DG_KEY_QUALITY = 8,          /* read only: signal quality, 0 (none) to 100 */
-    DG_KEY_SQUELCH = 9,          /* quality, 0 to 100, below which nothing is printed */
-    DG_KEY_WPM = 10,             /* CW: sending speed, words per minute */
-    DG_KEY_FARNSWORTH = 11,      /* CW: speed of the spacing, words per minute; 0 off */
-    DG_KEY_RX_WPM = 12,          /* CW, read only: the speed the receiver hears */
-    DG_KEY_STOP_BITS = 13,       /* RTTY: stop length in half bits (2, 3 or 4) */
-    DG_KEY_UNSHIFT_ON_SPACE = 14 /* RTTY receiver: a space returns to letters */
+    DG_KEY_CONTROL = 0,           /* read only: DG_CONTROL_VERSION */
+    DG_KEY_CARRIER = 1,           /* centre of the signal (RTTY: midway between mark and space) */
+    DG_KEY_AFC = 2,               /* the receiver follows the signal's frequency */
+    DG_KEY_REVERSE = 3,           /* RTTY: mark below space; QPSK: lower sideband */
+    DG_KEY_SUBMODE = 4,           /* the mode's own variant; PSK: DG_PSK_* below */
+    DG_KEY_BAUD = 5,              /* symbol rate in hundredths of a baud (RTTY 4545) */
+    DG_KEY_SHIFT = 6,             /* RTTY: hertz between mark and space */
+    DG_KEY_TRACKED = 7,           /* read only: the centre the receiver follows now */
+    DG_KEY_QUALITY = 8,           /* read only: signal quality, 0 (none) to 100 */
+    DG_KEY_SQUELCH = 9,           /* quality, 0 to 100, below which nothing is printed */
+    DG_KEY_WPM = 10,              /* CW: sending speed, words per minute */
+    DG_KEY_FARNSWORTH = 11,       /* CW: speed of the spacing, words per minute; 0 off */
+    DG_KEY_RX_WPM = 12,           /* CW, read only: the speed the receiver hears */
+    DG_KEY_STOP_BITS = 13,        /* RTTY: stop length in half bits (2, 3 or 4) */
+    DG_KEY_UNSHIFT_ON_SPACE = 14, /* RTTY receiver: a space returns to letters */
+    DG_KEY_IDLE = 15              /* 1: the mode's idle signal while transmitting with nothing to send;
+                                     0: the audio ends with the last character and the mode's tail
+                                     (for VOX keying and for recordings) */
 };
 
 enum DGPskSubmode { DG_PSK_BPSK31 = 0, DG_PSK_BPSK63 = 1, DG_PSK_BPSK125 = 2, DG_PSK_QPSK31 = 3, DG_PSK_QPSK63 = 4 };

@@ -162,11 +162,34 @@ void* OwnSymbol(void* handle, const char* name)
     return symbol && MapHolding(symbol) == MapOf(handle) ? symbol : nullptr;
 }
 
+// Counts the load that `handle`, a new dlopen of `map`, stands for; without the
+// memory to note it the load is dropped again.
+HMODULE EnterLoad(const link_map* map, void* handle)
+{
+    try {
+        return Registry().Enter(map, handle);
+    } catch (const std::bad_alloc&) {
+        dlclose(handle);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 std::string_view LoadFailureReason(DWORD code)
 {
     return code == t_failureCode ? std::string_view(t_failureReason) : std::string_view();
+}
+
+HMODULE AddLoadOfLibraryAt(const void* address)
+{
+    const link_map* map = MapHolding(address);
+    // The program itself (no name) is never unloaded and needs no load.
+    if (!map || !map->l_name || !*map->l_name)
+        return nullptr;
+    void* handle = dlopen(map->l_name, RTLD_NOW | RTLD_NOLOAD);
+    return handle ? EnterLoad(map, handle) : nullptr;
 }
 
 }  // namespace rz::kernel
@@ -188,13 +211,7 @@ HMODULE LoadLibraryA(const char* path)
         SetLastError(code);
         return nullptr;
     }
-    try {
-        return Registry().Enter(MapOf(handle), handle);
-    } catch (const std::bad_alloc&) {
-        dlclose(handle);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    return EnterLoad(MapOf(handle), handle);
 }
 
 void* GetProcAddress(HMODULE handle, const char* name)
@@ -250,19 +267,4 @@ DWORD GetModuleFileNameA(HMODULE handle, char* buffer, DWORD size)
 {
     const std::optional<Module> module = FindModule(handle);
     return module ? CopyOutText(module->path, buffer, size) : 0;
-}
-
-BOOL PinModule(HMODULE handle)
-{
-    const std::optional<Module> module = FindModule(handle);
-    if (!module)
-        return FALSE;
-    void* pinned = dlopen(module->path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-    if (!pinned) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    // The library is marked never to unload; this reference is not needed.
-    dlclose(pinned);
-    return TRUE;
 }

@@ -3,7 +3,9 @@
 // platform's and the routine's library may already be gone.
 //
 // Cancellation (TerminateThread) is enabled only while the routine runs: the
-// start-up wait and the bookkeeping at the end are never unwound.
+// start-up wait and the bookkeeping at the end are never unwound. A call out of
+// the routine that was given up (AbandonOutCall) comes back to the thread's start
+// by a jump, past the routine's frames, and the thread ends as if terminated.
 #include <pthread.h>
 #include <unistd.h>
 
@@ -19,6 +21,8 @@
 #include "core/cancellation.h"
 #include "core/eventfd.h"
 #include "core/handles.h"
+#include "core/outcall.h"
+#include "ruzada/outcall.h"
 
 namespace rz::kernel {
 namespace {
@@ -130,6 +134,8 @@ public:
         return m_finished ? m_exitCode : STILL_ACTIVE;
     }
 
+    bool AbandonOutCall() { return m_outCall.Abandon(); }
+
 private:
     static size_t RoundedStackSize(size_t requested)
     {
@@ -171,6 +177,9 @@ private:
         FinishOnExit finish(*this);
         if (!WaitForStart())
             return;
+        BindOutCallSlot(&m_outCall);
+        if (sigsetjmp(m_outCall.Exit(), 0) != 0)
+            return;
         pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
         const DWORD code = m_routine(m_parameter);
         pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
@@ -189,6 +198,7 @@ private:
     {
         // Thread-exit handlers that wait must not watch a descriptor about to close.
         BindTerminationSignal(-1);
+        BindOutCallSlot(nullptr);
         {
             std::lock_guard hold(m_lock);
             m_finished = true;
@@ -202,6 +212,7 @@ private:
     const DWORD m_id;
     EventFd m_ended{false};
     EventFd m_termination{false};
+    OutCallSlot m_outCall;
 
     std::mutex m_lock;
     std::condition_variable m_released;
@@ -287,6 +298,12 @@ BOOL TerminateThread(HANDLE handle, DWORD exitCode)
         return FALSE;
     thread->Terminate(exitCode);
     return TRUE;
+}
+
+BOOL AbandonOutCall(HANDLE handle)
+{
+    const std::shared_ptr<Thread> thread = LookupHandleAs<Thread>(handle);
+    return thread && thread->AbandonOutCall() ? TRUE : FALSE;
 }
 
 BOOL GetExitCodeThread(HANDLE handle, DWORD* exitCode)

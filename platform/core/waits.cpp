@@ -16,6 +16,7 @@
 
 #include "core/cancellation.h"
 #include "core/handles.h"
+#include "core/waits.h"
 
 namespace rz::kernel {
 namespace {
@@ -67,7 +68,10 @@ void EndIfTerminated()
     }
 }
 
-DWORD WaitAny(const Objects& objects, DWORD count, DWORD milliseconds)
+// Waits for the first of `objects` to be signalled, or for `extraFd` (-1 for
+// none) to poll readable, which answers WAIT_OBJECT_0 + count. Signalled objects
+// win over the descriptor, the lowest index first.
+DWORD WaitAny(const Objects& objects, DWORD count, int extraFd, DWORD milliseconds)
 {
     std::array<pollfd, MAXIMUM_WAIT_OBJECTS> fds{};
     for (DWORD i = 0; i < count; ++i) {
@@ -77,10 +81,13 @@ DWORD WaitAny(const Objects& objects, DWORD count, DWORD milliseconds)
             return WAIT_FAILED;
         }
     }
+    nfds_t polled = count;
+    if (extraFd >= 0)
+        fds[polled++] = {extraFd, POLLIN, 0};
     const Deadline deadline(milliseconds);
     for (;;) {
         const int timeout = deadline.PollTimeout();
-        const int ready = CancellablePoll(fds.data(), count, timeout);
+        const int ready = CancellablePoll(fds.data(), polled, timeout);
         if (ready < 0 && errno != EINTR) {
             SetLastError(ErrnoToWinError(errno));
             return WAIT_FAILED;
@@ -94,9 +101,22 @@ DWORD WaitAny(const Objects& objects, DWORD count, DWORD milliseconds)
             if (fds[i].revents && objects[i]->ConsumeSignal())
                 return WAIT_OBJECT_0 + i;
         }
+        if (ready > 0 && polled > count && fds[count].revents)
+            return WAIT_OBJECT_0 + count;
         if (ready == 0 && timeout == 0)
             return WAIT_TIMEOUT;
     }
+}
+
+// Looks the handles up; false (the last error set) when one names no object.
+bool LookUp(DWORD count, const HANDLE* handles, Objects& objects)
+{
+    for (DWORD i = 0; i < count; ++i) {
+        objects[i] = LookupHandle(handles[i]);
+        if (!objects[i])
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -136,7 +156,7 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds)
 {
     Objects objects;
     objects[0] = LookupHandle(object);
-    return objects[0] ? WaitAny(objects, 1, milliseconds) : WAIT_FAILED;
+    return objects[0] ? WaitAny(objects, 1, -1, milliseconds) : WAIT_FAILED;
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds)
@@ -150,13 +170,22 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         return WAIT_FAILED;
     }
     Objects objects;
-    for (DWORD i = 0; i < count; ++i) {
-        objects[i] = LookupHandle(handles[i]);
-        if (!objects[i])
-            return WAIT_FAILED;
-    }
-    return WaitAny(objects, count, milliseconds);
+    return LookUp(count, handles, objects) ? WaitAny(objects, count, -1, milliseconds) : WAIT_FAILED;
 }
+
+namespace rz::kernel {
+
+DWORD WaitForObjectsOrFd(DWORD count, const HANDLE* handles, int fd, DWORD milliseconds)
+{
+    if ((count > 0 && !handles) || count >= MAXIMUM_WAIT_OBJECTS) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    Objects objects;
+    return LookUp(count, handles, objects) ? WaitAny(objects, count, fd, milliseconds) : WAIT_FAILED;
+}
+
+}  // namespace rz::kernel
 
 int GetHandleFd(HANDLE object)
 {
@@ -171,7 +200,7 @@ int GetHandleFd(HANDLE object)
 
 void Sleep(DWORD milliseconds)
 {
-    WaitAny(Objects{}, 0, milliseconds);
+    WaitAny(Objects{}, 0, -1, milliseconds);
     if (milliseconds == 0)
         sched_yield();
 }

@@ -1,6 +1,7 @@
 // The receiving side of a thread's message loop.
 #include <optional>
 
+#include "core/waits.h"
 #include "hostlink/queue.h"
 #include "hostlink/send.h"
 #include "hostlink/windows.h"
@@ -81,6 +82,24 @@ LRESULT DispatchMessageA(const MSG* message)
             return 0;
         }
         return window->procedure(message->hwnd, message->message, message->wParam, message->lParam);
+    });
+}
+
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask)
+{
+    if (waitAll) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return WAIT_FAILED;
+    }
+    return Guarded(WAIT_FAILED, [&] {
+        int fd = -1;
+        if (wakeMask == QS_ALLINPUT) {
+            Queue* own = ThreadQueue();
+            fd = own ? own->Fd() : -1;
+            if (fd < 0)
+                return WAIT_FAILED;
+        }
+        return rz::kernel::WaitForObjectsOrFd(count, handles, fd, milliseconds);
     });
 }
 

@@ -1,11 +1,14 @@
 #include "hostlink/queue.h"
 
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "hostlink/windows.h"
@@ -159,25 +162,35 @@ void Queue::SyncFdLocked()
 
 namespace {
 
-// Trivial, so still readable while the owner below is being destroyed.
 thread_local Queue* t_queue = nullptr;
 thread_local bool t_ending = false;
 
-// Lives as long as its thread: when the thread ends, its windows go, its posts
-// are dropped and whoever waits on a send to it gets 0.
-struct ThreadQueueOwner {
-    std::shared_ptr<Queue> queue = std::make_shared<Queue>();
+// The thread that owned `owned` is ending: its windows go, its posts are dropped
+// and whoever waits on a send to it gets 0.
+void EndThreadQueue(void* owned)
+{
+    const std::unique_ptr<std::shared_ptr<Queue>> queue(static_cast<std::shared_ptr<Queue>*>(owned));
+    t_ending = true;
+    t_queue = nullptr;
+    ForgetWindowsOf(**queue);
+    for (const std::shared_ptr<SentMessage>& orphan : (*queue)->Close())
+        orphan->sender->Answer(*orphan, 0);
+}
 
-    ThreadQueueOwner() { t_queue = queue.get(); }
-    ~ThreadQueueOwner()
-    {
-        t_ending = true;
-        t_queue = nullptr;
-        ForgetWindowsOf(*queue);
-        for (const std::shared_ptr<SentMessage>& orphan : queue->Close())
-            orphan->sender->Answer(*orphan, 0);
-    }
-};
+// A thread's queue is ended through a key rather than by a thread_local object:
+// registering such an object's destructor takes the dynamic loader's lock, which
+// dlclose holds while a library unloads, so a thread's first message would wait
+// for any unload going on, and never reach the unloading thread's wait.
+pthread_key_t QueueKey()
+{
+    static const pthread_key_t key = [] {
+        pthread_key_t made{};
+        if (pthread_key_create(&made, &EndThreadQueue) != 0)
+            throw std::bad_alloc();
+        return made;
+    }();
+    return key;
+}
 
 }  // namespace
 
@@ -185,8 +198,13 @@ Queue* ThreadQueue()
 {
     if (t_ending)
         return nullptr;
-    thread_local ThreadQueueOwner owner;
-    return owner.queue.get();
+    if (!t_queue) {
+        auto owned = std::make_unique<std::shared_ptr<Queue>>(std::make_shared<Queue>());
+        if (pthread_setspecific(QueueKey(), owned.get()) != 0)
+            throw std::bad_alloc();
+        t_queue = owned.release()->get();
+    }
+    return t_queue;
 }
 
 Queue* ExistingThreadQueue() { return t_queue; }

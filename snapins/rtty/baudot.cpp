@@ -79,8 +79,8 @@ int BaudotEncoder::Encode(char32_t ch, uint8_t codes[kMaxCodesPerChar])
             break;
     }
     codes[count++] = placement.code;
-    if (placement.code == kBaudotSpace)
-        m_shift = Shift::Letters;
+    if (placement.code == kBaudotSpace && m_shift == Shift::Figures)
+        m_shift = Shift::Open;
     return count;
 }
 
@@ -95,7 +95,7 @@ char BaudotDecoder::Decode(uint8_t code)
         m_figures = true;
         return 0;
     }
-    if (code == kBaudotSpace)
+    if (code == kBaudotSpace && m_unshiftOnSpace)
         m_figures = false;
     return m_figures ? kFigures[code] : kLetters[code];
 }

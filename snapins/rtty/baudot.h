@@ -12,9 +12,11 @@ inline constexpr uint8_t kBaudotLetters = 0x1F;
 inline constexpr uint8_t kBaudotFigures = 0x1B;
 inline constexpr uint8_t kBaudotSpace = 0x04;
 
-// Text to codes. Tracks the shift that the far receiver is in and inserts a
-// letters or figures shift where the next character needs one. The receiver
-// returns to letters on every space, so a figure after a space is shifted again.
+// Text to codes. Tracks the case that the far receiver is in and inserts a
+// letters or figures shift wherever the next character needs one. A space in
+// figures leaves the far case open: a receiver that unshifts on space is back in
+// letters, one that does not is still in figures. So after it both a letter and a
+// figure get their shift, and the text prints right on either kind.
 class BaudotEncoder {
 public:
     static constexpr int kMaxCodesPerChar = 2;
@@ -30,19 +32,26 @@ public:
     void NoteLettersShift() { m_shift = Shift::Letters; }
 
 private:
-    enum class Shift { Unknown, Letters, Figures };
+    // Unknown: nothing sent yet. Open: letters or figures, depending on whether
+    // the receiver unshifts on space; characters alike in both cases need no shift.
+    enum class Shift { Unknown, Open, Letters, Figures };
     Shift m_shift = Shift::Unknown;
 };
 
-// Codes to text: follows the shifts, returns to letters on a space, and prints
-// CR and LF as '\r' and '\n'.
+// Codes to text: follows the shifts, returns to letters on a space unless told
+// not to, and prints CR and LF as '\r' and '\n'.
 class BaudotDecoder {
 public:
+    explicit BaudotDecoder(bool unshiftOnSpace = true) : m_unshiftOnSpace(unshiftOnSpace) {}
+
+    void SetUnshiftOnSpace(bool on) { m_unshiftOnSpace = on; }
+
     // The character for `code` (its low five bits), or 0 for codes that print
     // nothing: the shifts and the blank.
     char Decode(uint8_t code);
 
 private:
+    bool m_unshiftOnSpace;
     bool m_figures = false;
 };
 

@@ -1,15 +1,18 @@
 // The RTTY snap-in: mask 32, "RTTY". One transmitter and one receiver, built
-// from the settings when the mode is selected (or by the first codec call).
+// from the settings when the mode is selected (or by the first codec call), and
+// retuned by the run-time controls at the start of each codec call.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <optional>
 
 #include "Settings.h"
 #include "Snapin.h"
 #include "baudot.h"
+#include "rtty_config.h"
+#include "rtty_control.h"
 #include "rtty_receiver.h"
-#include "rtty_tones.h"
 #include "rtty_transmitter.h"
 
 namespace rz::rtty {
@@ -21,16 +24,51 @@ constexpr const char* kSettingsSection = "RTTY";
 // While transmitting, the module asks for audio at least every second; a longer
 // pause means the transmitter was off and the next audio starts a new over.
 constexpr auto kOverGap = std::chrono::seconds(2);
+// Without idle, the tail waits this long after the last text: the module asks
+// for idle whenever its queue runs dry, also between two batches of one text,
+// and only silence there keeps the text together.
+constexpr auto kTailHold = std::chrono::milliseconds(200);
 
-Tones TonesFromProfile()
+RttyConfig ConfigFromProfile()
 {
-    const auto read = [](const char* key, int fallback) { return snapin::SettingInt(kSettingsSection, key, fallback); };
-    return TonesFromSettings(read("MarkFrequency", kDefaultMarkHz), read("Shift", kDefaultShiftHz),
-                             read("Reverse", 0) != 0);
+    return ConfigFromSettings([](const char* key) -> std::optional<std::string> {
+        const std::string text = snapin::SettingText(kSettingsSection, key, "");
+        if (text.empty())
+            return std::nullopt;
+        return text;
+    });
 }
 
 struct Modem {
-    explicit Modem(Tones tones) : transmitter(tones), receiver(tones) {}
+    explicit Modem(const RttyConfig& config)
+        : config(config),
+          transmitter(config.ToTones(), config.ToTiming()),
+          receiver(config.ToTones(), config.ToTiming(), config.unshiftOnSpace)
+    {
+        transmitter.SetIdle(config.idle);
+        receiver.SetAfc(config.afc);
+        receiver.SetSquelch(config.squelch);
+    }
+
+    // Brings both directions to `next`, changing only what changed.
+    void Apply(const RttyConfig& next)
+    {
+        if (next.ToTones() != config.ToTones()) {
+            transmitter.SetTones(next.ToTones());
+            receiver.SetTones(next.ToTones());
+        }
+        if (next.ToTiming() != config.ToTiming()) {
+            transmitter.SetTiming(next.ToTiming());
+            receiver.SetTiming(next.ToTiming());
+        }
+        transmitter.SetIdle(next.idle);
+        receiver.SetAfc(next.afc);
+        receiver.SetUnshiftOnSpace(next.unshiftOnSpace);
+        receiver.SetSquelch(next.squelch);
+        config = next;
+    }
+
+    RttyConfig config;
     RttyTransmitter transmitter;
     RttyReceiver receiver;
     std::optional<Clock::time_point> lastTransmit;
@@ -40,12 +78,18 @@ class RttyCodec final : public snapin::Codec {
 public:
     void Restart() override
     {
-        m_modem.emplace(TonesFromProfile());
+        const RttyConfig config = ConfigFromProfile();
+        m_control.Reset(config);
+        m_modem.emplace(config);
         m_hasData = false;
     }
 
     int Twiddle(int16_t* samples, int wanted) override
     {
+        Modem& modem = CurrentModem();
+        if (!modem.config.idle && modem.transmitter.OnlyTailQueued() && m_lastText &&
+            Clock::now() - *m_lastText < kTailHold)
+            return 0;
         RttyTransmitter& transmitter = TransmitterForNow();
         const int written = transmitter.RenderIdle(samples, wanted);
         m_hasData = transmitter.HasData();
@@ -54,13 +98,16 @@ public:
 
     int Encode(int16_t* samples, int capacity, const char32_t* chars, int count) override
     {
+        Modem& modem = CurrentModem();
         const bool bringsText =
             std::any_of(chars, chars + count, [](char32_t ch) { return BaudotEncoder::Carries(ch); });
-        if (!bringsText && !(m_modem && m_modem->transmitter.HasData()))
+        if (!bringsText && !modem.transmitter.HasData())
             return 0;
         RttyTransmitter& transmitter = TransmitterForNow();
         for (int i = 0; bringsText && i < count; ++i)
             transmitter.QueueChar(chars[i]);
+        if (bringsText)
+            m_lastText = Clock::now();
         const int written = transmitter.Render(samples, capacity);
         m_hasData = transmitter.HasData();
         return written;
@@ -68,21 +115,27 @@ public:
 
     int Decode(const int16_t* samples, int count, char32_t* chars, int capacity) override
     {
-        RttyReceiver& receiver = CurrentModem().receiver;
-        if (count > 0)
+        Modem& modem = CurrentModem();
+        RttyReceiver& receiver = modem.receiver;
+        if (count > 0) {
             receiver.Process(samples, count);
+            m_control.Publish(static_cast<int32_t>(std::lround(receiver.TrackedCentreHz() * 10.0)), receiver.Quality());
+        }
         return receiver.TakeText(chars, capacity);
     }
 
     bool HasData() const override { return m_hasData; }
-    std::optional<int32_t> Read(int) const override { return std::nullopt; }
-    bool Write(int, int32_t) override { return false; }
+    std::optional<int32_t> Read(int key) const override { return m_control.Read(key); }
+    bool Write(int key, int32_t value) override { return m_control.Write(key, value); }
 
 private:
+    // The modem, built if need be, with the controls written since the last call.
     Modem& CurrentModem()
     {
         if (!m_modem)
             Restart();
+        if (const std::optional<RttyConfig> written = m_control.TakeWrites())
+            m_modem->Apply(*written);
         return *m_modem;
     }
 
@@ -96,7 +149,9 @@ private:
         return modem.transmitter;
     }
 
+    RttyControl m_control;
     std::optional<Modem> m_modem;
+    std::optional<Clock::time_point> m_lastText;
     std::atomic<bool> m_hasData{false};
 };
 

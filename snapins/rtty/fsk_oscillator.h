@@ -3,25 +3,22 @@
 #ifndef RTTY_FSK_OSCILLATOR_H
 #define RTTY_FSK_OSCILLATOR_H
 
-#include <cstdint>
-
 #include "rtty_tones.h"
 
 namespace rz::rtty {
 
 class FskOscillator {
 public:
-    // Peak level of the generated sine, about -4 dB below full scale.
-    static constexpr double kAmplitude = 20000.0;
+    explicit FskOscillator(Tones tones) : m_tones(tones) {}
 
-    explicit FskOscillator(Tones tones);
+    // Writes `count` samples of the mark or the space tone, of amplitude 1.
+    void Render(bool mark, double* out, int count);
 
-    // Writes `count` samples of the mark or the space tone.
-    void Render(bool mark, int16_t* out, int count);
+    // New tones from the next sample on, the phase running on.
+    void SetTones(Tones tones) { m_tones = tones; }
 
 private:
-    double m_markStep;
-    double m_spaceStep;
+    Tones m_tones;
     double m_phase = 0.0;
 };
 

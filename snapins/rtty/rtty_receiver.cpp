@@ -2,7 +2,30 @@
 
 namespace rz::rtty {
 
-RttyReceiver::RttyReceiver(Tones tones) : m_demodulator(tones) {}
+RttyReceiver::RttyReceiver(Tones tones, BitTiming timing, bool unshiftOnSpace)
+    : m_tones(tones), m_demodulator(tones, timing.bitSamples), m_framer(timing), m_decoder(unshiftOnSpace)
+{}
+
+double RttyReceiver::TrackedCentreHz() const
+{
+    return (m_tones.markHz + m_tones.spaceHz) / 2.0 + m_demodulator.TuningOffsetHz();
+}
+
+void RttyReceiver::SetTones(Tones tones)
+{
+    m_tones = tones;
+    m_demodulator.SetTones(tones);
+}
+
+void RttyReceiver::SetTiming(BitTiming timing)
+{
+    const int squelch = m_framer.Squelch();
+    const bool afc = m_demodulator.Afc();
+    m_demodulator = FskDemodulator(m_tones, timing.bitSamples);
+    m_demodulator.SetAfc(afc);
+    m_framer = RttyFramer(timing);
+    m_framer.SetSquelch(squelch);
+}
 
 void RttyReceiver::Process(const int16_t* samples, int count)
 {

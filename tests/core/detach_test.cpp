@@ -5,7 +5,6 @@
 #include <atomic>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/Globals.h"
@@ -27,28 +26,28 @@ LRESULT Answer(HWND, UINT, WPARAM, LPARAM) { return 9; }
 class DetachTest : public ::testing::Test {
 protected:
     void SetUp() override { SetDebugOutputHandler(&Collect, nullptr); }
-    void TearDown() override
-    {
-        SetDebugOutputHandler(nullptr, nullptr);
-        g_bRecvThreadAlive = 0;
-    }
+    void TearDown() override { SetDebugOutputHandler(nullptr, nullptr); }
 };
+
+HWND g_host = nullptr;
+
+DWORD SendToTheHost(void* reply)
+{
+    *static_cast<std::atomic<LRESULT>*>(reply) = SendMessageA(g_host, WM_USER, 0, 0);
+    return 0;
+}
 
 TEST_F(DetachTest, ServesSendsToTheUnloadingThreadWhileAWorkerFinishes)
 {
-    HWND host = CreateHostWindow(&Answer, nullptr);
+    g_host = CreateHostWindow(&Answer, nullptr);
     std::atomic<LRESULT> reply{0};
-    g_bRecvThreadAlive = 1;
-    std::thread worker([&] {
-        reply = SendMessageA(host, WM_USER, 0, 0);
-        g_bRecvThreadAlive = 0;
-    });
+    g_hRecvThread = CreateThread(nullptr, 0, &SendToTheHost, &reply, 0, nullptr);
+    ASSERT_NE(g_hRecvThread, nullptr);
     DetachModule();
-    worker.join();
     EXPECT_EQ(reply.load(), 9);
     std::lock_guard hold(g_linesLock);
     EXPECT_TRUE(g_lines.empty());
-    DestroyHostWindow(host);
+    DestroyHostWindow(g_host);
 }
 
 DWORD SleepForever(void*)
@@ -62,7 +61,6 @@ TEST_F(DetachTest, AWorkerThatDoesNotEndIsReportedAndCancelledAfterTwoSeconds)
     g_hRecvThread = CreateThread(nullptr, 0, &SleepForever, nullptr, 0, nullptr);
     ASSERT_NE(g_hRecvThread, nullptr);
     HANDLE thread = g_hRecvThread;
-    g_bRecvThreadAlive = 1;
     const DWORD start = GetTickCount();
     DetachModule();
     const DWORD took = GetTickCount() - start;

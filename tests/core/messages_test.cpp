@@ -1,53 +1,28 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <thread>
 #include <vector>
 
 #include <RUZada.h>
 
+#include "SuiteHelpers.h"
 #include "core/Globals.h"
 #include "core/Messages.h"
 
 namespace {
 
-struct Seen {
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-};
-
-std::vector<Seen> g_seen;
-LRESULT g_reply = 0;
-
-LRESULT Record(HWND, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    g_seen.push_back({message, wParam, lParam});
-    return message == g_uMsgRequestCom ? g_reply : 0;
-}
+using namespace rz::test::support;
 
 class MessagesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_seen.clear();
-        m_window = CreateHostWindow(&Record, nullptr);
-        g_hwndHost = m_window;
+        g_hwndHost = m_host.Handle();
         g_bXmitPosted = 0;
         g_bRecvPosted = 0;
     }
-    void TearDown() override
-    {
-        g_hwndHost = nullptr;
-        DestroyHostWindow(m_window);
-    }
-    void Drain()
-    {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-    }
-    HWND m_window = nullptr;
+    void TearDown() override { g_hwndHost = nullptr; }
+    RecordingWindow m_host;
 };
 
 TEST_F(MessagesTest, TheSixNamesAreRegisteredProcessWide)
@@ -71,26 +46,23 @@ TEST_F(MessagesTest, SetXmitSetRecvAndPostXmitRecvPostBothStatesInOrder)
     DGSetRecv(0);
     PostXmitRecv(1, 1);
     DGSetXmit(0);
-    Drain();
-    const std::pair<WPARAM, LPARAM> expected[] = {{1, 0}, {1, 1}, {0, 1}, {0, 0}, {1, 1}, {0, 1}};
-    ASSERT_EQ(g_seen.size(), std::size(expected));
-    for (size_t i = 0; i < g_seen.size(); ++i) {
-        EXPECT_EQ(g_seen[i].message, g_uMsgXmitRecv);
-        EXPECT_EQ(std::pair(g_seen[i].wParam, g_seen[i].lParam), expected[i]) << i;
-    }
+    m_host.Drain();
+    std::vector<std::pair<WPARAM, LPARAM>> posted;
+    for (const Received& post : m_host.Messages(g_uMsgXmitRecv))
+        posted.emplace_back(post.wParam, post.lParam);
+    EXPECT_EQ(posted, (std::vector<std::pair<WPARAM, LPARAM>>{{1, 0}, {1, 1}, {0, 1}, {0, 0}, {1, 1}, {0, 1}}));
 }
 
 TEST_F(MessagesTest, RequestComPortFromAWorkerReturnsTheHostsReply)
 {
-    g_reply = 3;
+    m_host.Answer(3);
     auto answer = std::async(std::launch::async, [] { return DGRequestComPort(); });
-    while (answer.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
-        Drain();
+    m_host.PumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; });
     EXPECT_EQ(answer.get(), 3);
-    ASSERT_EQ(g_seen.size(), 1u);
-    EXPECT_EQ(g_seen[0].message, g_uMsgRequestCom);
-    EXPECT_EQ(g_seen[0].wParam, 0u);
-    EXPECT_EQ(g_seen[0].lParam, 0);
+    const std::vector<Received> asked = m_host.Messages(g_uMsgRequestCom);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].wParam, 0u);
+    EXPECT_EQ(asked[0].lParam, 0);
 }
 
 TEST_F(MessagesTest, WithoutAHostWindowNothingIsDeliveredAndNothingBreaks)
@@ -98,8 +70,9 @@ TEST_F(MessagesTest, WithoutAHostWindowNothingIsDeliveredAndNothingBreaks)
     g_hwndHost = nullptr;
     EXPECT_FALSE(DGSetXmit(1));
     EXPECT_EQ(DGRequestComPort(), 0);
-    Drain();
-    EXPECT_TRUE(g_seen.empty());
+    m_host.Drain();
+    EXPECT_TRUE(m_host.Messages(g_uMsgXmitRecv).empty());
+    EXPECT_TRUE(m_host.Messages(g_uMsgRequestCom).empty());
 }
 
 }  // namespace

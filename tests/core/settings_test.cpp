@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include <RUZada.h>
 
+#include "SuiteHelpers.h"
 #include "core/Globals.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -16,17 +13,10 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = fs::temp_directory_path() / ("ruzada-settings-" + std::to_string(::getpid()));
-        fs::create_directories(m_dir);
-        m_file = m_dir / "RUZada.ini";
-        setenv("RUZADA_INI", m_file.c_str(), 1);
+        setenv("RUZADA_INI", m_dir.Path("RUZada.ini").c_str(), 1);
         g_bUseFFT = g_bSlowFFT = g_bUse48KHz = false;
     }
-    void TearDown() override { fs::remove_all(m_dir); }
-    void Write(const std::string& text) { std::ofstream(m_file) << text; }
-
-    fs::path m_dir;
-    fs::path m_file;
+    rz::test::support::TempDir m_dir;
 };
 
 // Each refresh reads the file again: only the value 1 turns a flag on, a missing
@@ -46,9 +36,9 @@ TEST_F(SettingsTest, OnlyTheValueOneTurnsAFlagOnAndMissingKeysLeaveItAsItWas)
     };
     for (const Case& step : steps) {
         if (step.file)
-            Write(step.file);
+            m_dir.Write("RUZada.ini", step.file);
         else
-            fs::remove(m_file);
+            std::filesystem::remove(m_dir.Path("RUZada.ini"));
         DGRefreshSettings();
         const std::string name = step.file ? step.file : "no file";
         EXPECT_EQ(g_bUseFFT, step.useFFT) << name;

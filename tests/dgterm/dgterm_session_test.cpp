@@ -182,8 +182,9 @@ TEST_F(DgtermSession, TypedLineAndMacroComeBackDecodedAndLogged)
 
     const std::string logged = ReadText(log);
     std::filesystem::remove(log);
-    for (const char* line : {R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\dZ TX RTTY: CQ DE TEST)", R"(Z RX RTTY: CQ DE TEST)",
-                             R"(Z TX RTTY: QRZ W1AW DE DL1ABC 599)"})
+    // Each line carries the carrier the mode reported.
+    for (const char* line : {R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\dZ TX RTTY 1500\.0 Hz: CQ DE TEST)",
+                             R"(Z RX RTTY 1500\.0 Hz: CQ DE TEST)", R"(Z TX RTTY 1500\.0 Hz: QRZ W1AW DE DL1ABC 599)"})
         EXPECT_TRUE(std::regex_search(logged, std::regex(line))) << line << " not in:\n" << logged;
 }
 
@@ -276,7 +277,7 @@ TEST_F(DgtermSession, ShowsALostSoundDeviceKeysNothingAndReopensWhenItIsBack)
     EXPECT_FALSE(WaitFor([](const ScreenParts& s) { return s.status.rfind(" TX ", 0) == 0; }, std::chrono::seconds(3)));
 
     ASSERT_EQ(PulseServer(folder, "start"), "");
-    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return !Has(s.status, "lost"); }, std::chrono::seconds(10)))
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return !Has(s.status, "lost"); }, std::chrono::seconds(20)))
         << Capture().status;
     EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.over, "CQ AFTER THE LOSS"); })) << Capture().over;
     EXPECT_EQ(Quit(), "0\n");

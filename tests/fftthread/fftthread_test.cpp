@@ -2,14 +2,13 @@
 // what it drops, what it posts.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <RUZada.h>
+
+#include "SuiteHelpers.h"
 
 #include "audio/Feeders.h"
 #include "audio/SoundControl.h"
@@ -20,40 +19,7 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-
-struct RawData {
-    WPARAM rate;
-    LPARAM level;
-};
-std::vector<RawData> g_posted;
-std::mutex g_debugLock;
-std::vector<std::string> g_debug;
-
-LRESULT Record(HWND, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == g_uMsgRawData)
-        g_posted.push_back({wParam, lParam});
-    return 0;
-}
-
-void Collect(const char* text, void*)
-{
-    std::lock_guard hold(g_debugLock);
-    g_debug.emplace_back(text);
-}
-
-template <class Condition>
-bool WaitUntil(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using namespace rz::test::support;
 
 std::vector<int16_t> Tone(int bin, double amplitude)
 {
@@ -67,13 +33,10 @@ class FFTThreadTest : public ::testing::Test {
 protected:
     void Start(DWORD cpuSpeed)
     {
-        g_posted.clear();
-        g_debug.clear();
         g_FFTFifo.empty();
-        SetDebugOutputHandler(&Collect, nullptr);
         InitializeCriticalSection(&g_csSound);
         SetRate(8000);
-        g_hwndHost = m_window = CreateHostWindow(&Record, nullptr);
+        g_hwndHost = m_host.Handle();
         g_hStopRecvEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         g_dwCpuSpeed = cpuSpeed;
         g_bSlowFFT = false;
@@ -88,8 +51,7 @@ protected:
         SetEvent(g_hStopRecvEvent);
         EXPECT_TRUE(WaitUntil([] { return !g_bFFTThreadAlive; }));
         CloseHandle(g_hStopRecvEvent);
-        DestroyHostWindow(m_window);
-        SetDebugOutputHandler(nullptr, nullptr);
+        g_hwndHost = nullptr;
     }
     static void SetRate(DWORD rate)
     {
@@ -97,29 +59,23 @@ protected:
         g_WaveFormat.nSamplesPerSec = rate;
     }
     // Handles posts until the FIFO holds less than a block and `count` spectra came.
-    static bool PumpUntilPosted(size_t count)
+    bool PumpUntilPosted(size_t count)
     {
-        MSG msg;
-        return WaitUntil([&] {
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageA(&msg);
-            return g_posted.size() >= count && g_FFTFifo.size() < 4096;
-        });
+        return m_host.PumpUntil([&] { return Posted().size() >= count && g_FFTFifo.size() < 4096; });
     }
+    std::vector<Received> Posted() const { return m_host.Messages(g_uMsgRawData); }
     static void Queue(const std::vector<int16_t>& samples)
     {
         g_FFTFifo.write(samples.data(), static_cast<int>(samples.size() * 2));
     }
-    HWND m_window = nullptr;
+    DebugLines m_debug;
+    RecordingWindow m_host;
 };
 
 TEST_F(FFTThreadTest, ABatchOfTenThousandSamplesIsTrimmedToItsNewestBlock)
 {
     Start(2000);
-    {
-        std::lock_guard hold(g_debugLock);
-        EXPECT_EQ(g_debug, std::vector<std::string>{"RUZada::InitDFT: Detected 2000 kHz machine.\r\n"});
-    }
+    EXPECT_EQ(m_debug.Lines(), std::vector<std::string>{"RUZada::InitDFT: Detected 2000 kHz machine.\r\n"});
     // Each sample carries its own index, so the block the thread kept is known:
     // 20000 bytes trimmed to 15904, 11808 and 7712, then samples 6144 to 8191 taken.
     std::vector<int16_t> batch(10000);
@@ -127,7 +83,7 @@ TEST_F(FFTThreadTest, ABatchOfTenThousandSamplesIsTrimmedToItsNewestBlock)
         batch[i] = static_cast<int16_t>(i);
     Queue(batch);
     ASSERT_TRUE(PumpUntilPosted(1));
-    EXPECT_EQ(g_posted.size(), 1u);
+    EXPECT_EQ(Posted().size(), 1u);
     ASSERT_EQ(g_FFTFifo.size(), 3616);
     std::vector<int16_t> left(1808);
     g_FFTFifo.read(left.data(), 3616);
@@ -149,10 +105,10 @@ TEST_F(FFTThreadTest, EachTransformedBlockPostsTheRateAndTheLevel)
     Start(2000);
     Queue(Tone(256, 32767));
     ASSERT_TRUE(PumpUntilPosted(1));
-    ASSERT_EQ(g_posted.size(), 1u);
-    EXPECT_EQ(g_posted[0].rate, 8000u);
+    ASSERT_EQ(Posted().size(), 1u);
+    EXPECT_EQ(Posted()[0].wParam, 8000u);
     // The FIFO is not the meter: nothing was metered, so level 0 goes out as 1.
-    EXPECT_EQ(g_posted[0].level, 1);
+    EXPECT_EQ(Posted()[0].lParam, 1);
     std::vector<int32_t> bins(300, -7);
     EXPECT_EQ(GetDGFFTData(bins.data(), 299, 250, 260), 1) << "the tone peaks above 29491.2";
     EXPECT_EQ(bins[256], 49);
@@ -161,7 +117,7 @@ TEST_F(FFTThreadTest, EachTransformedBlockPostsTheRateAndTheLevel)
     SetRate(48000);
     Queue(Tone(256, 1000));
     ASSERT_TRUE(PumpUntilPosted(2));
-    EXPECT_EQ(g_posted[1].rate, 48000u);
+    EXPECT_EQ(Posted()[1].wParam, 48000u);
     EXPECT_EQ(GetDGFFTData(bins.data(), 299, 256, 256), 0);
     EXPECT_EQ(bins[256], 34);
 }
@@ -178,8 +134,8 @@ TEST_F(FFTThreadTest, SlowMachineTransformsBlocksOneThreeAndFive)
         ASSERT_TRUE(PumpUntilPosted(postedAfter[block - 1])) << "block " << block;
     }
     std::vector<WPARAM> rates;
-    for (const RawData& post : g_posted)
-        rates.push_back(post.rate);
+    for (const Received& post : Posted())
+        rates.push_back(post.wParam);
     EXPECT_EQ(rates, (std::vector<WPARAM>{8001, 8003, 8005, 8007}));
 }
 

@@ -1,43 +1,32 @@
-// What a host test needs: a fresh module folder, the module loaded from it as a
-// host loads it, a host window that records what the module reports, and the
-// module's debug output.
+// What a host test needs beside the shared helpers: a fresh module folder, the
+// module loaded from it as a host loads it, and a host window that knows the
+// module's messages.
 #pragma once
 
-#include <chrono>
-#include <functional>
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include <ruzada/hostlink.h>
-#include <ruzada/kernel.h>
+#include "SuiteHelpers.h"
 
 namespace rz::test::harness {
 
+using namespace rz::test::support;
+
 // A temporary folder holding a copy of RUZada.so and the snap-ins a test picks.
-class ModuleDir {
+class ModuleDir : public TempDir {
 public:
     ModuleDir();
-    ~ModuleDir();
-    ModuleDir(const ModuleDir&) = delete;
-    ModuleDir& operator=(const ModuleDir&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    std::string ModulePath() const { return m_path + "/RUZada.so"; }
+    std::string ModulePath() const { return TempDir::Path("RUZada.so"); }
     // Copies a test snap-in (by its file name, e.g. "DGmask1.so") into the folder.
     void AddTestSnapin(const std::string& fileName, const std::string& as = "");
     // Writes a file of any content, for things that only look like snap-ins.
-    void AddFile(const std::string& fileName, const std::string& content);
-
-private:
-    std::string m_path;
+    void AddFile(const std::string& fileName, const std::string& content) { Write(fileName, content); }
 };
 
 // The module as a host has it: dlopen'd from a folder, its exports looked up.
 class LoadedModule {
 public:
     explicit LoadedModule(const std::string& path);
-    ~LoadedModule();
+    ~LoadedModule() { Unload(); }
     LoadedModule(const LoadedModule&) = delete;
     LoadedModule& operator=(const LoadedModule&) = delete;
 
@@ -54,59 +43,16 @@ private:
     void* m_handle = nullptr;
 };
 
-// Collects every debug-output line while it lives.
-class DebugLog {
-public:
-    DebugLog();
-    ~DebugLog();
-    std::vector<std::string> Lines() const;
-    int Count(const std::string& fragment) const;
-
-private:
-    static void Collect(const char* text, void* self);
-    mutable std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
-
-struct Received {
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    DWORD threadId;
-};
-
-// A host window on the calling thread that records every message and answers
-// "DG_REQUESTCOM" with a number the test chooses.
-class HostWindow {
-public:
-    HostWindow();
-    ~HostWindow();
-    HWND Handle() const { return m_hwnd; }
-    void AnswerRequestCom(LRESULT port) { m_requestComReply = port; }
-    // Handles this thread's messages until `done` holds or the time is up.
-    bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
-    void PumpFor(std::chrono::milliseconds span);
-    // Handles every message waiting now.
-    void Drain()
+// A recording host window and the numbers of the messages the module sends it.
+struct HostWindow : RecordingWindow {
+    void PumpFor(std::chrono::milliseconds span)
     {
-        PumpUntil([] { return true; }, std::chrono::milliseconds(0));
+        PumpUntil([] { return false; }, span);
     }
-    std::vector<Received> Messages(UINT message) const;
-    std::vector<Received> All() const;
-
-    const UINT msgChar, msgSentChar, msgRawData, msgVU, msgXmitRecv, msgRequestCom;
-
-private:
-    static LRESULT Procedure(HWND, UINT, WPARAM, LPARAM);
-    HWND m_hwnd = nullptr;
-    LRESULT m_requestComReply = 0;
-    mutable std::mutex m_lock;
-    std::vector<Received> m_received;
+    const UINT msgChar = RegisterWindowMessageA("DG_CHAR");
+    const UINT msgSentChar = RegisterWindowMessageA("DG_SENTCHAR");
+    const UINT msgRawData = RegisterWindowMessageA("DG_RAWDATA");
+    const UINT msgXmitRecv = RegisterWindowMessageA("DG_XMITRECV");
 };
-
-int OpenDescriptorCount();
-
-// Waits for `done` with a deadline, without pumping messages.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
 }  // namespace rz::test::harness

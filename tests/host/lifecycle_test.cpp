@@ -1,22 +1,10 @@
 // The module's life in a host process: load, bind, report, unload.
-#include <filesystem>
-#include <mutex>
-#include <thread>
-
 #include "module_fixture.h"
 
 namespace rz::test::host {
 namespace {
 
-// The threads of this process. A sanitizer's runtime may start a thread of its
-// own with the first thread created: one made first puts it in every count.
-int ThreadCount()
-{
-    static std::once_flag runtimeStarted;
-    std::call_once(runtimeStarted, [] { std::thread([] {}).join(); });
-    const std::filesystem::directory_iterator tasks("/proc/self/task");
-    return static_cast<int>(std::distance(begin(tasks), end(tasks)));
-}
+using rz::test::harness::ThreadCount;
 
 using LifecycleTest = ModuleTest;
 
@@ -44,6 +32,8 @@ class UnloadTest : public ModuleTest, public ::testing::WithParamInterface<bool>
 TEST_P(UnloadTest, UnloadingReleasesEverything)
 {
     const bool bound = GetParam();
+    // The unload waits on this thread's queue descriptor, which stays the thread's.
+    ASSERT_GE(GetMessageQueueFd(), 0);
     const int descriptors = rz::test::harness::OpenDescriptorCount();
     const int threads = ThreadCount();
     Load();

@@ -127,7 +127,7 @@ private:
 // for every snap-in's.
 class LongPathTest : private LongTempDir, public ModesTest {
 protected:
-    LongPathTest() : LongTempDir(240 - std::string("/ruzada-XXXXXX").size()) {}
+    LongPathTest() : LongTempDir(240 - std::string("/ruzada-test-XXXXXX").size()) {}
 };
 
 TEST_F(LongPathTest, ASnapinWhosePathDoesNotFitIsSkippedAsOneThatDoesNotLoad)

@@ -29,13 +29,14 @@ inline constexpr int kTransmit = 1;
 inline constexpr int kReceive = 2;
 
 // The exports the tests call, each typed as RUZada.h declares it.
-#define HOSTTEST_EXPORTS(X)                                                                                       \
-    X(InitDG)                                                                                                     \
-    X(DGSetRecv)                                                                                                  \
-    X(DGSetXmit) X(DGRequestComPort) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(GetDGSoundCount) X(EnumRUZadas)  \
-        X(SetRUZada) X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW) X(GetRUZadaFileNameA) \
-            X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(SetDGFreq) X(GetDGFreq) X(SetDGSoundMode) X(SendDGCharW)   \
-                X(SendDGCharA) X(IsDGSendIdle) X(GetDGLevel) X(GetDGFFTData) X(DGOpenComPort) X(DGCloseComPort)   \
+#define HOSTTEST_EXPORTS(X)                                                                                      \
+    X(InitDG)                                                                                                    \
+    X(DGSetRecv)                                                                                                 \
+    X(DGSetXmit)                                                                                                 \
+    X(DGRequestComPort) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(GetDGSoundCount) X(EnumRUZadas) X(SetRUZada) \
+        X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW) X(GetRUZadaFileNameA)             \
+            X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(SetDGFreq) X(GetDGFreq) X(SetDGSoundMode) X(SendDGCharW)  \
+                X(SendDGCharA) X(IsDGSendIdle) X(GetDGLevel) X(GetDGFFTData) X(DGOpenComPort) X(DGCloseComPort)  \
                     X(DGReadComPort) X(DGWriteComPort) X(DGEnablePortRTS) X(DGSetRTS)
 
 struct ModuleExports {
@@ -47,7 +48,7 @@ struct ModuleExports {
 class ModuleTest : public ::testing::Test {
 protected:
     rz::test::harness::ModuleDir dir;
-    rz::test::harness::DebugLog debug;
+    rz::test::harness::DebugLines debug;
     rz::test::harness::HostWindow host;
     std::vector<std::unique_ptr<rz::test::harness::LoadedModule>> held;
     std::unique_ptr<rz::test::harness::LoadedModule> module;
@@ -65,6 +66,12 @@ protected:
         std::ofstream(PathOf("settings.ini")) << "[RUZada]\n" << settings;
         setenv("RUZADA_INI", PathOf("settings.ini").c_str(), 1);
         setenv("RUZADA_AUDIODRIVER", driver, 1);
+        LoadModule();
+    }
+
+    // Loads the folder's module (again) and resolves its exports.
+    void LoadModule()
+    {
         module = std::make_unique<rz::test::harness::LoadedModule>(dir.ModulePath());
         ASSERT_TRUE(module->Loaded());
 #define HOSTTEST_RESOLVE(name)                        \

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstring>
 #include <iterator>
+#include <mutex>
+#include <numeric>
 #include <thread>
 
 #include "module_fixture.h"
@@ -128,30 +130,38 @@ TEST_F(RunningTest, CharactersWithoutAModeAreDropped)
     EXPECT_EQ(SentChars(), (std::vector<uint32_t>{'c'}));
 }
 
-// STRESS TEST, about 30 seconds: two host threads switch modes and the sound
-// mode and send characters while audio runs.
-TEST_F(RunningTest, StressSwitchingAndSendingNeitherDeadlocksNorReorders)
+// Two host threads switch modes and the sound mode and send characters while
+// audio runs, for three seconds: nothing deadlocks, and every character comes out
+// once, in order. A character sent while a mode is being selected has no mode to
+// go to, so the host's threads take turns at those two calls.
+TEST_F(RunningTest, SwitchingWhileSendingNeitherDeadlocksNorLosesOrReorders)
 {
     LoadCodecs({"DGcodecwide.so", "DGcodecwidetoo.so"});
     Start(1, kTransmit | kReceive);
     std::atomic<bool> stop{false};
-    std::atomic<int> sent{0};
-
+    std::atomic<uint16_t> sent{0};
+    std::mutex turns;
     std::thread switcher([&] {
         for (int round = 0; !stop; ++round) {
-            api.SetRUZada(round % 2 ? 2048 : 1);
+            {
+                std::lock_guard turn(turns);
+                api.SetRUZada(round % 2 ? 2048 : 1);
+            }
             api.SetDGSoundMode(round % 3 ? kTransmit | kReceive : kReceive, -1);
         }
     });
     // Units 1, 2, 3 ... so that order shows in the values themselves.
     std::thread sender([&] {
         for (uint16_t unit = 1; !stop && unit < 0xF000; ++unit) {
-            api.SendDGCharW(unit);
+            {
+                std::lock_guard turn(turns);
+                api.SendDGCharW(unit);
+            }
             sent = unit;
             std::this_thread::sleep_for(2ms);
         }
     });
-    host.PumpFor(30s);
+    host.PumpFor(3s);
     stop = true;
     switcher.join();
     sender.join();
@@ -159,14 +169,13 @@ TEST_F(RunningTest, StressSwitchingAndSendingNeitherDeadlocksNorReorders)
     // Still working: a last character goes out.
     api.SetRUZada(1);
     api.SetDGSoundMode(kTransmit | kReceive, -1);
-    const uint16_t last = static_cast<uint16_t>(sent + 1);
+    const uint16_t last = sent + 1;
     api.SendDGCharW(last);
     ASSERT_TRUE(host.PumpUntil([&] { return !SentChars().empty() && SentChars().back() == last; }, 60s));
-
-    const std::vector<uint32_t> encoded = SentChars();
-    EXPECT_GT(encoded.size(), 100u);
-    for (size_t i = 1; i < encoded.size(); ++i)
-        ASSERT_LT(encoded[i - 1], encoded[i]) << "at " << i;
+    std::vector<uint32_t> expected(last);
+    std::iota(expected.begin(), expected.end(), 1u);
+    EXPECT_EQ(SentChars(), expected);
+    EXPECT_GT(last, 20) << "characters sent while switching";
 }
 
 // Each twiddle call tops the playback up by N samples (2N bytes), and the next

@@ -189,21 +189,5 @@ TEST_P(ModeBusyTest, TheWorkerFeedsNothingUntilTheSelectionEnds)
 
 INSTANTIATE_TEST_SUITE_P(Threads, ModeBusyTest, ::testing::Values(0, kReceive));
 
-TEST_F(RunningTest, StuckDecoderDelaysUnloadAndWarns)
-{
-    CodecLog* codec = LoadCodecs({"DGcodecstuck.so"});
-    Start(128, kReceive);
-    ASSERT_TRUE(rz::test::harness::WaitUntil([&] { return codec->decodeSizes.count >= 1; }, 10s));
-    const auto start = std::chrono::steady_clock::now();
-    module->Unload();
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, 1800ms);
-    EXPECT_LE(took, 8s);
-    EXPECT_EQ(debug.Count("RUZada Warning: Receive Thread did not exit...\n"), 1);
-    // The host goes on: a fresh module loads and runs.
-    rz::test::harness::LoadedModule again(dir.ModulePath());
-    EXPECT_TRUE(again.Loaded());
-}
-
 }  // namespace
 }  // namespace rz::test::host

@@ -227,6 +227,33 @@ TEST(HostLinkThreads, QueueFdIsReadableExactlyWhileMessagesWait)
     EXPECT_FALSE(Readable(fd)) << "the destroyed window's post went with it";
 }
 
+// MsgWaitForMultipleObjects wakes for a message that waits or comes, posted or
+// sent, and leaves it for PeekMessageA; a signalled handle wins over a message.
+TEST(HostLinkThreads, MsgWaitWakesForAMessageOrAHandleAndLeavesTheMessage)
+{
+    constexpr DWORD kLongWaitMs = 10000;
+    Probe probe;
+    HWND window = CreateHostWindow(&Doubling, &probe);
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 20, QS_ALLINPUT), WAIT_TIMEOUT);
+    std::thread([&] { PostMessageA(window, WM_USER, 1, 0); }).join();
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, kLongWaitMs, QS_ALLINPUT), WAIT_OBJECT_0 + 1);
+    SetEvent(event);
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, kLongWaitMs, QS_ALLINPUT), WAIT_OBJECT_0);
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    {
+        SendFromAnotherThread send(window, 4);
+        EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, kLongWaitMs, QS_ALLINPUT), WAIT_OBJECT_0);
+        EXPECT_FALSE(send.AnsweredNow());
+        EXPECT_TRUE(PumpUntil([&] { return send.AnsweredNow(); }));
+        EXPECT_EQ(send.Reply(), 8);
+    }
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, TRUE, 0, QS_ALLINPUT), WAIT_FAILED);
+    CloseHandle(event);
+    DestroyHostWindow(window);
+}
+
 TEST(HostLinkThreads, EachThreadHasItsOwnFdClosedWhenItEnds)
 {
     constexpr int kThreads = 6;

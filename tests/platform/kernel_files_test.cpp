@@ -249,7 +249,6 @@ TEST(KernelLoader, LoadsAreCountedAndALibraryFindsItsOwnExportsOnly)
     EXPECT_TRUE(FreeLibrary(self));
     EXPECT_TRUE(FreeLibrary(self));
     EXPECT_FALSE(FreeLibrary(self));
-    EXPECT_TRUE(PinModule(self));
 }
 
 TEST(KernelLoader, TheFileNameIsTheLibrarysPathAndBadModuleHandlesAreRefused)
@@ -270,7 +269,6 @@ TEST(KernelLoader, TheFileNameIsTheLibrarysPathAndBadModuleHandlesAreRefused)
         EXPECT_EQ(Attempt([&] { return GetProcAddress(bad, "CreateEventA"); }), (Outcome{0, ERROR_INVALID_HANDLE}));
         EXPECT_FALSE(FreeLibrary(bad));
         EXPECT_EQ(GetModuleFileNameA(bad, path, sizeof path), 0u);
-        EXPECT_FALSE(PinModule(bad));
     }
     CloseHandle(event);
     EXPECT_EQ(Attempt([] { return GetModuleHandleFromAddress(nullptr); }), (Outcome{0, ERROR_MOD_NOT_FOUND}));

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <thread>
 
+#include <ruzada/outcall.h>
+
 #include "PlatformTesting.h"
 
 namespace {
@@ -155,6 +157,56 @@ TEST(KernelThreads, ATerminatedThreadThatHadNotStartedNeverRuns)
     EXPECT_FALSE(suspended.ran || held.ran);
     CloseHandle(first);
     CloseHandle(second);
+}
+
+Probe* g_callee = nullptr;
+
+// A callee that waits until the probe's event is set, or its thread is terminated.
+int CalleeWaits(int16_t*, int)
+{
+    g_callee->ran = true;
+    WaitForSingleObject(g_callee->event, INFINITE);
+    return 1;
+}
+
+DWORD CallsOut(void* parameter)
+{
+    UnwindWitness witness{static_cast<Probe*>(parameter)};
+    return static_cast<DWORD>(CallOutSamples(&CalleeWaits, nullptr, 0));
+}
+
+// Whether the call comes back or unwinds, a thread whose call out was given up
+// ends there, with the exit code TerminateThread gave it (0 without one): its
+// routine's frames are neither returned to nor unwound.
+TEST(KernelThreads, AGivenUpCallOutEndsItsThreadWithoutGoingBackToItsCaller)
+{
+    for (const bool terminate : {false, true}) {
+        Probe probe;
+        g_callee = &probe;
+        HANDLE thread = CreateThread(nullptr, 0, &CallsOut, &probe, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return probe.ran.load(); }));
+        EXPECT_TRUE(AbandonOutCall(thread));
+        EXPECT_FALSE(AbandonOutCall(thread)) << "given up once";
+        if (terminate)
+            TerminateThread(thread, 6);
+        else
+            SetEvent(probe.event);
+        ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
+        EXPECT_EQ(ExitCodeOf(thread), terminate ? 6u : 0u);
+        EXPECT_FALSE(probe.unwound);
+        CloseHandle(thread);
+    }
+    Probe own;
+    HANDLE thread = CreateThread(nullptr, 0, &WaitForever, &own, 0, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return own.ran.load(); }));
+    EXPECT_FALSE(AbandonOutCall(thread)) << "in its own code";
+    SetEvent(own.event);
+    ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
+    EXPECT_EQ(ExitCodeOf(thread), 1u);
+    EXPECT_FALSE(AbandonOutCall(thread)) << "ended";
+    CloseHandle(thread);
+    EXPECT_FALSE(AbandonOutCall(thread)) << "closed";
 }
 
 TEST(KernelThreads, ClosingTheHandleLetsTheThreadRunOn)

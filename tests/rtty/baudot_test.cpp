@@ -28,9 +28,9 @@ Codes EncodeAll(BaudotEncoder& encoder, const std::u32string& text)
     return codes;
 }
 
-std::string DecodeAll(const Codes& codes)
+std::string DecodeAll(const Codes& codes, bool unshiftOnSpace = true)
 {
-    BaudotDecoder decoder;
+    BaudotDecoder decoder(unshiftOnSpace);
     std::string text;
     for (uint8_t code : codes) {
         if (const char ch = decoder.Decode(code))
@@ -46,8 +46,13 @@ TEST(BaudotEncoder, ShiftsWhereTheFarReceiverNeedsOne)
         Codes codes;
     } cases[] = {
         {U"AB12C", {kLtrs, 0x03, 0x19, kFigs, 0x17, 0x13, kLtrs, 0x0E}},
-        // The far receiver returns to letters on the space.
+        // After a space in figures the far case depends on the receiver: both
+        // cases get their shift.
         {U"1 2", {kFigs, 0x17, kSpace, kFigs, 0x13}},
+        {U"1 A", {kFigs, 0x17, kSpace, kLtrs, 0x03}},
+        {U"1 \r\n 2", {kFigs, 0x17, kSpace, 0x08, 0x02, kSpace, kFigs, 0x13}},
+        // A space in letters leaves every receiver in letters.
+        {U"A B", {kLtrs, 0x03, kSpace, 0x19}},
         // CR and LF need a shift only while the far receiver's case is unknown.
         {U"\r", {kLtrs, 0x08}},
         {U"7\n\r", {kFigs, 0x07, 0x02, 0x08}},
@@ -83,20 +88,33 @@ TEST(BaudotCodec, EveryCharacterRoundTripsInUpperCase)
     EXPECT_EQ(DecodeAll(EncodeAll(encoder, lower)), rz::rtty::testing::kEveryCharacter);
 }
 
-TEST(BaudotDecoder, FollowsShiftsAndUnshiftsOnSpace)
+TEST(BaudotCodec, MixedTextPrintsRightWhetherTheReceiverUnshiftsOnSpaceOrNot)
+{
+    for (const std::u32string text : {U"14.085 MHZ 10 M", U"5NN 599 73 TU", U"QTH 1 2 ABC 3"}) {
+        BaudotEncoder encoder;
+        const Codes codes = EncodeAll(encoder, text);
+        const std::string expected(text.begin(), text.end());
+        EXPECT_EQ(DecodeAll(codes, true), expected);
+        EXPECT_EQ(DecodeAll(codes, false), expected);
+    }
+}
+
+TEST(BaudotDecoder, FollowsShiftsAndUnshiftsOnSpaceWhenSet)
 {
     const struct {
         Codes codes;
+        bool unshiftOnSpace;
         std::string text;
     } cases[] = {
-        // Q W after the space without a new shift: letters again.
-        {{kFigs, 0x17, 0x13, kSpace, 0x17, 0x13, kFigs, 0x08, 0x02, 0x17, kLtrs, 0x17}, "12 QW\r\n1Q"},
-        {{kFigs, kLtrs, 0x00}, ""},
+        // Q W after the space without a new shift: letters again, or still figures.
+        {{kFigs, 0x17, 0x13, kSpace, 0x17, 0x13, kFigs, 0x08, 0x02, 0x17, kLtrs, 0x17}, true, "12 QW\r\n1Q"},
+        {{kFigs, 0x17, 0x13, kSpace, 0x17, 0x13, kFigs, 0x08, 0x02, 0x17, kLtrs, 0x17}, false, "12 12\r\n1Q"},
+        {{kFigs, kLtrs, 0x00}, true, ""},
         // Only the low five bits count.
-        {{0xE3}, "A"},
+        {{0xE3}, true, "A"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(DecodeAll(c.codes), c.text);
+        EXPECT_EQ(DecodeAll(c.codes, c.unshiftOnSpace), c.text);
 }
 
 }  // namespace

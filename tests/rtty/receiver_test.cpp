@@ -5,15 +5,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "minimodem.h"
 #include "rtty_channel.h"
 #include "rtty_timing.h"
 #include "rtty_transmitter.h"
+#include "wav_file.h"
 
 namespace {
 
@@ -110,6 +115,37 @@ TEST(RttyReceiver, CopiesThroughImpairedChannels)
         const rz::rtty::Tones sent{kDefaultTones.markHz + c.offsetHz, kDefaultTones.spaceHz + c.offsetHz};
         EXPECT_LE(CharacterErrorRate(text, ReceiveText(c.impair(TransmitText(text, sent, kIdle)))), c.errorRate)
             << c.channel;
+    }
+}
+
+TEST(RttyReceiver, FollowsSendersFromFortyFiveToFortySixBaudWithoutBeingTold)
+{
+    const std::string text = Repeated(kEveryCharacter, 2);
+    std::vector<std::pair<std::string, Audio>> senders;
+    for (double baud : {45.0, 46.0})
+        senders.emplace_back(std::to_string(baud), TransmitText(text, kDefaultTones, kIdle, {8000.0 / baud, 3}));
+    // minimodem's clock 2 % slow and 2 % fast.
+    if (const std::optional<std::string> minimodem = FindMinimodem()) {
+        const std::string path = ::testing::TempDir() + "/minimodem-baud.wav";
+        for (const char* baud : {"44.54", "46.36"}) {
+            ASSERT_TRUE(MinimodemTransmit(*minimodem, text, path, baud));
+            senders.emplace_back(std::string("minimodem ") + baud, ReadWav(path).value_or(Audio{}));
+        }
+    } else if (getenv("CI") != nullptr) {
+        FAIL() << "minimodem is not installed";
+    }
+    for (const auto& [sender, audio] : senders) {
+        EXPECT_EQ(ReceiveText(audio), text) << sender;
+        EXPECT_LE(CharacterErrorRate(text, ReceiveText(AddNoise(audio, -6.0, 7, kMargin, kMargin))), 0.012) << sender;
+    }
+}
+
+TEST(RttyReceiver, CopiesOtherBaudsAndStopLengthsWhenSetToThem)
+{
+    for (const rz::rtty::BitTiming timing :
+         {rz::rtty::BitTiming{160.0, 3}, rz::rtty::BitTiming{8000.0 / 75, 4}, rz::rtty::BitTiming{80.0, 2}}) {
+        const Audio audio = TransmitText(kEveryCharacter, kDefaultTones, kIdle, timing);
+        EXPECT_EQ(ReceiveText(audio, kDefaultTones, kDecodeBlock, timing), kEveryCharacter) << timing.bitSamples;
     }
 }
 

@@ -1,11 +1,13 @@
-// The transmitter: character framing, continuous phase however the calls cut the
-// audio, idle and the start of an over.
+// The transmitter: character framing at any baud, continuous phase and exact
+// tones however the calls cut the audio, idle, the start and the end of an over.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <complex>
+#include <numbers>
 #include <string>
 #include <vector>
 
-#include "fsk_oscillator.h"
 #include "rtty_channel.h"
 #include "rtty_timing.h"
 #include "rtty_transmitter.h"
@@ -13,22 +15,31 @@
 
 namespace {
 
+using rz::rtty::BitTiming;
 using rz::rtty::kCharSamples;
 using rz::rtty::kSamplesPerBit;
 using rz::rtty::RttyTransmitter;
 using rz::rtty::testing::HoldsMark;
 using rz::rtty::testing::kDefaultTones;
 using rz::rtty::testing::LargestStray;
+using Audio = std::vector<int16_t>;
 
 // Within a tone a sample strays by rounding only, across a tone change with
 // continuous phase by under a tenth of the amplitude; a phase jump of a fifth of
 // a radian strays by more.
-constexpr double kContinuousStray = 0.12 * rz::rtty::FskOscillator::kAmplitude;
+constexpr double kContinuousStray = 0.12 * RttyTransmitter::kAmplitude;
 
-std::vector<int16_t> RenderAll(RttyTransmitter& transmitter)
+Audio RenderAll(RttyTransmitter& transmitter)
 {
-    std::vector<int16_t> audio(200000);
+    Audio audio(200000);
     audio.resize(static_cast<size_t>(transmitter.Render(audio.data(), static_cast<int>(audio.size()))));
+    return audio;
+}
+
+Audio RenderIdle(RttyTransmitter& transmitter, int wanted)
+{
+    Audio audio(static_cast<size_t>(wanted));
+    audio.resize(static_cast<size_t>(transmitter.RenderIdle(audio.data(), wanted)));
     return audio;
 }
 
@@ -38,35 +49,63 @@ void QueueText(RttyTransmitter& transmitter, const std::string& text)
         transmitter.QueueChar(static_cast<unsigned char>(c));
 }
 
-// Mark (true) or space per sample stretch: `count` stretches of `length` from `from`.
-std::vector<bool> Tones(const std::vector<int16_t>& audio, size_t from, int length, int count)
+// Mark (true) or space for `count` bits of `bitSamples` from `from`, each judged
+// over its middle half (the keying's edges are shaped).
+std::vector<bool> Bits(const Audio& audio, double from, double bitSamples, int count)
 {
     std::vector<bool> marks;
-    for (int i = 0; i < count; ++i)
-        marks.push_back(HoldsMark(audio.data() + from + static_cast<size_t>(i * length), length, kDefaultTones));
+    for (int i = 0; i < count; ++i) {
+        const auto start = static_cast<size_t>(std::lround(from + (i + 0.25) * bitSamples));
+        marks.push_back(HoldsMark(audio.data() + start, static_cast<int>(bitSamples / 2), kDefaultTones));
+    }
     return marks;
 }
 
-TEST(RttyTransmitter, FramesCharactersAndIdleAsStartFiveDataBitsLeastFirstAndOneAndAHalfStop)
+// The frequency of a steady tone near `hz` in two spans of `span` samples from
+// `from`: the drift of its phase against `hz` from the first span to the second.
+double MeasuredHz(const Audio& audio, size_t from, int span, double hz)
 {
-    const std::vector<bool> lettersShift{false, true, true, true, true, true};
-    RttyTransmitter transmitter(kDefaultTones);
-    QueueText(transmitter, "R");  // letters shift 11111, then R = 01010
-    const std::vector<int16_t> audio = RenderAll(transmitter);
-    ASSERT_EQ(audio.size(), 2u * kCharSamples);
-    EXPECT_EQ(Tones(audio, 0, kSamplesPerBit, 6), lettersShift);
-    EXPECT_EQ(Tones(audio, kCharSamples, kSamplesPerBit, 6),
-              (std::vector<bool>{false, false, true, false, true, false}));
-    // The stop holds mark for 1.5 bits, in halves of a bit.
-    EXPECT_EQ(Tones(audio, kCharSamples + 6 * kSamplesPerBit, kSamplesPerBit / 2, 3),
-              (std::vector<bool>{true, true, true}));
+    const double turn = 2.0 * std::numbers::pi;
+    const auto phase = [&](size_t start) {
+        std::complex<double> sum;
+        for (size_t i = start; i < start + static_cast<size_t>(span); ++i)
+            sum += static_cast<double>(audio[i]) *
+                   std::polar(1.0, -turn * hz * static_cast<double>(i) / rz::rtty::kSampleRate);
+        return std::arg(sum);
+    };
+    const double drift = std::remainder(phase(from + static_cast<size_t>(span)) - phase(from), turn);
+    return hz + drift / (turn * span) * rz::rtty::kSampleRate;
+}
 
-    // Idle is letters shifts, and is no data.
-    std::vector<int16_t> idle(2 * kCharSamples + 100);
-    EXPECT_EQ(transmitter.RenderIdle(idle.data(), static_cast<int>(idle.size())), static_cast<int>(idle.size()));
+TEST(RttyTransmitter, FramesCharactersAsStartFiveDataBitsLeastFirstAndStopAtAnyBaud)
+{
+    const std::vector<bool> lettersShift{false, true, true, true, true, true, true};
+    const std::vector<bool> r{false, false, true, false, true, false, true};  // R = 01010
+    for (const BitTiming timing : {BitTiming{}, BitTiming{8000.0 / 45.0, 3}, BitTiming{160.0, 4}, BitTiming{80.0, 2}}) {
+        RttyTransmitter transmitter(kDefaultTones, timing);
+        transmitter.SetIdle(false);
+        QueueText(transmitter, "RR");  // a letters shift, R, R
+        Audio audio = RenderAll(transmitter);
+        // Characters follow an exact clock, however many samples a bit takes.
+        EXPECT_EQ(audio.size(), static_cast<size_t>(std::lround(3 * timing.CharSamples())));
+        const Audio tail = RenderIdle(transmitter, RttyTransmitter::kTailSamples);
+        EXPECT_EQ(tail.size(), static_cast<size_t>(RttyTransmitter::kTailSamples));
+        audio.insert(audio.end(), tail.begin(), tail.end());
+        const double delay = transmitter.Delay();
+        EXPECT_EQ(Bits(audio, delay, timing.bitSamples, 7), lettersShift) << timing.bitSamples;
+        EXPECT_EQ(Bits(audio, delay + 2 * timing.CharSamples(), timing.bitSamples, 7), r) << timing.bitSamples;
+    }
+}
+
+TEST(RttyTransmitter, IdleIsLettersShiftsAndNoData)
+{
+    RttyTransmitter transmitter(kDefaultTones);
+    const Audio idle = RenderIdle(transmitter, 3 * kCharSamples + 100);
+    EXPECT_EQ(idle.size(), 3u * kCharSamples + 100);
     EXPECT_FALSE(transmitter.HasData());
-    EXPECT_EQ(Tones(idle, kCharSamples, kSamplesPerBit, 6), lettersShift);
-    EXPECT_EQ(transmitter.RenderIdle(idle.data(), 0), 0);
+    EXPECT_EQ(Bits(idle, kCharSamples + transmitter.Delay(), kSamplesPerBit, 6),
+              (std::vector<bool>{false, true, true, true, true, true}));
+    EXPECT_EQ(transmitter.RenderIdle(nullptr, 0), 0);
 }
 
 TEST(RttyTransmitter, AudioIsTheSameHoweverTheCallsCutIt)
@@ -75,71 +114,106 @@ TEST(RttyTransmitter, AudioIsTheSameHoweverTheCallsCutIt)
     RttyTransmitter whole(kDefaultTones);
     whole.BeginOver();
     QueueText(whole, text);
-    std::vector<int16_t> expected = RenderAll(whole);
-    expected.resize(expected.size() + 5000);
-    whole.RenderIdle(expected.data() + expected.size() - 5000, 5000);
+    Audio expected = RenderAll(whole);
+    const Audio wholeIdle = RenderIdle(whole, 5000);
+    expected.insert(expected.end(), wholeIdle.begin(), wholeIdle.end());
 
     RttyTransmitter pieces(kDefaultTones);
     pieces.BeginOver();
     QueueText(pieces, text);
-    std::vector<int16_t> audio;
+    Audio audio;
     for (int capacity : {1, 175, 176, 177, 999, 1320, 7}) {
-        std::vector<int16_t> block(static_cast<size_t>(capacity));
+        Audio block(static_cast<size_t>(capacity));
         audio.insert(audio.end(), block.begin(), block.begin() + pieces.Render(block.data(), capacity));
     }
-    while (pieces.HasData()) {
-        std::vector<int16_t> block(3000);
-        audio.insert(audio.end(), block.begin(), block.begin() + pieces.Render(block.data(), 3000));
+    for (Audio block(3000); !block.empty();) {
+        block.resize(static_cast<size_t>(pieces.Render(block.data(), 3000)));
+        audio.insert(audio.end(), block.begin(), block.end());
     }
     for (int wanted : {1, 2000, 2999}) {
-        std::vector<int16_t> block(static_cast<size_t>(wanted));
-        ASSERT_EQ(pieces.RenderIdle(block.data(), wanted), wanted);
+        const Audio block = RenderIdle(pieces, wanted);
         audio.insert(audio.end(), block.begin(), block.end());
     }
     EXPECT_EQ(audio, expected);
 }
 
-TEST(RttyTransmitter, PhaseRunsOnAcrossToneChangesIdleAndCalls)
+TEST(RttyTransmitter, PhaseRunsOnAndTheTonesStayExact)
 {
     RttyTransmitter transmitter(kDefaultTones);
-    std::vector<int16_t> audio;
-    const auto append = [&audio](const std::vector<int16_t>& block, int count) {
-        audio.insert(audio.end(), block.begin(), block.begin() + count);
-    };
-    std::vector<int16_t> block(8000);
-    append(block, transmitter.RenderIdle(block.data(), 3333));
+    Audio audio = RenderIdle(transmitter, 3333);
+    const auto append = [&audio](const Audio& block) { audio.insert(audio.end(), block.begin(), block.end()); };
     QueueText(transmitter, "RYRY 12345");
-    append(block, transmitter.Render(block.data(), 4321));
-    append(block, transmitter.RenderIdle(block.data(), 8000));
+    append(RenderAll(transmitter));
+    append(RenderIdle(transmitter, 8000));
     QueueText(transmitter, "?");
-    append(block, transmitter.Render(block.data(), 8000));
-    append(block, transmitter.RenderIdle(block.data(), 100));
+    append(RenderAll(transmitter));
+    append(RenderIdle(transmitter, 100));
     EXPECT_LT(LargestStray(audio, kDefaultTones), kContinuousStray);
 
     // The probe does see a jump: the same audio with one sample left out.
-    std::vector<int16_t> jumped(audio.begin(), audio.begin() + 4000);
+    Audio jumped(audio.begin(), audio.begin() + 4000);
     jumped.insert(jumped.end(), audio.begin() + 4001, audio.begin() + 8000);
     EXPECT_GT(LargestStray(jumped, kDefaultTones), kContinuousStray);
+
+    // Held for a while, each tone is its exact frequency: the lead-in's mark, once
+    // the channel filter holds nothing else.
+    RttyTransmitter over(kDefaultTones);
+    over.BeginOver();
+    EXPECT_NEAR(MeasuredHz(RenderAll(over), 600, 350, kDefaultTones.markHz), kDefaultTones.markHz, 0.01);
 }
 
 TEST(RttyTransmitter, AnOverStartsWithMarkAndTwoLettersShiftsAndDropsIdleButNotCharacters)
 {
-    constexpr int kLeadInBits = RttyTransmitter::kLeadInSamples / kSamplesPerBit;
     RttyTransmitter transmitter(kDefaultTones);
-    std::vector<int16_t> block(500);
-    transmitter.RenderIdle(block.data(), 500);
+    RenderIdle(transmitter, 500);
     transmitter.BeginOver();
     QueueText(transmitter, "E");
-    const std::vector<int16_t> audio = RenderAll(transmitter);
+    Audio audio = RenderAll(transmitter);
     ASSERT_EQ(audio.size(), static_cast<size_t>(RttyTransmitter::kLeadInSamples + 3 * kCharSamples));
-    EXPECT_EQ(Tones(audio, 0, kSamplesPerBit, kLeadInBits), std::vector<bool>(kLeadInBits, true));
+    // The lead-in fades in from silence, then holds mark.
+    EXPECT_LT(std::abs(audio[0]), 10);
+    EXPECT_EQ(Bits(audio, transmitter.Delay(), kSamplesPerBit, 7), std::vector<bool>(7, true));
     // The shifts put the receiver in letters: E follows without another.
+    const Audio tail = RenderIdle(transmitter, RttyTransmitter::kTailSamples);
+    audio.insert(audio.end(), tail.begin(), tail.end());
     EXPECT_EQ(rz::rtty::testing::ReceiveText(audio), "E");
 
     QueueText(transmitter, "K");
+    Audio block(500);
     transmitter.Render(block.data(), 500);
     transmitter.BeginOver();
     EXPECT_EQ(RenderAll(transmitter).size(), static_cast<size_t>(kCharSamples - 500));
+}
+
+TEST(RttyTransmitter, WithoutIdleAnOverEndsWithItsWholeLastCharacterAndTheTailAtRest)
+{
+    RttyTransmitter transmitter(kDefaultTones);
+    transmitter.SetIdle(false);
+    transmitter.BeginOver();
+    QueueText(transmitter, "TEST K");
+    Audio audio = RenderAll(transmitter);
+    // The tail waits for text that may still come; then it ends the over.
+    EXPECT_TRUE(transmitter.HasData());
+    const Audio tail = RenderIdle(transmitter, 8000);
+    EXPECT_EQ(tail.size(), static_cast<size_t>(RttyTransmitter::kTailSamples));
+    EXPECT_FALSE(transmitter.HasData());
+    EXPECT_EQ(RenderIdle(transmitter, 8000).size(), 0u);
+    audio.insert(audio.end(), tail.begin(), tail.end());
+    // Lead-in, two letters shifts, six characters, the tail.
+    EXPECT_EQ(audio.size(),
+              static_cast<size_t>(RttyTransmitter::kLeadInSamples + 8 * kCharSamples + RttyTransmitter::kTailSamples));
+    // The last stop bit is out whole, and the audio fades to silence.
+    EXPECT_TRUE(HoldsMark(
+        audio.data() + RttyTransmitter::kLeadInSamples + 8 * kCharSamples + transmitter.Delay() - kSamplesPerBit,
+        kSamplesPerBit, kDefaultTones));
+    for (size_t i = audio.size() - 100; i < audio.size(); ++i)
+        ASSERT_LE(std::abs(audio[i]), RttyTransmitter::kAmplitude / 1000) << i;
+    EXPECT_EQ(audio.back(), 0);
+    EXPECT_EQ(rz::rtty::testing::ReceiveText(audio), "TEST K");
+
+    // Text after the end starts a new over, with its lead-in.
+    QueueText(transmitter, "E");
+    EXPECT_EQ(RenderAll(transmitter).size(), static_cast<size_t>(RttyTransmitter::kLeadInSamples + 3 * kCharSamples));
 }
 
 TEST(RttyTransmitter, RefusesCharactersBeyondTenMinutesOfAudio)
@@ -148,8 +222,7 @@ TEST(RttyTransmitter, RefusesCharactersBeyondTenMinutesOfAudio)
     size_t accepted = 0;
     while (transmitter.QueueChar(U'E'))
         ++accepted;
-    EXPECT_GE(accepted * kCharSamples + kCharSamples,
-              static_cast<size_t>(RttyTransmitter::kMaxQueuedSamples) - 2 * kCharSamples);
+    EXPECT_GE(accepted * kCharSamples + 4 * kCharSamples, static_cast<size_t>(RttyTransmitter::kMaxQueuedSamples));
     EXPECT_LE(accepted * kCharSamples, static_cast<size_t>(RttyTransmitter::kMaxQueuedSamples));
 }
 

@@ -1,58 +1,14 @@
 #include "SerialTestSupport.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <mutex>
 #include <stdexcept>
-#include <thread>
-
-#include <ruzada/kernel.h>
 
 namespace rz::test::serial {
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return done();
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-int64_t NowNs()
-{
-    int64_t now = 0;
-    QueryPerformanceCounter(&now);
-    return now;
-}
-
-static int EntryCount(const char* folder)
-{
-    int count = 0;
-    if (DIR* dir = opendir(folder)) {
-        while (readdir(dir))
-            ++count;
-        closedir(dir);
-    }
-    return count;
-}
-
-int OpenDescriptorCount() { return EntryCount("/proc/self/fd"); }
-// A sanitizer's runtime may start a thread of its own with the first thread
-// created: one made first puts it in every count.
-int ThreadCount()
-{
-    static std::once_flag runtimeStarted;
-    std::call_once(runtimeStarted, [] { std::thread([] {}).join(); });
-    return EntryCount("/proc/self/task");
-}
 
 PseudoTerminal::PseudoTerminal()
 {

@@ -4,27 +4,26 @@
 
 #include <asm/termbits.h>
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include <ruzada/virtualport.h>
 
+#include "SuiteHelpers.h"
+
 namespace rz::test::serial {
 
-using namespace std::chrono_literals;
-
-// Waits for `done` with a deadline; true when it came true.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s);
+using namespace rz::test::support;
 
 // Monotonic nanoseconds, the clock the virtual ports stamp their line changes with.
-int64_t NowNs();
+inline int64_t NowNs()
+{
+    int64_t now = 0;
+    QueryPerformanceCounter(&now);
+    return now;
+}
 constexpr int64_t Ms(int64_t ms) { return ms * 1'000'000; }
-
-int OpenDescriptorCount();
-int ThreadCount();
 
 // A pseudo-terminal: the port opens its slave end, the test holds the master.
 class PseudoTerminal {
@@ -60,7 +59,7 @@ public:
     const char* Name() const { return m_name.c_str(); }
     void MapTo(int number) const;
     void Feed(const std::vector<uint8_t>& bytes) const { VirtualPortFeed(Name(), bytes.data(), bytes.size()); }
-    std::vector<uint8_t> Drain(size_t count, std::chrono::milliseconds limit = 5s) const;
+    std::vector<uint8_t> Drain(size_t count, std::chrono::milliseconds limit = 10s) const;
     // The line changes recorded from index `first` on.
     std::vector<VirtualLineChange> ChangesFrom(size_t first) const;
 

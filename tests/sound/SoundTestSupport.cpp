@@ -1,30 +1,15 @@
 #include "SoundTestSupport.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 #include "audio/Sound.h"
 #include "audio/SoundControl.h"
 #include "core/Globals.h"
 
-namespace fs = std::filesystem;
-
 namespace rz::test::sound {
-
-void SetVariable(const char* name, const char* value)
-{
-    if (value)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
-}
-
-void UseDriver(const char* name) { SetVariable("RUZADA_AUDIODRIVER", name); }
 
 WAVEFORMATEX MonoFormat(uint32_t rate) { return {WAVE_FORMAT_PCM, 1, rate, 2 * rate, 2, 16, 0}; }
 
@@ -122,47 +107,6 @@ std::optional<WavData> ReadWav(const std::string& path)
         at += 8 + size + (size & 1);
     }
     return std::nullopt;
-}
-
-TempDir::TempDir()
-{
-    std::string pattern = (fs::temp_directory_path() / "ruzada-sound-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-}
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-DebugLines::DebugLines() { SetDebugOutputHandler(&DebugLines::Collect, this); }
-DebugLines::~DebugLines() { SetDebugOutputHandler(nullptr, nullptr); }
-
-void DebugLines::Collect(const char* text, void* self)
-{
-    auto* lines = static_cast<DebugLines*>(self);
-    std::lock_guard hold(lines->m_lock);
-    lines->m_lines.emplace_back(text);
-}
-
-std::vector<std::string> DebugLines::Lines() const
-{
-    std::lock_guard hold(m_lock);
-    return m_lines;
 }
 
 MessageBoxes::MessageBoxes() { SetMessageBoxHandler(&MessageBoxes::Collect, this); }

@@ -1,31 +1,27 @@
 // What the sound tests share: the choice of wave driver, WAV files read and
 // written without the driver's own library, the module state that attach would
-// have built, and sinks for the debug output and the message boxes.
+// have built, and a sink for the message boxes.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <ruzada/kernel.h>
 #include <ruzada/wave.h>
+
+#include "SuiteHelpers.h"
 
 class CSound;
 
 namespace rz::test::sound {
 
-using namespace std::chrono_literals;
+using namespace rz::test::support;
 
 // Picks the wave driver for the next device opened (none may be open).
-void UseDriver(const char* name);
-// Sets or, with null, removes an environment variable.
-void SetVariable(const char* name, const char* value);
+inline void UseDriver(const char* name) { SetVariable("RUZADA_AUDIODRIVER", name); }
 
 WAVEFORMATEX MonoFormat(uint32_t rate);
 // Opens `sound` both ways at 8000 on the loopback cable; false unless both open.
@@ -47,31 +43,6 @@ struct WavData {
 void WriteWav(const std::string& path, int rate, const std::vector<int16_t>& samples);
 // Parses the RIFF chunks; nothing when the file is not a complete, consistent WAV.
 std::optional<WavData> ReadWav(const std::string& path);
-
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    std::string Path(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-// Polls `done` until it holds or the time is up.
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
-
-class DebugLines {
-public:
-    DebugLines();
-    ~DebugLines();
-    std::vector<std::string> Lines() const;
-
-private:
-    static void Collect(const char* text, void* self);
-    mutable std::mutex m_lock;
-    std::vector<std::string> m_lines;
-};
 
 class MessageBoxes {
 public:

@@ -18,6 +18,11 @@ await() {
   done
 }
 
+# Gone, or dead and waiting for a parent that never reaps it.
+gone() {
+  ! kill -0 "$1" 2>/dev/null || [ "$(cut -d' ' -f3 "/proc/$1/stat" 2>/dev/null)" = Z ]
+}
+
 sink_latency_usec() {
   pactl list sinks 2>/dev/null | sed -n 's/.*Latency: \([0-9]*\) usec.*/\1/p' | head -n 1
 }
@@ -47,8 +52,12 @@ start)
   fi
   ;;
 stop)
+  # Waits for each to be gone, so that a start right after finds the folder free.
   for pidfile in "$dir/reader.pid" "$dir/pid"; do
-    [ -f "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null
+    [ -f "$pidfile" ] || continue
+    pid=$(cat "$pidfile")
+    kill "$pid" 2>/dev/null && await 'gone "$pid"'
+    rm -f "$pidfile"
   done
   exit 0
   ;;

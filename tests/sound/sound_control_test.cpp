@@ -145,30 +145,23 @@ protected:
     void SetUp() override
     {
         SampleRate::SetUp();
-        m_window = CreateHostWindow(&Record, this);
-        g_hwndHost = m_window;
+        g_hwndHost = m_window.Handle();
     }
     void TearDown() override
     {
         g_hwndHost = nullptr;
-        DestroyHostWindow(m_window);
         SampleRate::TearDown();
     }
-    static LRESULT Record(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        if (message == g_uMsgXmitRecv)
-            static_cast<SoundMode*>(GetHostWindowUser(window))->m_posted.push_back({wParam, lParam});
-        return 0;
-    }
+    // The transmit and receive states posted so far.
     std::vector<std::pair<WPARAM, LPARAM>> Posted()
     {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        return m_posted;
+        m_window.Drain();
+        std::vector<std::pair<WPARAM, LPARAM>> posted;
+        for (const Received& post : m_window.Messages(g_uMsgXmitRecv))
+            posted.emplace_back(post.wParam, post.lParam);
+        return posted;
     }
-    HWND m_window = nullptr;
-    std::vector<std::pair<WPARAM, LPARAM>> m_posted;
+    RecordingWindow m_window;
 };
 
 TEST_F(SoundMode, SwitchingToTransmitFlushesReappliesPostsAndWakes)
@@ -183,7 +176,7 @@ TEST_F(SoundMode, SwitchingToTransmitFlushesReappliesPostsAndWakes)
 
     SetDGSoundMode(1, -1);
     EXPECT_TRUE(Sound().IsOutEmpty());
-    EXPECT_TRUE(WaitFor([&] { return Sound().GetOutPending() == 0; }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return Sound().GetOutPending() == 0; }));
     EXPECT_EQ(Sound().GetWaveInHandle(), in);
     EXPECT_EQ(g_dwSoundMode, 1u);
     EXPECT_TRUE(XmitWoken());

@@ -164,11 +164,11 @@ protected:
             CScopedLock card(&g_csSound);
             ASSERT_EQ(g_pSound.load()->WriteOut(ramp.data() + done, static_cast<int>(batch)), static_cast<int>(batch));
         }
-        EXPECT_TRUE(WaitFor([] { return g_pSound.load()->GetOutPending() == 0; }, 10s));
+        EXPECT_TRUE(WaitUntil([] { return g_pSound.load()->GetOutPending() == 0; }));
         const double played = std::chrono::duration<double>(Clock::now() - start).count();
         EXPECT_GT(played, seconds * 0.8);
         EXPECT_LT(played, seconds * 1.5);
-        EXPECT_TRUE(WaitFor(heard, 5s));
+        EXPECT_TRUE(WaitUntil(heard));
         receiver.Stop();
         // Within a fifth: a reader held up at the window's start catches up inside it.
         const double pace = receiver.Pace(1s);
@@ -206,17 +206,17 @@ TEST_F(PortAudioCard, ALostCardGoesOnAtItsPaceAndOpensAgainOnceTheServerIsBack)
     Receiver receiver(8000 * 12);
     const auto start = Clock::now();
     receiver.Start();
-    ASSERT_TRUE(WaitFor([&] { return receiver.Samples().size() >= 4000; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return receiver.Samples().size() >= 4000; }));
     RunScript("stop");
     m_started = false;
-    ASSERT_TRUE(WaitFor([] { return IsWaveDeviceLost() == TRUE; }, 5s));
+    ASSERT_TRUE(WaitUntil([] { return IsWaveDeviceLost() == TRUE; }));
     char failure[256] = {};
     EXPECT_TRUE(GetWaveFailure(failure, sizeof failure));
     EXPECT_NE(std::string(failure).find("portaudio"), std::string::npos);
     // Two seconds of silence at the card's pace.
     const auto lost = Clock::now() - start;
     const size_t atLoss = receiver.Samples().size();
-    EXPECT_TRUE(WaitFor([&] { return receiver.Samples().size() >= atLoss + 16000; }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return receiver.Samples().size() >= atLoss + 16000; }));
     receiver.Stop();
     const double pace = receiver.Pace(lost);
     EXPECT_GT(pace, 8000 * 0.8);
@@ -241,7 +241,7 @@ TEST_F(PortAudioCard, ALostCardGoesOnAtItsPaceAndOpensAgainOnceTheServerIsBack)
         CScopedLock card(&g_csSound);
         ASSERT_EQ(g_pSound.load()->WriteOut(ramp.data(), 8000), 8000);
     }
-    EXPECT_TRUE(WaitFor([&] { return Find(found.Samples(), ramp) >= 0; }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return Find(found.Samples(), ramp) >= 0; }));
 }
 
 }  // namespace

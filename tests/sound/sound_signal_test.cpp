@@ -1,5 +1,8 @@
 // A known signal through the whole card: played with WriteOut, captured with
-// ReadIn, complete and in order. (The file backend's halves are the wave tests'.)
+// ReadIn, every sample once and in order. (The file backend's halves are the
+// wave tests'.)
+#include <algorithm>
+#include <iterator>
 #include <thread>
 
 #include "SoundTestSupport.h"
@@ -8,40 +11,40 @@
 namespace rz::test::sound {
 namespace {
 
-// Reads everything ready into `all` until `enough` holds or the time is up.
-bool ReadUntil(CSound& sound, std::vector<int16_t>& all, const std::function<bool()>& enough,
-               std::chrono::milliseconds limit)
+// A player starved on a loaded machine lets the cable run dry, and capture fills
+// the hole with silence: silence is all that may come between the samples. A
+// reader starved for the whole capture ring overruns it; that try does not count.
+TEST(SoundSignal, PlayedOnTheLoopbackItComesBackWholeAndInOrder)
 {
-    std::vector<short> buffer(4096);
-    return WaitFor(
-        [&] {
-            const int read = sound.ReadIn(buffer.data(), 4096);
-            all.insert(all.end(), buffer.begin(), buffer.begin() + std::max(read, 0));
-            return enough();
-        },
-        limit);
-}
-
-TEST(SoundSignal, PlayedOnTheLoopbackItComesBackWithoutGapOrRepeat)
-{
-    CSound sound;
-    ASSERT_TRUE(OpenOnLoopback(sound));
     const std::vector<int16_t> signal = Ramp(20000);  // 2.5 s: more than the FIFO holds
-    std::vector<int16_t> captured;
-    std::thread receive([&] {
-        ReadUntil(
-            sound, captured, [&] { return Find(captured, signal) >= 0; }, 15s);
-    });
-    EXPECT_EQ(sound.WriteOut(signal.data(), 20000), 20000);
-    EXPECT_EQ(sound.WriteOut(signal.data(), -1), 0);
-    receive.join();
-    const long at = Find(captured, signal);
-    ASSERT_GE(at, 0) << "captured " << captured.size() << " samples";
-    // Silence before it: nothing else was played.
-    EXPECT_EQ(std::count(captured.begin(), captured.begin() + at, 0), at);
-    EXPECT_EQ(sound.GetError(), 0u);
-    sound.CloseIn();
-    sound.CloseOut();
+    std::vector<int16_t> heard;
+    bool overran = true;
+    for (int attempt = 0; attempt < 3 && overran; ++attempt) {
+        CSound sound;
+        ASSERT_TRUE(OpenOnLoopback(sound));
+        heard.clear();
+        std::thread receive([&] {
+            std::vector<short> buffer(4096);
+            WaitUntil(
+                [&] {
+                    const int read = sound.ReadIn(buffer.data(), 4096);
+                    std::copy_if(buffer.begin(), buffer.begin() + std::max(read, 0), std::back_inserter(heard),
+                                 [](short sample) { return sample != 0; });
+                    return heard.size() >= signal.size() || (!heard.empty() && heard.back() == signal.back());
+                },
+                30s);
+        });
+        EXPECT_EQ(sound.WriteOut(signal.data(), 20000), 20000);
+        EXPECT_EQ(sound.WriteOut(signal.data(), -1), 0);
+        receive.join();
+        // An empty read reports an overrun whenever it happened.
+        short none;
+        sound.ReadIn(&none, 0);
+        overran = sound.GetError() == kSoundInOverrun;
+        EXPECT_TRUE(overran || sound.GetError() == 0) << sound.GetError();
+    }
+    EXPECT_FALSE(overran);
+    EXPECT_EQ(heard, signal);
 }
 
 }  // namespace

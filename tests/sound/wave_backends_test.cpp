@@ -45,7 +45,7 @@ std::vector<uint8_t> Record(const WAVEFORMATEX& format, size_t count, DWORD byte
         waveInAddBuffer(in, &headers[i], sizeof(WAVEHDR));
     }
     waveInStart(in);
-    EXPECT_TRUE(WaitFor([&] { return done.count == count; }, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return done.count == count; }));
     waveInReset(in);
     EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
     std::vector<uint8_t> recorded;
@@ -64,7 +64,7 @@ void Play(const WAVEFORMATEX& format, std::vector<uint8_t> bytes)
     header.dwBufferLength = static_cast<DWORD>(bytes.size());
     waveOutPrepareHeader(out, &header, sizeof header);
     ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
-    EXPECT_TRUE(WaitFor([&] { return waveOutUnprepareHeader(out, &header, sizeof header) == 0; }, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return waveOutUnprepareHeader(out, &header, sizeof header) == 0; }));
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
 
@@ -222,7 +222,7 @@ TEST_F(FileBackend, PlaybackWritesAValidFileEvenBeforeItCloses)
     waveOutPrepareHeader(out, &header, sizeof header);
     ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
     // Unprepared once played: the driver answers under its own lock.
-    ASSERT_TRUE(WaitFor([&] { return waveOutUnprepareHeader(out, &header, sizeof header) == 0; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return waveOutUnprepareHeader(out, &header, sizeof header) == 0; }));
     const auto whileOpen = ReadWav(m_dir.Path("out.wav"));
     ASSERT_TRUE(whileOpen);
     EXPECT_EQ(whileOpen->Samples(), Ramp(700));

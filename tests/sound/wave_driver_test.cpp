@@ -172,7 +172,7 @@ TEST_F(WaveDriver, CapturedBuffersComeBackInOrderOnTheDriverThread)
         ASSERT_EQ(waveInAddBuffer(in, &header, sizeof header), MMSYSERR_NOERROR);
     }
     ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    ASSERT_TRUE(WaitFor([&] { return log.Count(WIM_DATA) == 4; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return log.Count(WIM_DATA) == 4; }));
     ASSERT_EQ(waveInClose(in), MMSYSERR_NOERROR);
 
     const auto calls = log.Calls();
@@ -202,7 +202,7 @@ TEST_F(WaveDriver, ClockPacedCaptureTakesTheTimeOfItsAudio)
     }
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    ASSERT_TRUE(WaitFor([&] { return log.Count(WIM_DATA) == 16; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return log.Count(WIM_DATA) == 16; }));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 450ms);
     EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
 }
@@ -220,7 +220,7 @@ TEST_F(WaveDriver, ResetReturnsEveryQueuedBufferThroughTheCallback)
     ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
     for (const WAVEHDR& header : buffers.headers)
         EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_DONE);
-    ASSERT_TRUE(WaitFor([&] { return log.Count(WOM_DONE) == 3; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return log.Count(WOM_DONE) == 3; }));
     ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
     std::vector<WAVEHDR*> returned;
     for (const auto& call : log.Calls()) {
@@ -247,12 +247,12 @@ TEST_F(WaveDriver, PausedPlaybackHoldsItsBuffersUntilRestart)
     waveInPrepareHeader(in, &witness.headers[0], sizeof(WAVEHDR));
     waveInAddBuffer(in, &witness.headers[0], sizeof(WAVEHDR));
     ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    ASSERT_TRUE(WaitFor([&] { return clock.Count(WIM_DATA) == 1; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return clock.Count(WIM_DATA) == 1; }));
     EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
     EXPECT_EQ(log.Count(WOM_DONE), 0u);
     EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), WAVERR_STILLPLAYING);
     ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
-    EXPECT_TRUE(WaitFor([&] { return log.Count(WOM_DONE) == 1; }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return log.Count(WOM_DONE) == 1; }));
     EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
 
@@ -289,7 +289,7 @@ TEST_F(WaveDriver, CallbacksMayRequeueButNotClose)
         waveInAddBuffer(in, &header, sizeof header);
     }
     waveInStart(in);
-    EXPECT_TRUE(WaitFor([&] { return requeuer.returned >= 10; }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return requeuer.returned >= 10; }));
     EXPECT_EQ(requeuer.closeFromCallback, MMSYSERR_HANDLEBUSY);
     requeuer.keepGoing = false;
     // A callback already past its check may queue once more after a reset.

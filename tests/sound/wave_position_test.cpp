@@ -156,7 +156,7 @@ TEST_P(WavePosition, CountsTheFramesOfReturnedBuffersUntilReset)
     Buffers buffers(kBuffers + 1);
     for (size_t i = 0; i < kBuffers; ++i)
         ASSERT_EQ(calls.queue(device, &buffers.headers[i]), MMSYSERR_NOERROR);
-    ASSERT_TRUE(WaitFor([&] { return done.count == kBuffers; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return done.count == kBuffers; }));
     // Counted before its callback, and each buffer on its own.
     for (size_t i = 0; i < kBuffers; ++i)
         EXPECT_EQ(done.seen[i].load(), (i + 1) * kFrames) << "buffer " << i;
@@ -173,7 +173,7 @@ TEST_P(WavePosition, CountsTheFramesOfReturnedBuffersUntilReset)
     EXPECT_EQ(Position(calls, device, TIME_SAMPLES).second, 0u);
     // Counting starts again from the reset.
     ASSERT_EQ(calls.queue(device, &buffers.headers[kBuffers]), MMSYSERR_NOERROR);
-    ASSERT_TRUE(WaitFor([&] { return done.count == kBuffers + 1; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return done.count == kBuffers + 1; }));
     EXPECT_EQ(Position(calls, device, TIME_SAMPLES).second, kFrames);
     EXPECT_EQ(done.seen[kBuffers].load(), kFrames);
 
@@ -241,7 +241,7 @@ TEST(WavePositionOfOpenDevice, FollowsTheNewestOpenDeviceOfItsDirection)
     void* older = Open(kPlayback, format, &done);
     Buffers buffers(1);
     ASSERT_EQ(kPlayback.queue(older, &buffers.headers[0]), MMSYSERR_NOERROR);
-    ASSERT_TRUE(WaitFor([&] { return done.count == 1; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return done.count == 1; }));
     ASSERT_TRUE(GetOpenWaveOutPosition(&samples));
     EXPECT_EQ(samples, kFrames);
 

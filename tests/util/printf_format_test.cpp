@@ -55,25 +55,15 @@ void ExpectEstimateCovers(const char* format, Arguments... arguments)
     EXPECT_GE(Estimate(format, arguments...), static_cast<int64_t>(text.size())) << format << " gave " << text;
 }
 
-TEST(PrintfEstimate, StringsCountTheirLengthOtherConversionsAFixedAmount)
+// Strings count what they print, so that a long one is never cut; huge fields
+// count in full, so that they are refused rather than wrapped round.
+TEST(PrintfEstimate, StringsCountWhatTheyPrintAndHugeFieldsInFull)
 {
     EXPECT_EQ(Estimate("%s", static_cast<const char*>(nullptr)), 6);
-    EXPECT_EQ(Estimate("%5.2s", "abcdef"), 5);
-    EXPECT_EQ(Estimate("%s", "abcdef"), 6);
-    EXPECT_EQ(Estimate("%.3s", "abcdef"), 3);
-    EXPECT_EQ(Estimate("%s", ""), 1);
-    EXPECT_EQ(Estimate("[%-9s]", "abc"), 11);
-    EXPECT_EQ(Estimate("%S", L"wide"), 4);
-    EXPECT_EQ(Estimate("%*.*s|%s", 8, 2, "abcdef", "xyz"), 8 + 1 + 3);
+    EXPECT_EQ(Estimate("%.3s|%5.2s", "abcdef", "abcdef"), 3 + 1 + 5);
+    EXPECT_EQ(Estimate("%*.*s|%S", 8, 2, "abcdef", L"wide"), 8 + 1 + 4);
     EXPECT_EQ(Estimate("%*s", -7, "ab"), 7);
-    EXPECT_EQ(Estimate("ab%%cd"), 5);
-    EXPECT_EQ(Estimate("%c", 'x'), 2);
-    EXPECT_EQ(Estimate("%d", 5), 32);
-    EXPECT_EQ(Estimate("%#x", 5u), 34);
-    EXPECT_EQ(Estimate("%e", 1.0), 128);
-    EXPECT_EQ(Estimate("%y"), 0);
     EXPECT_EQ(Estimate(nullptr), 0);
-    // Huge fields count in full.
     EXPECT_GE(Estimate("%99999999999d", 1), INT_MAX);
     EXPECT_GE(Estimate("%.2000000000f", 1.0), 2000000000);
     EXPECT_GE(Estimate("%*e", INT_MIN, 1.0), INT_MAX);

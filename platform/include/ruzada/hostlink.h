@@ -78,6 +78,17 @@ RZ_PLATFORM_API BOOL TranslateMessage(const MSG* message);
  * message, a window that is gone, or a window of another thread. */
 RZ_PLATFORM_API LRESULT DispatchMessageA(const MSG* message);
 
+#define QS_ALLINPUT 0x04FFu
+/* Waits for the first of the handles (wait-any, as WaitForMultipleObjects; 0 to
+ * MAXIMUM_WAIT_OBJECTS - 1 of them) or, with `wakeMask` QS_ALLINPUT, for a message
+ * in the calling thread's queue, posted or sent, that is waiting when the call
+ * starts or arrives during it: WAIT_OBJECT_0 + count for the message, which is
+ * left for PeekMessageA. A signalled handle wins over a message. WAIT_TIMEOUT;
+ * WAIT_FAILED as WaitForMultipleObjects fails, or when the thread's queue has no
+ * descriptor to wait on. Any other wake mask waits on the handles alone. */
+RZ_PLATFORM_API DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
+                                                DWORD wakeMask);
+
 /* Readable exactly while the calling thread has messages waiting (posted or
  * sent), for poll, epoll, GLib or Qt; reading it is the platform's business, so
  * wait on it and then peek. Owned by the platform, closed when the thread ends:

@@ -107,6 +107,9 @@ typedef struct CRITICAL_SECTION {
     void* impl;
 } CRITICAL_SECTION;
 RZ_PLATFORM_API void InitializeCriticalSection(CRITICAL_SECTION* section);
+/* A section that another thread is in when it is deleted stays that thread's and
+ * is never freed: a thread given up inside a call out (outcall.h) never leaves it,
+ * and its waiters wait on for ever rather than on freed memory. */
 RZ_PLATFORM_API void DeleteCriticalSection(CRITICAL_SECTION* section);
 RZ_PLATFORM_API void EnterCriticalSection(CRITICAL_SECTION* section);
 RZ_PLATFORM_API BOOL TryEnterCriticalSection(CRITICAL_SECTION* section);
@@ -178,12 +181,6 @@ RZ_PLATFORM_API HMODULE GetModuleHandleFromAddress(const void* address);
  * terminator and returns the length; a path that does not fit is cut, and the
  * answer is then `size` with ERROR_INSUFFICIENT_BUFFER. */
 RZ_PLATFORM_API DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
-/* Keeps a library mapped for the life of the process (for a module that must leave
- * a stuck thread something to run on). It must come before the library's unload
- * has begun: called from the library's own destructors while dlclose unloads it,
- * it is too late (the C library has already chosen to unmap it), though it still
- * answers TRUE. */
-RZ_PLATFORM_API BOOL PinModule(HMODULE module);
 
 /* ---- file search ----------------------------------------------------------- */
 #define MAX_PATH 260

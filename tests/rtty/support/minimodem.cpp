@@ -57,9 +57,11 @@ std::optional<std::string> MinimodemReceive(const std::string& minimodem, const 
     return text;
 }
 
-bool MinimodemTransmit(const std::string& minimodem, const std::string& text, const std::string& wavPath)
+bool MinimodemTransmit(const std::string& minimodem, const std::string& text, const std::string& wavPath,
+                       const std::string& baud)
 {
-    const std::string command = Quoted(minimodem) + " --tx rtty -R 8000 -f " + Quoted(wavPath) + " 2>/dev/null";
+    const std::string mode = baud.empty() ? "rtty" : "-5 --stopbits 1.5 -M 1585 -S 1415 " + Quoted(baud);
+    const std::string command = Quoted(minimodem) + " --tx -R 8000 -f " + Quoted(wavPath) + " " + mode + " 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "w");
     if (pipe == nullptr)
         return false;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <random>
 
-#include "rtty_framer.h"
 #include "rtty_receiver.h"
 #include "rtty_timing.h"
 #include "rtty_transmitter.h"
@@ -18,29 +17,52 @@ constexpr double kMixRms = 3500.0;
 
 }  // namespace
 
-std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples)
+namespace {
+
+// Lead-in and `text` in batches of 19 characters, as the module encodes them.
+std::vector<int16_t> EncodeText(RttyTransmitter& transmitter, const std::string& text)
 {
-    RttyTransmitter transmitter(tones);
     transmitter.BeginOver();
     std::vector<int16_t> audio;
     std::vector<int16_t> block(kEncodeCapacity);
-    for (size_t i = 0; i < text.size() || transmitter.HasData(); i += kEncodeBatch) {
+    for (size_t i = 0; i < text.size(); i += kEncodeBatch) {
         for (size_t j = i; j < std::min(text.size(), i + kEncodeBatch); ++j)
             transmitter.QueueChar(static_cast<unsigned char>(text[j]));
         const int n = transmitter.Render(block.data(), static_cast<int>(block.size()));
         audio.insert(audio.end(), block.begin(), block.begin() + n);
     }
+    return audio;
+}
+
+}  // namespace
+
+std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples, BitTiming timing)
+{
+    RttyTransmitter transmitter(tones, timing);
+    std::vector<int16_t> audio = EncodeText(transmitter, text);
     const size_t idleStart = audio.size();
     audio.resize(idleStart + static_cast<size_t>(idleSamples));
     transmitter.RenderIdle(audio.data() + idleStart, idleSamples);
     return audio;
 }
 
-std::string ReceiveText(const std::vector<int16_t>& samples, Tones tones, int block)
+std::vector<int16_t> TransmitOver(const std::string& text, Tones tones, BitTiming timing)
 {
-    RttyReceiver receiver(tones);
+    RttyTransmitter transmitter(tones, timing);
+    transmitter.SetIdle(false);
+    std::vector<int16_t> audio = EncodeText(transmitter, text);
+    std::vector<int16_t> tail(RttyTransmitter::kTailSamples);
+    audio.insert(audio.end(), tail.begin(),
+                 tail.begin() + transmitter.RenderIdle(tail.data(), RttyTransmitter::kTailSamples));
+    return audio;
+}
+
+std::string ReceiveText(const std::vector<int16_t>& samples, Tones tones, int block, BitTiming timing,
+                        bool unshiftOnSpace)
+{
+    RttyReceiver receiver(tones, timing, unshiftOnSpace);
     std::vector<int16_t> stream = samples;
-    stream.resize(stream.size() + RttyFramer::kMaxDecisionDelay);
+    stream.resize(stream.size() + static_cast<size_t>(receiver.MaxDecisionDelay()));
     std::string text;
     char chars[64];
     for (size_t at = 0; at < stream.size(); at += static_cast<size_t>(block)) {

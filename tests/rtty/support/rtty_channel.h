@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "rtty_timing.h"
 #include "rtty_tones.h"
 
 namespace rz::rtty::testing {
@@ -20,12 +21,16 @@ inline constexpr int kEncodeBatch = 19;
 inline constexpr char kEveryCharacter[] =
     "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG\r\n0123456789 -?:$!&#()\".,/;'\a\r\nEND 73 K\n";
 
-// One over: lead-in, `text` in batches of 19 characters, then `idleSamples` of idle.
-std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples);
+// One over: lead-in, `text` in batches of 19 characters, then `idleSamples` of
+// idle (the tail first).
+std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples, BitTiming timing = {});
+// One whole over without idle: lead-in, `text`, and the tail, which ends at rest.
+std::vector<int16_t> TransmitOver(const std::string& text, Tones tones, BitTiming timing = {});
 
 // Feeds `samples` to a fresh receiver in blocks of `block` samples, then enough
 // silence for the last character's decision, and returns all text decoded.
-std::string ReceiveText(const std::vector<int16_t>& samples, Tones tones = kDefaultTones, int block = kDecodeBlock);
+std::string ReceiveText(const std::vector<int16_t>& samples, Tones tones = kDefaultTones, int block = kDecodeBlock,
+                        BitTiming timing = {}, bool unshiftOnSpace = true);
 
 // `signal` with `leadSamples` of channel before and `tailSamples` after, plus
 // white Gaussian noise over 0-4000 Hz at `snrDb` (signal power over noise power,

@@ -34,14 +34,16 @@ bool HoldsMark(const int16_t* samples, int count, Tones tones)
 
 double LargestStray(const std::vector<int16_t>& samples, Tones tones)
 {
-    const double markCosine = StepCosine(tones.markHz);
-    const double spaceCosine = StepCosine(tones.spaceHz);
+    // A glide passes every frequency between the tones: the sine through the
+    // neighbours may have any of them.
+    const double lowest = std::min(StepCosine(tones.markHz), StepCosine(tones.spaceHz));
+    const double highest = std::max(StepCosine(tones.markHz), StepCosine(tones.spaceHz));
     double largest = 0.0;
     for (size_t i = 1; i + 1 < samples.size(); ++i) {
         const double outer = static_cast<double>(samples[i - 1]) + samples[i + 1];
-        const double stray =
-            std::min(std::abs(outer - 2.0 * markCosine * samples[i]), std::abs(outer - 2.0 * spaceCosine * samples[i]));
-        largest = std::max(largest, stray);
+        const double middle = samples[i];
+        const double cosine = middle != 0.0 ? std::clamp(outer / (2.0 * middle), lowest, highest) : lowest;
+        largest = std::max(largest, std::abs(outer - 2.0 * cosine * middle));
     }
     return largest;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 inline constexpr int kCodecLogSize = 4096;
@@ -13,6 +14,12 @@ inline constexpr int kBurstLength = 24;
 inline constexpr int kLevelStep = 64;
 constexpr int16_t CodecLevel(uint16_t unit) { return static_cast<int16_t>((unit & 0xFF) * kLevelStep + kLevelStep); }
 constexpr uint16_t CodecUnit(int level) { return static_cast<uint16_t>(level / kLevelStep - 1); }
+
+// How a stalling codec call behaves: asleep in the platform (where it can be
+// cancelled), blocked on a lock that another thread holds, spinning without
+// system calls for ever, or spinning for kSlowCallLength and then returning.
+enum class Stall { Sleep, Lock, Spin, SpinFiveSeconds };
+inline constexpr std::chrono::seconds kSlowCallLength{5};
 
 // What the twiddle plays while nothing is queued.
 enum class TwiddleSignal { Silence, Ramp, Tone };

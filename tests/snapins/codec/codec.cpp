@@ -8,11 +8,14 @@
 //                           a fixed list, later calls nothing
 //   CODEC_SILENT_ENCODER    the encoder consumes characters but returns no audio
 //   CODEC_OVER_CAPACITY     every codec call claims more than it was given room for
-//   CODEC_STUCK_DECODER     the decoder never returns
+//   CODEC_STALL_DECODER=<s> the decoder stalls as Stall s says (CodecProbe.h)
+//   CODEC_STALL_ENCODER=<s> the encoder likewise
 //   CODEC_NO_TWIDDLE        no GetDGTwiddle
 // The encoder turns each character into a burst at its own level (CodecProbe.h);
 // the decoder finds the bursts again, across block boundaries. The twiddle plays
 // the signal the test picks, continuing from one call to the next.
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -56,6 +59,34 @@ constexpr int kOverCapacity = 1000;
 constexpr int kOverCapacity = 0;
 #endif
 
+// Held by the host thread from InitRUZada on, so that a codec call that takes it
+// waits for ever, and not at a cancellation point.
+pthread_mutex_t g_heldLock = PTHREAD_MUTEX_INITIALIZER;
+
+[[maybe_unused]] void StallCall(Stall how)
+{
+    const auto start = std::chrono::steady_clock::now();
+    switch (how) {
+        case Stall::Sleep:
+            for (;;)
+                Sleep(1000);
+        case Stall::Lock:
+            pthread_mutex_lock(&g_heldLock);
+            break;
+        case Stall::Spin: {
+            // An atomic read, so that the loop is not one the compiler may drop.
+            static std::atomic<bool> forever{true};
+            while (forever.load(std::memory_order_relaxed)) {
+            }
+            break;
+        }
+        case Stall::SpinFiveSeconds:
+            while (std::chrono::steady_clock::now() - start < kSlowCallLength) {
+            }
+            break;
+    }
+}
+
 }  // namespace
 
 DG_SNAPIN_EXPORT CodecLog* CodecCalls() { return &g_log; }
@@ -75,6 +106,9 @@ DG_SNAPIN_EXPORT void GetDGSetup(DGSETUP* setup)
 
 DG_SNAPIN_EXPORT void InitRUZada(double rate)
 {
+#if defined(CODEC_STALL_DECODER) || defined(CODEC_STALL_ENCODER)
+    pthread_mutex_trylock(&g_heldLock);
+#endif
     g_log.initRate = rate;
     ++g_log.initCalls;
     while (g_log.holdInit)
@@ -86,6 +120,9 @@ DG_SNAPIN_EXPORT int HasDGData() { return g_log.hasData; }
 DG_SNAPIN_EXPORT int CODEC_ENCODE(int16_t* samples, int capacity, const Unit* chars, int count)
 {
     g_log.encodeBatches.Add(count);
+#ifdef CODEC_STALL_ENCODER
+    StallCall(Stall::CODEC_STALL_ENCODER);
+#endif
     int written = 0;
     for (int i = 0; i < count; ++i) {
         g_log.encodedUnits.Add(static_cast<uint16_t>(chars[i]) & (sizeof(Unit) == 1 ? 0xFF : 0xFFFF));
@@ -108,9 +145,8 @@ DG_SNAPIN_EXPORT int CODEC_ENCODE(int16_t* samples, int capacity, const Unit* ch
 DG_SNAPIN_EXPORT int CODEC_DECODE(const int16_t* samples, int count, Unit* chars, int capacity)
 {
     g_log.decodeSizes.Add(count);
-#ifdef CODEC_STUCK_DECODER
-    for (;;)
-        Sleep(1000);
+#ifdef CODEC_STALL_DECODER
+    StallCall(Stall::CODEC_STALL_DECODER);
 #endif
 #ifdef CODEC_OVER_CAPACITY
     std::fill_n(chars, capacity, Unit{'z'});

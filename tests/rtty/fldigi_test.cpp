@@ -1,0 +1,75 @@
+// fldigi as the far station, from recordings of its transmissions (data/): they
+// copy exactly at 45 and 45.45 baud with no option set, its unshift-on-space
+// setting is matched by ours, and our keying splatters no more than its does.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "rtty_channel.h"
+#include "rtty_config.h"
+#include "spectrum_probe.h"
+#include "wav_file.h"
+
+namespace {
+
+using namespace rz::rtty::testing;
+using Audio = std::vector<int16_t>;
+
+constexpr char kBenchLines[] =
+    "CQ CQ CQ DE DL2XYZ DL2XYZ PSE K\r\nTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 1234567890\r\n"
+    "UR RST 599 5NN QTH JENA, NAME KARL. WX: 21C & SUNNY!\r\nRIG 100W (DIPOLE) /P? $73 #42 \"QSL\" VIA BURO; TNX "
+    "'OM'\r\n\r\n";
+constexpr char kMixed[] = "14.085 MHZ 10 M 5NN 599 73 TU\r\n599 599 5NN 73 73 1 2 ABC 3 QRV\r\n\r\n";
+
+Audio Recording(const char* name)
+{
+    const std::optional<Audio> audio = ReadWav(std::string(RTTY_TEST_DATA) + "/" + name);
+    EXPECT_TRUE(audio.has_value()) << name;
+    return audio.value_or(Audio{});
+}
+
+TEST(Fldigi, CopiesExactlyAtEitherSpeedAndWithEitherUnshiftOnSpace)
+{
+    const struct {
+        const char* file;
+        bool unshiftOnSpace;
+        std::string text;
+    } cases[] = {
+        {"fldigi_45baud.wav", true, kBenchLines},
+        {"fldigi_4545baud.wav", true, "CQ CQ DE W1AW W1AW K\r\nRYRY THE QUICK BROWN FOX 1234567890\r\n\r\n"},
+        {"fldigi_unshift_on.wav", true, kMixed},
+        {"fldigi_unshift_on.wav", false, kMixed},
+        {"fldigi_unshift_off.wav", false, kMixed},
+        // A sender that does not unshift on space, read by a receiver that does.
+        {"fldigi_unshift_off.wav", true, "14.085 MHZ 10 M 5NN 599 UE TU\r\n599 TOO TNN 73 UE Q W ABC 3 QRV\r\n\r\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReceiveText(Recording(c.file), kDefaultTones, kDecodeBlock, {}, c.unshiftOnSpace), c.text)
+            << c.file << (c.unshiftOnSpace ? " unshifting on space" : " not unshifting on space");
+    }
+}
+
+TEST(Fldigi, CopiesItsFortyFiveBaudThroughNoise)
+{
+    const Audio noisy = AddNoise(Recording("fldigi_45baud.wav"), -6.0, 11, 8000, 8000);
+    EXPECT_LE(CharacterErrorRate(kBenchLines, ReceiveText(noisy)), 0.01);
+}
+
+TEST(Fldigi, OurKeyingPutsNoMorePowerOutsideTheChannelThanFldigis)
+{
+    // The channel: 250 Hz either side of the centre, for 170 Hz shift at 45 baud.
+    constexpr double kCentreHz = 1500.0;
+    constexpr double kHalfWidthHz = 250.0;
+    const double fldigi = OutOfChannelShare(Recording("fldigi_45baud.wav"), kCentreHz, kHalfWidthHz);
+    const Audio ours =
+        TransmitOver(kBenchLines, kDefaultTones, rz::rtty::RttyConfig{.baudHundredths = 4500}.ToTiming());
+    const double share = OutOfChannelShare(ours, kCentreHz, kHalfWidthHz);
+    RecordProperty("fldigi", std::to_string(fldigi));
+    RecordProperty("ours", std::to_string(share));
+    EXPECT_LE(share, fldigi);
+    EXPECT_GT(fldigi, 0.0);
+}
+
+}  // namespace

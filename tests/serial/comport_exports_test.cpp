@@ -1,0 +1,156 @@
+// The COM port exports as a host calls them, on virtual ports: which port opens,
+// what a read hands out, and that stale and foreign pointers do no harm.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <RUZada.h>
+
+#include "SerialTestSupport.h"
+#include "core/Globals.h"
+#include "core/Messages.h"
+#include "serial/COMPort.h"
+#include "serial/ComPortList.h"
+
+namespace {
+
+using namespace rz::test::serial;
+
+CCOMPort* Open(int number, int byteSize = 8) { return DGOpenComPort(number, 0, 0, byteSize, 9600); }
+bool IsOpen(const VirtualPort& wire) { return VirtualPortIsOpen(wire.Name()); }
+
+class ComPortExports : public ::testing::Test {
+protected:
+    void SetUp() override { g_hwndHost = host.Handle(); }
+    void TearDown() override { g_hwndHost = nullptr; }
+    RecordingWindow host;
+};
+
+TEST_F(ComPortExports, PortZeroOpensThePortTheHostNamesAndNothingWhenItNamesNone)
+{
+    VirtualPort com3;
+    com3.MapTo(3);
+    host.Answer(3);
+    CCOMPort* port = Open(0);
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_TRUE(IsOpen(com3));
+    const std::vector<Received> asked = host.Messages(g_uMsgRequestCom);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].wParam, 0u);
+    EXPECT_EQ(asked[0].lParam, 0);
+    DGCloseComPort(port);
+    EXPECT_FALSE(IsOpen(com3));
+
+    host.Answer(0);
+    EXPECT_EQ(Open(0), nullptr);
+    EXPECT_EQ(GetLastError(), 13u);
+}
+
+TEST_F(ComPortExports, NumbersOutOfRangeOpenCom1AndAPortInUseOrMissingGivesAClosedOne)
+{
+    VirtualPort com1;
+    com1.MapTo(1);
+    CCOMPort* first = Open(300);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(IsOpen(com1));
+    CCOMPort* second = Open(1);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(GetLastError(), 5u);
+    EXPECT_EQ(second->PortActive(), 0);
+    DGCloseComPort(second);
+    EXPECT_EQ(first->PortActive(), 1);
+    DGCloseComPort(first);
+
+    setenv("RUZADA_COM4", "/nonexistent/ttyRUZ4", 1);
+    CCOMPort* missing = Open(4);
+    ASSERT_NE(missing, nullptr);
+    EXPECT_EQ(GetLastError(), 2u);
+    EXPECT_EQ(missing->PortActive(), 0);
+    DGCloseComPort(missing);
+}
+
+// A read hands out the whole queue or, cut to the caller's room, empties it all
+// the same; nothing new since gives nothing.
+TEST_F(ComPortExports, ReadsFitTheCallersBufferAndEmptyTheQueue)
+{
+    VirtualPort com6;
+    com6.MapTo(6);
+    CCOMPort* port = Open(6);
+    unsigned char buffer[64];
+    com6.Feed({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
+    ASSERT_TRUE(WaitUntil([&] { return port->size() == 10; }));
+    EXPECT_EQ(DGReadComPort(port, buffer, 64), 10);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 11), std::string("0123456789", 11)) << "terminated";
+    EXPECT_EQ(DGReadComPort(port, buffer, 64), 0);
+
+    com6.Feed({'a', 'b', 'c', 'd', 'e', 'f'});
+    ASSERT_TRUE(WaitUntil([&] { return port->size() == 6; }));
+    EXPECT_EQ(DGReadComPort(port, buffer, 4), 4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 5), "abcd4") << "nothing beyond the room";
+    EXPECT_EQ(port->size(), 0);
+    com6.Feed({'z'});
+    ASSERT_TRUE(WaitUntil([&] { return port->size() == 1; }));
+    EXPECT_EQ(DGReadComPort(port, buffer, 0), 0);
+    EXPECT_EQ(DGReadComPort(port, nullptr, 16), 0);
+    EXPECT_EQ(port->size(), 0);
+    DGCloseComPort(port);
+}
+
+TEST_F(ComPortExports, WritesReachTheLineAndRtsFollowsTheKeyingFlag)
+{
+    VirtualPort com7;
+    com7.MapTo(7);
+    CCOMPort* port = Open(7);
+    const unsigned char text[] = {'d', 'e', ' ', 'D', 'L'};
+    DGWriteComPort(port, text, 5);
+    DGWriteComPort(port, nullptr, 3);
+    DGWriteComPort(port, text, -1);
+    EXPECT_EQ(com7.Drain(5), std::vector<uint8_t>(text, text + 5));
+    EXPECT_TRUE(WaitUntil([&] { return port->outsize() == 0 && VirtualPortPending(com7.Name()) == 0; }));
+
+    size_t mark = com7.ChangesFrom(0).size();
+    const int64_t start = NowNs();
+    DGSetRTS(port, 0);
+    EXPECT_GE(NowNs() - start, Ms(200));
+    EXPECT_EQ(com7.ChangesFrom(mark).size(), 1u);
+    DGEnablePortRTS(port, 1);
+    mark = com7.ChangesFrom(0).size();
+    DGSetRTS(port, 1);
+    EXPECT_EQ(com7.ChangesFrom(mark).size(), 0u);
+    DGEnablePortRTS(port, 0);
+    EXPECT_EQ(com7.ChangesFrom(mark).size(), 2u);
+    DGCloseComPort(port);
+}
+
+TEST_F(ComPortExports, ClosedAndForeignPointersAreHarmlessAndClosingAllClosesEveryPort)
+{
+    VirtualPort com9, com10;
+    com9.MapTo(9);
+    com10.MapTo(10);
+    CCOMPort* port = Open(9);
+    DGCloseComPort(port);
+    DGCloseComPort(port);
+    DGCloseComPort(nullptr);
+    int notAPort = 0;
+    unsigned char buffer[4] = {};
+    const unsigned char byte = 1;
+    for (CCOMPort* bad : {static_cast<CCOMPort*>(nullptr), reinterpret_cast<CCOMPort*>(&notAPort), port}) {
+        EXPECT_EQ(DGReadComPort(bad, buffer, 4), 0);
+        DGWriteComPort(bad, &byte, 1);
+        DGEnablePortRTS(bad, 1);
+        DGSetRTS(bad, 1);
+        DGCloseComPort(bad);
+    }
+    EXPECT_EQ(notAPort, 0);
+    EXPECT_FALSE(IsOpen(com9));
+
+    ASSERT_NE(Open(9), nullptr);
+    ASSERT_NE(Open(10, 5), nullptr);
+    CloseAllComPorts();
+    EXPECT_FALSE(IsOpen(com9));
+    EXPECT_FALSE(IsOpen(com10));
+}
+
+}  // namespace
