@@ -77,6 +77,8 @@ PskReceiver::PskReceiver(const Submode& submode, const ReceiverSettings& setting
 void PskReceiver::SetCarrier(double hz)
 {
     m_settings.carrierHz = hz;
+    // What the search heard was somewhere else.
+    m_search = CarrierSearch(m_submode.BaudRate(), m_submode.afcRangeHz);
     Retune(0.0);
 }
 

@@ -37,6 +37,10 @@ constexpr double kLeastEnvelope = 0.85;
 // noise alone puts -25 dB there, a signal 30 dB below a strong one elsewhere
 // passes, and what leaks through the stopbands does not.
 constexpr double kLeastShareOfInput = 1e-5;
+// After a postamble the next text comes after a preamble of at least 32
+// symbols: all but its last few are shut out, which the Varicode decoder needs
+// to find its gap before the text.
+constexpr int kShutAfterPostamble = 28;
 // A symbol with less than this of the window's mean power (-18 dB) is not the signal's.
 constexpr double kWeakestPower = 1.0 / 64.0;
 
@@ -126,7 +130,7 @@ bool SignalGate::Open(int64_t index, double threshold) const
     if (entry.settling)
         return false;
     const int half = m_window / 2;
-    for (int64_t i = std::max<int64_t>(index - half, 0); i <= index; ++i)
+    for (int64_t i = std::max<int64_t>(index - kShutAfterPostamble, 0); i <= index; ++i)
         if (m_entries[Slot(i)].postamble)
             return false;
     const Totals before = Sum(index - half, index);

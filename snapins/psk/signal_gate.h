@@ -12,8 +12,8 @@
 // - A signal strong enough to show it must keep an even envelope from symbol
 //   to symbol, as PSK does and a keyed carrier (an RTTY tone on ours) does not.
 // - A run of steady carrier (the postamble) carries no text, and QPSK decoded
-//   from it would be garbage: it is shut out, and so is the half window after
-//   it, since the next text comes after a preamble.
+//   from it would be garbage: it is shut out, and so is most of the preamble
+//   that comes before the next text.
 // - A symbol far weaker than those around it is the signal's end (or a timing
 //   not yet found), not part of it.
 // - Symbols that come while the receiver settles on a new frequency are
