@@ -1,21 +1,17 @@
-// DGpsk.so as the module and a host see it: the setup record, the narrow
+// DGpsk.so as the module and a host see it: the narrow
 // encoder and decoder with the module's capacity and odd arguments, the
 // settings file, and the run-time control keys.
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <algorithm>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include <DGSnapin.h>
 
+#include "HostHarness.h"
 #include "psk_channel.h"
 #include "psk_transmitter.h"
 #include "rtty_channel.h"
@@ -32,36 +28,15 @@ class PskSnapin : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (const char* settings = getenv("RUZADA_INI"))
-            m_settings = settings;
-        m_library = dlopen(DGPSK_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(m_library, nullptr) << dlerror();
-        getSetup = Resolve<PFN_GetDGSetup>("GetDGSetup");
-        init = Resolve<PFN_InitRUZada>("InitRUZada");
-        twiddle = Resolve<PFN_GetDGTwiddle>("GetDGTwiddle");
-        hasData = Resolve<PFN_HasDGData>("HasDGData");
-        encodeA = Resolve<PFN_EncodeDGDataA>("EncodeDGDataA");
-        decodeA = Resolve<PFN_DecodeDGDataA>("DecodeDGDataA");
-        command = Resolve<PFN_DoDGCommand>("DoDGCommand");
-        control = Resolve<PFN_InvokeDGFunc>("InvokeDGFunc20");
-        ASSERT_TRUE(getSetup && init && twiddle && hasData && encodeA && decodeA && command && control);
+        init = m_library.Get<PFN_InitRUZada>("InitRUZada");
+        twiddle = m_library.Get<PFN_GetDGTwiddle>("GetDGTwiddle");
+        hasData = m_library.Get<PFN_HasDGData>("HasDGData");
+        encodeA = m_library.Get<PFN_EncodeDGDataA>("EncodeDGDataA");
+        decodeA = m_library.Get<PFN_DecodeDGDataA>("DecodeDGDataA");
+        command = m_library.Get<PFN_DoDGCommand>("DoDGCommand");
+        control = m_library.Get<PFN_InvokeDGFunc>("InvokeDGFunc20");
+        ASSERT_TRUE(init && twiddle && hasData && encodeA && decodeA && command && control);
         init(8000.0);
-    }
-
-    void TearDown() override
-    {
-        if (m_library != nullptr)
-            dlclose(m_library);
-        if (m_settings)
-            setenv("RUZADA_INI", m_settings->c_str(), 1);
-        else
-            unsetenv("RUZADA_INI");
-    }
-
-    template <typename Function>
-    Function Resolve(const char* name)
-    {
-        return reinterpret_cast<Function>(dlsym(m_library, name));
     }
 
     // Sends `text` as the transmit thread does, then idle until the postamble is out.
@@ -95,20 +70,11 @@ protected:
         return text;
     }
 
-    int32_t Read(int key) { return static_cast<int32_t>(command(DG_CONTROL_READ | static_cast<uint32_t>(key))); }
-    int Write(int key, int32_t value)
-    {
-        return control(nullptr, static_cast<uint32_t>(key), static_cast<uint32_t>(value));
-    }
+    int32_t Read(int key) { return static_cast<int32_t>(command(DG_CONTROL_READ | unsigned(key))); }
+    int Write(int key, int32_t value) { return control(nullptr, unsigned(key), static_cast<uint32_t>(value)); }
 
-    void UseSettings(const std::string& contents)
-    {
-        const std::string path = (std::filesystem::path(::testing::TempDir()) / "psk-settings.ini").string();
-        std::ofstream(path) << contents;
-        setenv("RUZADA_INI", path.c_str(), 1);
-    }
+    void UseSettings(const std::string& contents) { setenv("RUZADA_INI", m_dir.Write("psk.ini", contents).c_str(), 1); }
 
-    PFN_GetDGSetup getSetup = nullptr;
     PFN_InitRUZada init = nullptr;
     PFN_GetDGTwiddle twiddle = nullptr;
     PFN_HasDGData hasData = nullptr;
@@ -118,20 +84,9 @@ protected:
     PFN_InvokeDGFunc control = nullptr;
 
 private:
-    void* m_library = nullptr;
-    std::optional<std::string> m_settings;
+    rz::test::harness::LoadedModule m_library{DGPSK_PATH};
+    rz::test::harness::TempDir m_dir;
 };
-
-TEST_F(PskSnapin, SetupRecordNamesMaskOne)
-{
-    DGSETUP setup;
-    std::memset(&setup, 0, sizeof setup);
-    setup.cbSize = DGSETUP_SIZE;
-    getSetup(&setup);
-    EXPECT_EQ(std::u16string(setup.szName), u"PSK");
-    EXPECT_EQ(setup.qwMode, 1u);
-    EXPECT_EQ(setup.bNoSoundCard | setup.bNoSoundOutput | setup.bNoSoundInput, 0);
-}
 
 TEST_F(PskSnapin, EncoderKeepsToItsCapacityAndToVaricode)
 {
@@ -150,12 +105,12 @@ TEST_F(PskSnapin, EncoderKeepsToItsCapacityAndToVaricode)
     EXPECT_EQ(block[100], kSentinel);
     EXPECT_EQ(encodeA(nullptr, 500, "Q", 1), 0);
     EXPECT_EQ(encodeA(block.data(), 0, "7", 1), 0);
+    EXPECT_EQ(encodeA(block.data(), -5, "3", 1), 0);
     EXPECT_NE(hasData(), 0);
     Audio audio(block.begin(), block.begin() + 100);
     const Audio rest = Send("");
     audio.insert(audio.end(), rest.begin(), rest.end());
-    EXPECT_EQ(hasData(), 0);
-    EXPECT_EQ(Receive(audio), "KQ7");
+    EXPECT_EQ(Receive(audio), "KQ73");
 }
 
 TEST_F(PskSnapin, DecoderTakesOddCallsAndHoldsWhatDoesNotFit)
