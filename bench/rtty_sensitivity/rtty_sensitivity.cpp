@@ -5,9 +5,11 @@
 // +6 to -12 dB in 1 dB steps. A second of noise comes before and after the
 // transmission, so that squelch and start-up count too. The character error rate
 // is the edit distance between sent and received text over the length of the
-// message.
+// message. A second table compares senders at other rates with a 45.45-baud
+// one, clean and at -8 dB, the receiver left at its default 45.45 baud: ours at
+// 45 and 46 baud, minimodem at 45.45 +- 2 %, fldigi at 45 and 45.45 baud.
 //
-//   rtty_sensitivity [trials]   (each point averages `trials` noise seeds, default 1)
+//   rtty_sensitivity [trials [rate trials]]   (noise seeds per point, default 1 and 10)
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,9 +18,9 @@
 #include <optional>
 #include <string>
 
+#include "RttyTiming.h"
 #include "minimodem.h"
 #include "rtty_channel.h"
-#include "rtty_timing.h"
 #include "wav_file.h"
 
 namespace {
@@ -33,8 +35,10 @@ constexpr uint64_t kSeed = 0x5EED;
 constexpr int kChannelMargin = 8000;
 
 // What fldigi sent in its recording: the message's first four lines and a CR LF.
-constexpr char kFldigiFile[] = RTTY_TEST_DATA "/fldigi_45baud.wav";
+constexpr char kFldigi45[] = RTTY_TEST_DATA "/fldigi_45baud.wav";
+constexpr char kFldigi4545[] = RTTY_TEST_DATA "/fldigi_4545baud.wav";
 constexpr int kFldigiLines = 4;
+constexpr double kRateSnr = -8.0;
 
 std::string Message()
 {
@@ -82,6 +86,14 @@ Rates Measure(const std::string& message, const std::vector<int16_t>& signal, do
     return rates;
 }
 
+std::optional<std::vector<int16_t>> Recording(const char* path)
+{
+    std::optional<std::vector<int16_t>> audio = ReadWav(path);
+    if (!audio)
+        std::fprintf(stderr, "cannot read %s\n", path);
+    return audio;
+}
+
 std::string Percent(std::optional<double> rate)
 {
     if (!rate)
@@ -96,6 +108,7 @@ std::string Percent(std::optional<double> rate)
 int main(int argc, char** argv)
 {
     const int trials = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
+    const int rateTrials = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
     const std::optional<std::string> minimodem = FindMinimodem();
     if (!minimodem)
         std::printf("minimodem not found on PATH: its columns read n/a\n");
@@ -114,11 +127,10 @@ int main(int argc, char** argv)
         at = end;
     }
     fldigiText += "\r\n";
-    const std::optional<std::vector<int16_t>> fldigi = ReadWav(kFldigiFile);
-    if (!fldigi) {
-        std::fprintf(stderr, "cannot read %s\n", kFldigiFile);
+    const std::optional<std::vector<int16_t>> fldigi45 = Recording(kFldigi45);
+    const std::optional<std::vector<int16_t>> fldigi4545 = Recording(kFldigi4545);
+    if (!fldigi45 || !fldigi4545)
         return 1;
-    }
     const rz::rtty::Tones mistuned{kDefaultTones.markHz + kMistuningHz, kDefaultTones.spaceHz + kMistuningHz};
     const std::vector<int16_t> onTune = TransmitText(message, kDefaultTones, rz::rtty::kCharSamples * 2);
     const std::vector<int16_t> offTune = TransmitText(message, mistuned, rz::rtty::kCharSamples * 2);
@@ -133,10 +145,43 @@ int main(int argc, char** argv)
     for (int snr = kHighestSnr; snr >= kLowestSnr; --snr) {
         const Rates on = Measure(message, onTune, snr, trials, minimodem, wavPath);
         const Rates off = Measure(message, offTune, snr, trials, minimodem, wavPath);
-        const Rates peer = Measure(fldigiText, *fldigi, snr, trials, minimodem, wavPath);
+        const Rates peer = Measure(fldigiText, *fldigi45, snr, trials, minimodem, wavPath);
         std::printf("| %8d | %10s | %15s | %12s | %17s | %18s | %23s |\n", snr, Percent(on.ours).c_str(),
                     Percent(on.minimodem).c_str(), Percent(off.ours).c_str(), Percent(off.minimodem).c_str(),
                     Percent(peer.ours).c_str(), Percent(peer.minimodem).c_str());
+        std::fflush(stdout);
+    }
+
+    struct Sender {
+        std::string name;
+        const std::string& text;
+        std::vector<int16_t> audio;
+    };
+    std::vector<Sender> senders;
+    for (const double baud : {45.45, 45.0, 46.0}) {
+        char name[32];
+        std::snprintf(name, sizeof name, "ours, %.2f Bd", baud);
+        const rz::rtty::BitTiming timing{baud == 45.45 ? rz::rtty::kSamplesPerBit : 8000.0 / baud, 3};
+        senders.push_back({name, message, TransmitText(message, kDefaultTones, rz::rtty::kCharSamples * 2, timing)});
+    }
+    for (const char* baud :
+         minimodem ? std::vector<const char*>{"45.45", "44.54", "46.36"} : std::vector<const char*>{}) {
+        const std::string path = std::string(directory) + "/minimodem.wav";
+        std::optional<std::vector<int16_t>> audio;
+        if (MinimodemTransmit(*minimodem, message, path, baud))
+            audio = ReadWav(path);
+        if (audio)
+            senders.push_back({std::string("minimodem, ") + baud + " Bd", message, *audio});
+        std::remove(path.c_str());
+    }
+    senders.push_back({"fldigi, 45.45 Bd", fldigiText, *fldigi4545});
+    senders.push_back({"fldigi, 45 Bd", fldigiText, *fldigi45});
+    std::printf("\nOur receiver at its default 45.45 baud, %d trial(s) at %.0f dB\n\n", rateTrials, kRateSnr);
+    std::printf("| sender | clean | %.0f dB |\n|---|---:|---:|\n", kRateSnr);
+    for (const Sender& sender : senders) {
+        const double clean = CharacterErrorRate(sender.text, ReceiveText(sender.audio));
+        const Rates noisy = Measure(sender.text, sender.audio, kRateSnr, rateTrials, std::nullopt, wavPath);
+        std::printf("| %s | %s | %s |\n", sender.name.c_str(), Percent(clean).c_str(), Percent(noisy.ours).c_str());
         std::fflush(stdout);
     }
     std::remove(wavPath.c_str());

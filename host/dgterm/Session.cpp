@@ -272,7 +272,7 @@ void Session::UpdateStatus()
     m_status.transmitting = m_over != nullptr;
     m_status.level = api.GetDGLevel();
     m_status.tuning = m_control->Read();
-    m_status.tones = m_status.tuning ? ListeningTones(*m_status.tuning) : ModeTones(m_status.mode);
+    m_status.tones = m_status.tuning ? ListeningTones(*m_status.tuning) : std::vector<double>{};
     if (m_gear.rig && Clock::now() >= m_nextDialRead) {
         m_status.dialHz = m_gear.rig->DialHz();
         m_nextDialRead = Clock::now() + kDialPace;

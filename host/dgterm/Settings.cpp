@@ -38,12 +38,15 @@ std::string ReadWhole(const std::string& path)
 }
 
 const std::vector<SettingHelp> kRttySettings = {
-    {"MarkFrequency", "300-3500", "mark tone in Hz (1585); the carrier lies half a shift below it"},
+    {"MarkFrequency", "300-3500", "the upper tone in Hz (1585); the carrier lies half a shift below it"},
+    {"Carrier", "Hz", "the centre between the tones (1500); wins over MarkFrequency"},
     {"Shift", "50-1000", "hertz between mark and space (170; 850 for the wide shift)"},
     {"Reverse", "0 or 1", "1: mark below space (inverted signals)"},
-    {"Baud", "45.45, 50, 75, 100", "symbol rate (45.45, which also copies 45 to 46)"},
+    {"Baud", "40-200", "symbol rate (45.45, which also copies 45 to 46; 50, 75, 100 need it set)"},
     {"StopBits", "1, 1.5 or 2", "length of the stop element sent (1.5)"},
     {"UnshiftOnSpace", "0 or 1", "1: a space returns the receiver to letters (1)"},
+    {"AFC", "0 or 1", "1: the receiver follows the signal up to 50 Hz off (1)"},
+    {"Squelch", "0-100", "signal quality below which nothing prints (0)"},
 };
 const std::vector<SettingHelp> kPskSettings = {
     {"Carrier", "Hz", "carrier frequency (1000)"},
@@ -142,26 +145,6 @@ std::string ModeHelp(const std::string& modeName)
         "In the session: Left/Right tune 10 Hz (with Shift 1 Hz), a click on the waterfall tunes there,\n"
         "a toggles AFC, r reverse (RTTY) or the sideband (QPSK), m the next mode.\n";
     return text;
-}
-
-std::vector<double> ModeTones(const std::string& modeName)
-{
-    if (strcasecmp(modeName.c_str(), "RTTY") != 0)
-        return {};
-    // The snap-in's defaults and limits: a value out of range falls back, and
-    // so do both when the space tone would fall below 300 Hz.
-    constexpr int kMark = 1585, kShift = 170;
-    int mark = Setting("RTTY", "MarkFrequency", kMark);
-    int shift = Setting("RTTY", "Shift", kShift);
-    if (mark < 300 || mark > 3500)
-        mark = kMark;
-    if (shift < 50 || shift > 1000)
-        shift = kShift;
-    if (mark - shift < 300) {
-        mark = kMark;
-        shift = kShift;
-    }
-    return {static_cast<double>(mark - shift), static_cast<double>(mark)};
 }
 
 std::string StationSettingsPath()

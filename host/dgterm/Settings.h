@@ -54,11 +54,6 @@ std::optional<ModeSetting> ParseModeSetting(const std::string& modeName, const s
 // The text of --help-mode.
 std::string ModeHelp(const std::string& modeName);
 
-// The audio tones of a mode, in Hz, for the waterfall's markers when the mode
-// does not tell them itself: RTTY's mark and space as its snap-in reads them
-// from section "RTTY". None for other modes.
-std::vector<double> ModeTones(const std::string& modeName);
-
 // dgterm's own settings, $XDG_CONFIG_HOME/dgterm/dgterm.ini (else
 // ~/.config/dgterm/dgterm.ini): section "Station" with MyCall and RST, section
 // "Macros" with F1 to F8.

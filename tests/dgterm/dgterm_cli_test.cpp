@@ -149,14 +149,16 @@ TEST_F(DgtermWithMinimodem, PrintsARecordingsTextExactly)
     EXPECT_EQ(run.err, "");
 }
 
-TEST_F(DgtermWithMinimodem, DecodesWideShiftAndReversedSignalsWithTheMatchingSettings)
+TEST_F(DgtermWithMinimodem, DecodesWideShiftReversedAndFiftyBaudSignalsWithTheMatchingSettings)
 {
     const std::pair<const char*, std::vector<std::string>> cases[] = {
-        {"-M 2125 -S 1275", {"--option", "MarkFrequency=2125", "--option", "Shift=850"}},
-        {"-i", {"--option", "Reverse=1"}},
+        {"rtty -M 2125 -S 1275", {"--option", "MarkFrequency=2125", "--option", "Shift=850"}},
+        {"rtty -i", {"--option", "Reverse=1"}},
+        // Baudot at 50 baud on RTTY's tones, with one stop bit as minimodem sends it.
+        {"--baudot 50 --stopbits 1", {"--option", "Baud=50"}},
     };
     for (const auto& [tones, settings] : cases) {
-        ASSERT_TRUE(Minimodem("--tx rtty -R 8000 " + std::string(tones) + " -f " + Quoted(m_wavPath), m_text));
+        ASSERT_TRUE(Minimodem("--tx -R 8000 -f " + Quoted(m_wavPath) + " " + tones, m_text));
         std::vector<std::string> arguments = {"--mode", "RTTY", "--rx-file", m_wavPath};
         arguments.insert(arguments.end(), settings.begin(), settings.end());
         const rz::test::dgterm::Run run = RunDgterm(arguments);

@@ -1,6 +1,6 @@
 // fldigi as the far station, from recordings of its transmissions (data/): they
-// copy exactly at 45 and 45.45 baud with no option set, its unshift-on-space
-// setting is matched by ours, and our keying splatters no more than its does.
+// copy exactly at 45 and 45.45 baud with no option set, also through noise, and
+// its unshift-on-space setting is matched by ours.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -8,8 +8,6 @@
 #include <vector>
 
 #include "rtty_channel.h"
-#include "rtty_config.h"
-#include "spectrum_probe.h"
 #include "wav_file.h"
 
 namespace {
@@ -38,7 +36,7 @@ TEST(Fldigi, CopiesExactlyAtEitherSpeedAndWithEitherUnshiftOnSpace)
         std::string text;
     } cases[] = {
         {"fldigi_45baud.wav", true, kBenchLines},
-        {"fldigi_4545baud.wav", true, "CQ CQ DE W1AW W1AW K\r\nRYRY THE QUICK BROWN FOX 1234567890\r\n\r\n"},
+        {"fldigi_4545baud.wav", true, kBenchLines},
         {"fldigi_unshift_on.wav", true, kMixed},
         {"fldigi_unshift_on.wav", false, kMixed},
         {"fldigi_unshift_off.wav", false, kMixed},
@@ -55,21 +53,6 @@ TEST(Fldigi, CopiesItsFortyFiveBaudThroughNoise)
 {
     const Audio noisy = AddNoise(Recording("fldigi_45baud.wav"), -6.0, 11, 8000, 8000);
     EXPECT_LE(CharacterErrorRate(kBenchLines, ReceiveText(noisy)), 0.01);
-}
-
-TEST(Fldigi, OurKeyingPutsNoMorePowerOutsideTheChannelThanFldigis)
-{
-    // The channel: 250 Hz either side of the centre, for 170 Hz shift at 45 baud.
-    constexpr double kCentreHz = 1500.0;
-    constexpr double kHalfWidthHz = 250.0;
-    const double fldigi = OutOfChannelShare(Recording("fldigi_45baud.wav"), kCentreHz, kHalfWidthHz);
-    const Audio ours =
-        TransmitOver(kBenchLines, kDefaultTones, rz::rtty::RttyConfig{.baudHundredths = 4500}.ToTiming());
-    const double share = OutOfChannelShare(ours, kCentreHz, kHalfWidthHz);
-    RecordProperty("fldigi", std::to_string(fldigi));
-    RecordProperty("ours", std::to_string(share));
-    EXPECT_LE(share, fldigi);
-    EXPECT_GT(fldigi, 0.0);
 }
 
 }  // namespace

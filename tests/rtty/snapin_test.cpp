@@ -1,28 +1,24 @@
 // DGrtty.so as the module sees it: setup record, the narrow encoder and decoder
-// with the module's capacity, batches and blocks (the wide ones run inside the
-// module in module_test.cpp), bad arguments, the settings file, and the run-time
-// controls, written from another thread while the codec runs too.
+// with the module's capacity, batches and blocks, bad arguments, the settings
+// file, the run-time controls, and its keying's spectrum beside fldigi's.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <stdlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <DGSnapin.h>
 
+#include "RttyTiming.h"
+#include "RttyTransmitter.h"
+#include "SnapinLibrary.h"
 #include "rtty_channel.h"
-#include "rtty_timing.h"
-#include "rtty_transmitter.h"
-#include "tone_probe.h"
+#include "signal_probe.h"
+#include "wav_file.h"
 
 namespace {
 
@@ -41,37 +37,8 @@ class RttySnapin : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (const char* settings = getenv("RUZADA_INI"))
-            m_settings = settings;
-        m_library = dlopen(DGRTTY_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(m_library, nullptr) << dlerror();
-        getSetup = Resolve<PFN_GetDGSetup>("GetDGSetup");
-        init = Resolve<PFN_InitRUZada>("InitRUZada");
-        twiddle = Resolve<PFN_GetDGTwiddle>("GetDGTwiddle");
-        hasData = Resolve<PFN_HasDGData>("HasDGData");
-        encodeA = Resolve<PFN_EncodeDGDataA>("EncodeDGDataA");
-        encodeW = Resolve<PFN_EncodeDGDataW>("EncodeDGDataW");
-        decodeA = Resolve<PFN_DecodeDGDataA>("DecodeDGDataA");
-        command = Resolve<PFN_DoDGCommand>("DoDGCommand");
-        control = Resolve<PFN_InvokeDGFunc>("InvokeDGFunc20");
-        ASSERT_TRUE(getSetup && init && twiddle && hasData && encodeA && encodeW && decodeA && command && control);
+        ASSERT_TRUE(snapin.Loaded()) << dlerror();
         init(8000.0);
-    }
-
-    void TearDown() override
-    {
-        if (m_library != nullptr)
-            dlclose(m_library);
-        if (m_settings)
-            setenv("RUZADA_INI", m_settings->c_str(), 1);
-        else
-            unsetenv("RUZADA_INI");
-    }
-
-    template <typename Function>
-    Function Resolve(const char* name)
-    {
-        return reinterpret_cast<Function>(dlsym(m_library, name));
     }
 
     // Sends `text` as the transmit thread does, then a second of twiddle.
@@ -90,78 +57,63 @@ protected:
         return audio;
     }
 
-    // Feeds `audio` and a second of silence in 3250-sample blocks to the narrow decoder.
+    // Feeds `audio` and a second of silence to the narrow decoder.
     std::string Receive(std::vector<int16_t> audio)
     {
         audio.resize(audio.size() + rz::rtty::kSampleRate);
-        std::string text;
-        for (size_t at = 0; at + kDecodeBlock <= audio.size(); at += kDecodeBlock) {
-            char chars[DG_DECODE_CAPACITY];
-            const int n = decodeA(audio.data() + at, kDecodeBlock, chars, DG_DECODE_CAPACITY);
-            EXPECT_LE(n, DG_DECODE_CAPACITY);
-            text.append(chars, static_cast<size_t>(std::max(n, 0)));
-        }
-        return text;
+        return snapin.Decode(audio, kDecodeBlock);
     }
 
-    void UseSettings(const std::string& contents)
-    {
-        const std::string path = (std::filesystem::path(::testing::TempDir()) / "rtty-settings.ini").string();
-        std::ofstream(path) << contents;
-        setenv("RUZADA_INI", path.c_str(), 1);
-    }
+    rz::test::support::SnapinLibrary snapin{DGRTTY_PATH};
+    const PFN_InitRUZada init = snapin.init;
+    const PFN_GetDGTwiddle twiddle = snapin.twiddle;
+    const PFN_HasDGData hasData = snapin.hasData;
+    const PFN_EncodeDGDataA encodeA = snapin.encodeA;
+    const PFN_DecodeDGDataA decodeA = snapin.decodeA;
 
-    PFN_GetDGSetup getSetup = nullptr;
-    PFN_InitRUZada init = nullptr;
-    PFN_GetDGTwiddle twiddle = nullptr;
-    PFN_HasDGData hasData = nullptr;
-    PFN_EncodeDGDataA encodeA = nullptr;
-    PFN_EncodeDGDataW encodeW = nullptr;
-    PFN_DecodeDGDataA decodeA = nullptr;
-    PFN_DoDGCommand command = nullptr;
-    PFN_InvokeDGFunc control = nullptr;
-
-    int32_t Read(uint32_t key) const { return static_cast<int32_t>(command(DG_CONTROL_READ | key)); }
-    bool Write(uint32_t key, int32_t value) const { return control(nullptr, key, static_cast<uint32_t>(value)) == 1; }
-
-private:
-    void* m_library = nullptr;
-    std::optional<std::string> m_settings;
+    int32_t Read(uint32_t key) const { return snapin.Read(key); }
+    bool Write(uint32_t key, int32_t value) const { return snapin.Write(key, value); }
+    void UseSettings(const std::string& contents) const { snapin.UseSettings(contents); }
 };
 
 TEST_F(RttySnapin, FillsTheSetupRecordOnlyWhenItIsWholeSized)
 {
-    DGSETUP setup;
-    std::memset(&setup, 0, sizeof setup);
+    DGSETUP setup{};
     setup.cbSize = DGSETUP_SIZE;
-    getSetup(&setup);
+    snapin.getSetup(&setup);
     EXPECT_EQ(std::u16string(setup.szName), u"RTTY");
     EXPECT_EQ(setup.qwMode, 32u);
     EXPECT_EQ(setup.bNoSoundCard | setup.bNoSoundOutput | setup.bNoSoundInput, 0);
-
-    DGSETUP small;
-    std::memset(&small, 0, sizeof small);
+    DGSETUP small{};
     small.cbSize = 100;
-    getSetup(&small);
+    snapin.getSetup(&small);
     EXPECT_EQ(small.qwMode, 0u);
-    EXPECT_EQ(small.szName[0], 0);
-    getSetup(nullptr);
+    snapin.getSetup(nullptr);
 }
 
-TEST_F(RttySnapin, EncoderNeverWritesPastItsCapacityAndKeepsTheRest)
+TEST_F(RttySnapin, EncoderNeverWritesPastItsCapacityKeepsTheRestAndIgnoresWhatItCannotSend)
 {
     std::vector<int16_t> block(kEncodeCapacity + 16, kSentinel);
+    const char16_t unsendable[] = {u'\u00e9', u'\u20ac', 0xFFFF};
+    EXPECT_EQ(encodeA(block.data(), 1000, "", 0), 0);
+    EXPECT_EQ(encodeA(block.data(), 1000, "E", -3), 0);
+    EXPECT_EQ(encodeA(block.data(), 1000, "@*~", 3), 0);
+    EXPECT_EQ(snapin.encodeW(block.data(), 1000, unsendable, 3), 0);
+    EXPECT_EQ(twiddle(block.data(), 0), 0);
+    EXPECT_EQ(twiddle(block.data(), -1), 0);
+    EXPECT_EQ(twiddle(nullptr, 1000), 0);
+    EXPECT_TRUE(Untouched(block));
+    EXPECT_EQ(hasData(), 0);
+
     EXPECT_EQ(encodeA(block.data(), 100, "RY", 2), 100);
     EXPECT_TRUE(Untouched(block, 100));
     EXPECT_NE(hasData(), 0);
-
     // No room: the characters wait.
     std::fill(block.begin(), block.end(), kSentinel);
     EXPECT_EQ(encodeA(block.data(), 0, "E", 1), 0);
     EXPECT_EQ(encodeA(block.data(), -7, "E", 1), 0);
     EXPECT_EQ(encodeA(nullptr, 500, "E", 1), 0);
     EXPECT_TRUE(Untouched(block));
-
     // What did not fit comes with the next call: lead-in, two letters shifts,
     // R, Y and three E (already in letters).
     const int rest = encodeA(block.data(), kEncodeCapacity, nullptr, 0);
@@ -170,21 +122,6 @@ TEST_F(RttySnapin, EncoderNeverWritesPastItsCapacityAndKeepsTheRest)
     // The tail still waits for the first idle; then the text is out.
     EXPECT_NE(hasData(), 0);
     EXPECT_EQ(twiddle(block.data(), kTwiddleBlock), kTwiddleBlock);
-    EXPECT_EQ(hasData(), 0);
-}
-
-TEST_F(RttySnapin, EncoderIgnoresBatchesWithNothingToSend)
-{
-    std::vector<int16_t> block(1000, kSentinel);
-    EXPECT_EQ(encodeA(block.data(), 1000, "", 0), 0);
-    EXPECT_EQ(encodeA(block.data(), 1000, "E", -3), 0);
-    EXPECT_EQ(encodeA(block.data(), 1000, "@*~", 3), 0);
-    const char16_t unsendable[] = {u'\u00e9', u'\u20ac', 0xFFFF};
-    EXPECT_EQ(encodeW(block.data(), 1000, unsendable, 3), 0);
-    EXPECT_EQ(twiddle(block.data(), 0), 0);
-    EXPECT_EQ(twiddle(block.data(), -1), 0);
-    EXPECT_EQ(twiddle(nullptr, 1000), 0);
-    EXPECT_TRUE(Untouched(block));
     EXPECT_EQ(hasData(), 0);
 }
 
@@ -205,7 +142,7 @@ TEST_F(RttySnapin, DecoderTakesOddCallsAndHoldsWhatDoesNotFit)
     EXPECT_EQ(chars[0], 'Y');
 }
 
-TEST_F(RttySnapin, TonesComeFromTheSettingsFileWithDefaultsForValuesOutOfRange)
+TEST_F(RttySnapin, TonesAndUnshiftOnSpaceComeFromTheSettingsFileWithDefaultsForValuesOutOfRange)
 {
     const struct {
         const char* settings;
@@ -226,6 +163,11 @@ TEST_F(RttySnapin, TonesComeFromTheSettingsFileWithDefaultsForValuesOutOfRange)
             << c.settings;
         EXPECT_EQ(Receive(Send("RYRY DE DL2XYZ 599")), "RYRY DE DL2XYZ 599") << c.settings;
     }
+    // fldigi sending without unshift on space, to a receiver set the same.
+    UseSettings("[RTTY]\nUnshiftOnSpace=0\n");
+    init(8000.0);
+    EXPECT_EQ(Receive(ReadWav(RTTY_TEST_DATA "/fldigi_unshift_off.wav").value_or(std::vector<int16_t>{})),
+              "14.085 MHZ 10 M 5NN 599 73 TU\r\n599 599 5NN 73 73 1 2 ABC 3 QRV\r\n\r\n");
 }
 
 TEST_F(RttySnapin, ControlsStartFromTheSettingsFileAndTakeWritesWithinWhatTheModemCanDo)
@@ -320,33 +262,22 @@ TEST_F(RttySnapin, ReceiverTellsWhereItListensAndHowWellAndItsSquelchHoldsBackWe
     EXPECT_EQ(Receive(weak), text);
 }
 
-TEST_F(RttySnapin, WritesFromAnotherThreadWhileTheCodecRunsAreTakenWhole)
+TEST_F(RttySnapin, KeyingPutsNoMorePowerOutsideTheChannelThanFldigisWithExactTones)
 {
-    std::atomic<bool> done{false};
-    std::thread host([&] {
-        for (int i = 0; !done; ++i) {
-            Write(DG_KEY_CARRIER, i % 2 == 0 ? 15000 : 15500);
-            Write(DG_KEY_SHIFT, i % 2 == 0 ? 170 : 200);
-            Write(DG_KEY_SQUELCH, i % 100);
-            Read(DG_KEY_TRACKED);
-            Read(DG_KEY_QUALITY);
-        }
-    });
-    std::vector<int16_t> block(kTwiddleBlock);
-    char chars[DG_DECODE_CAPACITY];
-    for (int i = 0; i < 20; ++i) {
-        encodeA(block.data(), kEncodeCapacity, "RY", 2);
-        twiddle(block.data(), kTwiddleBlock);
-        decodeA(block.data(), kDecodeBlock, chars, DG_DECODE_CAPACITY);
-    }
-    done = true;
-    host.join();
-    EXPECT_TRUE(Write(DG_KEY_CARRIER, 15500));
-    EXPECT_TRUE(Write(DG_KEY_SHIFT, 200));
-    twiddle(block.data(), kTwiddleBlock);
-    twiddle(block.data(), kTwiddleBlock);
-    // Idle letters shifts on the last tones written: mark at 1650 Hz.
-    EXPECT_GT(TonePower(block.data(), kTwiddleBlock, 1650.0), 10.0 * TonePower(block.data(), kTwiddleBlock, 1585.0));
+    // The channel: 250 Hz either side of the centre, for 170 Hz shift at 45.45 baud.
+    constexpr double kCentreHz = 1500.0;
+    constexpr double kHalfWidthHz = 250.0;
+    const std::optional<std::vector<int16_t>> fldigi = ReadWav(RTTY_TEST_DATA "/fldigi_4545baud.wav");
+    ASSERT_TRUE(fldigi.has_value());
+    const double fldigiShare = OutOfChannelShare(*fldigi, kCentreHz, kHalfWidthHz);
+    const std::vector<int16_t> ours = Send(std::string(kEveryCharacter) + "14.085 MHZ 10 M 5NN 599 73 TU");
+    const double share = OutOfChannelShare(ours, kCentreHz, kHalfWidthHz);
+    RecordProperty("fldigi", std::to_string(fldigiShare));
+    RecordProperty("ours", std::to_string(share));
+    EXPECT_LE(share, fldigiShare);
+    EXPECT_GT(fldigiShare, 0.0);
+    // Shaped, the phase still runs on: the waveform never jumps.
+    EXPECT_LT(LargestStray(ours, kDefaultTones), 0.12 * rz::rtty::RttyTransmitter::kAmplitude);
 }
 
 }  // namespace

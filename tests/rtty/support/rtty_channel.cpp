@@ -4,9 +4,9 @@
 #include <cmath>
 #include <random>
 
-#include "rtty_receiver.h"
-#include "rtty_timing.h"
-#include "rtty_transmitter.h"
+#include "RttyReceiver.h"
+#include "RttyTiming.h"
+#include "RttyTransmitter.h"
 
 namespace rz::rtty::testing {
 
@@ -17,43 +17,21 @@ constexpr double kMixRms = 3500.0;
 
 }  // namespace
 
-namespace {
-
-// Lead-in and `text` in batches of 19 characters, as the module encodes them.
-std::vector<int16_t> EncodeText(RttyTransmitter& transmitter, const std::string& text)
+std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples, BitTiming timing)
 {
+    // Lead-in and `text` in batches of 19 characters, as the module encodes them.
+    RttyTransmitter transmitter(tones, timing);
     transmitter.BeginOver();
     std::vector<int16_t> audio;
     std::vector<int16_t> block(kEncodeCapacity);
     for (size_t i = 0; i < text.size(); i += kEncodeBatch) {
         for (size_t j = i; j < std::min(text.size(), i + kEncodeBatch); ++j)
             transmitter.QueueChar(static_cast<unsigned char>(text[j]));
-        const int n = transmitter.Render(block.data(), static_cast<int>(block.size()));
-        audio.insert(audio.end(), block.begin(), block.begin() + n);
+        audio.insert(audio.end(), block.begin(), block.begin() + transmitter.Render(block.data(), kEncodeCapacity));
     }
-    return audio;
-}
-
-}  // namespace
-
-std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples, BitTiming timing)
-{
-    RttyTransmitter transmitter(tones, timing);
-    std::vector<int16_t> audio = EncodeText(transmitter, text);
     const size_t idleStart = audio.size();
     audio.resize(idleStart + static_cast<size_t>(idleSamples));
     transmitter.RenderIdle(audio.data() + idleStart, idleSamples);
-    return audio;
-}
-
-std::vector<int16_t> TransmitOver(const std::string& text, Tones tones, BitTiming timing)
-{
-    RttyTransmitter transmitter(tones, timing);
-    transmitter.SetIdle(false);
-    std::vector<int16_t> audio = EncodeText(transmitter, text);
-    std::vector<int16_t> tail(RttyTransmitter::kTailSamples);
-    audio.insert(audio.end(), tail.begin(),
-                 tail.begin() + transmitter.RenderIdle(tail.data(), RttyTransmitter::kTailSamples));
     return audio;
 }
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "rtty_timing.h"
-#include "rtty_tones.h"
+#include "RttyTiming.h"
+#include "RttyTones.h"
 
 namespace rz::rtty::testing {
 
@@ -24,8 +24,6 @@ inline constexpr char kEveryCharacter[] =
 // One over: lead-in, `text` in batches of 19 characters, then `idleSamples` of
 // idle (the tail first).
 std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples, BitTiming timing = {});
-// One whole over without idle: lead-in, `text`, and the tail, which ends at rest.
-std::vector<int16_t> TransmitOver(const std::string& text, Tones tones, BitTiming timing = {});
 
 // Feeds `samples` to a fresh receiver in blocks of `block` samples, then enough
 // silence for the last character's decision, and returns all text decoded.

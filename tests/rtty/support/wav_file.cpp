@@ -2,7 +2,7 @@
 
 #include <sndfile.h>
 
-#include "rtty_timing.h"
+#include "RttyTiming.h"
 
 namespace rz::rtty::testing {
 

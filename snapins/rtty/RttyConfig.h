@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "rtty_timing.h"
-#include "rtty_tones.h"
+#include "RttyTiming.h"
+#include "RttyTones.h"
 
 namespace rz::rtty {
 

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "rtty_timing.h"
-#include "rtty_tones.h"
+#include "RttyTiming.h"
+#include "RttyTones.h"
 
 namespace rz::rtty {
 

@@ -1,4 +1,4 @@
-#include "rtty_config.h"
+#include "RttyConfig.h"
 
 #include <algorithm>
 #include <cmath>

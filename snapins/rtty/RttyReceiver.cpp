@@ -1,4 +1,4 @@
-#include "rtty_receiver.h"
+#include "RttyReceiver.h"
 
 namespace rz::rtty {
 

@@ -26,8 +26,8 @@
 #include <optional>
 #include <vector>
 
-#include "fsk_demodulator.h"
-#include "rtty_timing.h"
+#include "FskDemodulator.h"
+#include "RttyTiming.h"
 
 namespace rz::rtty {
 

@@ -1,4 +1,4 @@
-#include "rtty_transmitter.h"
+#include "RttyTransmitter.h"
 
 #include <algorithm>
 #include <cmath>

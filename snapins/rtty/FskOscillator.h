@@ -3,7 +3,7 @@
 #ifndef RTTY_FSK_OSCILLATOR_H
 #define RTTY_FSK_OSCILLATOR_H
 
-#include "rtty_tones.h"
+#include "RttyTones.h"
 
 namespace rz::rtty {
 

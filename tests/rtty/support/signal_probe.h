@@ -1,12 +1,12 @@
-// Looks at generated RTTY audio: which tone a stretch holds, and whether the
-// waveform ever jumps.
-#ifndef RTTY_TEST_TONE_PROBE_H
-#define RTTY_TEST_TONE_PROBE_H
+// Looks at generated RTTY audio: which tone a stretch holds, whether the
+// waveform ever jumps, and how much of its power leaves the channel.
+#ifndef RTTY_TEST_SIGNAL_PROBE_H
+#define RTTY_TEST_SIGNAL_PROBE_H
 
 #include <cstdint>
 #include <vector>
 
-#include "rtty_tones.h"
+#include "RttyTones.h"
 
 namespace rz::rtty::testing {
 
@@ -20,6 +20,10 @@ bool HoldsMark(const int16_t* samples, int count, Tones tones);
 // tones through its two neighbours; small everywhere for continuous-phase FSK,
 // large at a jump.
 double LargestStray(const std::vector<int16_t>& samples, Tones tones);
+
+// The share of the power further than `halfWidthHz` from `centreHz`, from the
+// averaged spectrum (Hann-windowed transforms of 4096 samples, half overlapping).
+double OutOfChannelShare(const std::vector<int16_t>& samples, double centreHz, double halfWidthHz);
 
 }  // namespace rz::rtty::testing
 

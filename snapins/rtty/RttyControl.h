@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "rtty_config.h"
+#include "RttyConfig.h"
 
 namespace rz::rtty {
 

@@ -1,4 +1,4 @@
-#include "rtty_framer.h"
+#include "RttyFramer.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,13 +7,13 @@
 #include <cmath>
 #include <optional>
 
+#include "Baudot.h"
+#include "RttyConfig.h"
+#include "RttyControl.h"
+#include "RttyReceiver.h"
+#include "RttyTransmitter.h"
 #include "Settings.h"
 #include "Snapin.h"
-#include "baudot.h"
-#include "rtty_config.h"
-#include "rtty_control.h"
-#include "rtty_receiver.h"
-#include "rtty_transmitter.h"
 
 namespace rz::rtty {
 namespace {

@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "rtty_timing.h"
-#include "rtty_tones.h"
+#include "RttyTiming.h"
+#include "RttyTones.h"
 
 namespace rz::rtty {
 

@@ -1,4 +1,4 @@
-#include "tx_filter.h"
+#include "TransmitFilter.h"
 
 #include <algorithm>
 #include <cmath>

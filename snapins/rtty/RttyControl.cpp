@@ -1,4 +1,4 @@
-#include "rtty_control.h"
+#include "RttyControl.h"
 
 #include <algorithm>
 

@@ -13,11 +13,11 @@
 #include <optional>
 #include <vector>
 
-#include "baudot.h"
-#include "fsk_oscillator.h"
-#include "rtty_timing.h"
-#include "rtty_tones.h"
-#include "tx_filter.h"
+#include "Baudot.h"
+#include "FskOscillator.h"
+#include "RttyTiming.h"
+#include "RttyTones.h"
+#include "TransmitFilter.h"
 
 namespace rz::rtty {
 

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <deque>
 
-#include "baudot.h"
-#include "fsk_demodulator.h"
-#include "rtty_framer.h"
-#include "rtty_tones.h"
+#include "Baudot.h"
+#include "FskDemodulator.h"
+#include "RttyFramer.h"
+#include "RttyTones.h"
 
 namespace rz::rtty {
 

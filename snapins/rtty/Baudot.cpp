@@ -1,4 +1,4 @@
-#include "baudot.h"
+#include "Baudot.h"
 
 #include <array>
 

@@ -1,9 +1,9 @@
-#include "fsk_oscillator.h"
+#include "FskOscillator.h"
 
 #include <cmath>
 #include <numbers>
 
-#include "rtty_timing.h"
+#include "RttyTiming.h"
 
 namespace rz::rtty {
 

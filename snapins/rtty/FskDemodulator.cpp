@@ -1,4 +1,4 @@
-#include "fsk_demodulator.h"
+#include "FskDemodulator.h"
 
 #include <algorithm>
 #include <cmath>
