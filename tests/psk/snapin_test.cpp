@@ -3,15 +3,12 @@
 // settings file, and the run-time control keys.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include <DGSnapin.h>
 
-#include "HostHarness.h"
+#include "SnapinLibrary.h"
 #include "psk_channel.h"
 #include "psk_transmitter.h"
 #include "rtty_channel.h"
@@ -24,18 +21,13 @@ using Audio = std::vector<int16_t>;
 constexpr int16_t kSentinel = 0x5A5A;
 constexpr int kSecond = rz::psk::kSampleRate;
 
-class PskSnapin : public ::testing::Test {
+class PskSnapin : public ::testing::Test, protected rz::test::support::SnapinLibrary {
 protected:
+    PskSnapin() : SnapinLibrary(DGPSK_PATH) {}
+
     void SetUp() override
     {
-        init = m_library.Get<PFN_InitRUZada>("InitRUZada");
-        twiddle = m_library.Get<PFN_GetDGTwiddle>("GetDGTwiddle");
-        hasData = m_library.Get<PFN_HasDGData>("HasDGData");
-        encodeA = m_library.Get<PFN_EncodeDGDataA>("EncodeDGDataA");
-        decodeA = m_library.Get<PFN_DecodeDGDataA>("DecodeDGDataA");
-        command = m_library.Get<PFN_DoDGCommand>("DoDGCommand");
-        control = m_library.Get<PFN_InvokeDGFunc>("InvokeDGFunc20");
-        ASSERT_TRUE(init && twiddle && hasData && encodeA && decodeA && command && control);
+        ASSERT_TRUE(Loaded());
         init(8000.0);
     }
 
@@ -56,36 +48,12 @@ protected:
         return audio;
     }
 
-    // Feeds `audio` and `silence` seconds of silence in 3250-sample blocks to
-    // the narrow decoder: the decisions wait for the symbols after.
+    // The decisions wait for the symbols after: `silence` seconds of it follow.
     std::string Receive(Audio audio, int silence = 6)
     {
         audio.resize(audio.size() + static_cast<size_t>(silence * kSecond));
-        std::string text;
-        for (size_t at = 0; at + kDecodeBlock <= audio.size(); at += kDecodeBlock) {
-            char chars[DG_DECODE_CAPACITY];
-            const int n = decodeA(audio.data() + at, kDecodeBlock, chars, DG_DECODE_CAPACITY);
-            text.append(chars, static_cast<size_t>(std::clamp(n, 0, DG_DECODE_CAPACITY)));
-        }
-        return text;
+        return Decode(audio);
     }
-
-    int32_t Read(int key) { return static_cast<int32_t>(command(DG_CONTROL_READ | unsigned(key))); }
-    int Write(int key, int32_t value) { return control(nullptr, unsigned(key), static_cast<uint32_t>(value)); }
-
-    void UseSettings(const std::string& contents) { setenv("RUZADA_INI", m_dir.Write("psk.ini", contents).c_str(), 1); }
-
-    PFN_InitRUZada init = nullptr;
-    PFN_GetDGTwiddle twiddle = nullptr;
-    PFN_HasDGData hasData = nullptr;
-    PFN_EncodeDGDataA encodeA = nullptr;
-    PFN_DecodeDGDataA decodeA = nullptr;
-    PFN_DoDGCommand command = nullptr;
-    PFN_InvokeDGFunc control = nullptr;
-
-private:
-    rz::test::harness::LoadedModule m_library{DGPSK_PATH};
-    rz::test::harness::TempDir m_dir;
 };
 
 TEST_F(PskSnapin, EncoderKeepsToItsCapacityAndToVaricode)
@@ -162,7 +130,7 @@ TEST_F(PskSnapin, ControlKeysReadWriteAndRefuse)
     const struct {
         int key;
         int32_t value;
-        int taken;
+        bool taken;
         int32_t readBack;
     } writes[] = {
         {DG_KEY_CARRIER, 15005, 1, 15005},
@@ -182,13 +150,13 @@ TEST_F(PskSnapin, ControlKeysReadWriteAndRefuse)
         EXPECT_EQ(Write(w.key, w.value), w.taken) << "key " << w.key << " = " << w.value;
         EXPECT_EQ(Read(w.key), w.readBack) << "key " << w.key;
     }
-    EXPECT_EQ(Write(DG_KEY_TRACKED, 12000), 0);
+    EXPECT_FALSE(Write(DG_KEY_TRACKED, 12000));
     EXPECT_EQ(control(nullptr, 0x10000u | DG_KEY_CARRIER, 10000), 0);
 }
 
 TEST_F(PskSnapin, TrackedFrequencyAndQualityFollowTheSignal)
 {
-    ASSERT_EQ(Write(DG_KEY_CARRIER, 15000), 1);
+    ASSERT_TRUE(Write(DG_KEY_CARRIER, 15000));
     const Audio audio = rz::rtty::testing::AddNoise(TransmitText(kSampleText, DG_PSK_BPSK31, 1510.0), -3.0, 5, 0, 0);
     const size_t half = audio.size() / 2;
     Receive(Audio(audio.begin(), audio.begin() + static_cast<long>(half)), 0);
