@@ -66,17 +66,17 @@ TEST_P(PskModule, TextComesBackAndFollowsTheCarrier)
 
     const std::string first = "CQ de DL2XYZ: 73, k?\r\n";
     send(first);
-    ASSERT_TRUE(host.PumpUntil([&] { return received().size() >= first.size(); }, 40s));
+    ASSERT_TRUE(host.PumpUntil([&] { return received().size() >= first.size(); }, 60s));
     EXPECT_EQ(received(), first);
 
     const std::string flowing = "THE QUICK BROWN FOX 0123456789 ";
     send(flowing);
-    host.PumpUntil([&] { return received().size() > first.size(); }, 40s);
+    host.PumpUntil([&] { return received().size() > first.size(); }, 60s);
     EXPECT_EQ(invokeFunc(kPskMode, DG_CONTROL_FUNC, DG_KEY_CARRIER, 15000), 1);
     const std::string third = "de DK1ABC: 599 (Karl) sk\r\n";
     send(third);
     const std::string tail = third.substr(third.size() / 2);
-    host.PumpUntil([&] { return received().ends_with(tail); }, 40s);
+    host.PumpUntil([&] { return received().ends_with(tail); }, 60s);
     EXPECT_EQ(Text(host.msgSentChar), first + flowing + third);
     EXPECT_TRUE(received().starts_with(first) && received().ends_with(tail)) << received();
     EXPECT_NEAR(read(DG_KEY_TRACKED), 15000, 20);
