@@ -66,7 +66,7 @@ TEST_P(PskModule, TextComesBackAndFollowsTheCarrier)
 
     const std::string first = "CQ de DL2XYZ: 73, k?\r\n";
     send(first);
-    ASSERT_TRUE(host.PumpUntil([&] { return received().size() >= first.size(); }, 60s));
+    ASSERT_TRUE(host.PumpUntil([&] { return received().size() >= first.size(); }, 60s)) << received();
     EXPECT_EQ(received(), first);
 
     const std::string flowing = "THE QUICK BROWN FOX 0123456789 ";
