@@ -7,17 +7,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include <RUZada.h>
 
+#include "CwChannel.h"
 #include "HostHarness.h"
-#include "audio_file.h"
-#include "cw_channel.h"
-#include "programs.h"
 
 namespace {
 
@@ -37,6 +33,7 @@ protected:
         settings = dir.Path() + "/RUZada.ini";
         // 40 WPM keeps the run short.
         std::ofstream(settings) << "[RUZada]\nUse48KHz=0\n[CW]\nWPM=40\n";
+        setenv("RUZADA_INI", settings.c_str(), 1);
     }
 
     std::string Text(UINT message) const
@@ -54,7 +51,6 @@ protected:
 
 TEST_F(CwModule, TextSentOverTheLoopbackCardComesBack)
 {
-    setenv("RUZADA_INI", settings.c_str(), 1);
     setenv("RUZADA_AUDIODRIVER", "loopback", 1);
     rz::test::harness::LoadedModule module(dir.ModulePath());
     ASSERT_TRUE(module.Loaded());
@@ -81,15 +77,9 @@ TEST_F(CwModule, TextSentOverTheLoopbackCardComesBack)
 
 TEST_F(CwModule, DgtermWritesAndReadsCwFiles)
 {
-    setenv("RUZADA_INI", settings.c_str(), 1);
     const std::string written = dir.Path() + "/tx.wav";
-    ASSERT_TRUE(rz::cw::testing::Run({DGTERM_PATH, "--mode", "CW", "--tx-file", written, "--text", kText}).has_value());
-    const std::optional<std::vector<int16_t>> audio = ReadAudio(written);
-    ASSERT_TRUE(audio.has_value());
-    rz::cw::ReceiverSettings receiver = DefaultReceiver();
-    receiver.wpm = 40;
-    EXPECT_EQ(ReceiveText(*audio, receiver), kText);
-    const std::optional<std::string> read = rz::cw::testing::Run({DGTERM_PATH, "--mode", "CW", "--rx-file", written});
+    ASSERT_TRUE(RunProgram({DGTERM_PATH, "--mode", "CW", "--tx-file", written, "--text", kText}).has_value());
+    const std::optional<std::string> read = RunProgram({DGTERM_PATH, "--mode", "CW", "--rx-file", written});
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(*read, kText);
 }

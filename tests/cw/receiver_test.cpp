@@ -1,17 +1,23 @@
-// The receiver: exact copy at every speed and in blocks of any size, what it
-// survives (hand-sent timing, Farnsworth spacing, mistuning, noise),
-// and what must print nothing: silence, noise, a carrier, PSK31.
+// The receiver: exact copy of independent senders and of our own keyer at every
+// speed and in blocks of any size, what it survives (hand-sent timing,
+// Farnsworth spacing, mistuning, noise), and what must print nothing.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <numbers>
+#include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "cw_channel.h"
-#include "cw_timing.h"
+#include "CwChannel.h"
+#include "CwTiming.h"
 
 namespace {
 
@@ -20,16 +26,8 @@ using rz::cw::ReceiverSettings;
 using Audio = std::vector<int16_t>;
 
 constexpr int kMargin = 8000;
-constexpr char kWarmUp[] = "VVV VVV ";
 
-ReceiverSettings Receiver(double carrierHz = kCarrierHz, bool afc = true)
-{
-    return ReceiverSettings{carrierHz, afc, rz::cw::kDefaultWpm, 35};
-}
-
-int16_t Clamped(double value) { return static_cast<int16_t>(std::clamp(std::lround(value), -32768L, 32767L)); }
-
-TEST(CwReceiver, CopiesEveryCharacterFrom12To40WpmAndInBlocksOfAnySize)
+TEST(CwReceiver, CopiesOurKeyerFrom12To40WpmAndInBlocksOfAnySize)
 {
     for (const int wpm : {12, 20, 30, 40})
         EXPECT_EQ(ReceiveText(KeyText(kEveryCharacter, wpm), Receiver()), kEveryCharacter) << wpm << " WPM";
@@ -38,36 +36,64 @@ TEST(CwReceiver, CopiesEveryCharacterFrom12To40WpmAndInBlocksOfAnySize)
         EXPECT_EQ(ReceiveText(audio, Receiver(), block), kEveryCharacter) << "blocks of " << block;
 }
 
+std::string FileText(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+// ebook2cw's Morse of `text` at `wpm` (Ogg Vorbis, 700 Hz); its settings file goes to `folder`.
+std::optional<Audio> Ebook2cw(const std::string& program, const std::string& text, int wpm, const std::string& folder)
+{
+    using rz::test::support::ShellQuoted;
+    std::ofstream(folder + "/text.txt") << text << "\n";
+    const std::string name = folder + "/ebook2cw-" + std::to_string(wpm);
+    const std::string command = "HOME=" + ShellQuoted(folder) + " " + ShellQuoted(program) + " -O -s 8000 -f 700 -w " +
+                                std::to_string(wpm) + " -c '' -o " + ShellQuoted(name) + " " +
+                                ShellQuoted(folder + "/text.txt") + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0 ? ReadWav(name + ".ogg") : std::nullopt;
+}
+
+// fldigi's transmissions (recorded by bench/cw_sensitivity/cw_interop.py) and
+// ebook2cw's Morse, from a receiver that expects 20 WPM.
+TEST(CwReceiver, CopiesIndependentSendersExactly)
+{
+    const std::optional<std::string> ebook2cw = FindProgram("ebook2cw");
+    if (!ebook2cw && getenv("CI") != nullptr)
+        FAIL() << "ebook2cw is not installed";
+    const std::string text = "CQ CQ DE DL2XYZ PSE K <BT> 599 5NN 0123456789 . , ? / <AR> <SK> <KN>";
+    for (const int wpm : {12, 20, 30, 40}) {
+        const std::string name = std::string(CW_TEST_DATA) + "/fldigi-" + std::to_string(wpm) + "wpm";
+        const std::optional<Audio> fldigi = ReadWav(name + ".flac");
+        ASSERT_TRUE(fldigi.has_value()) << name;
+        EXPECT_EQ(ReceiveText(*fldigi, Receiver()), FileText(name + ".txt")) << "fldigi at " << wpm << " WPM";
+        if (!ebook2cw)
+            continue;
+        const std::optional<Audio> audio = Ebook2cw(*ebook2cw, text, wpm, ::testing::TempDir());
+        ASSERT_TRUE(audio.has_value()) << "ebook2cw at " << wpm << " WPM";
+        EXPECT_EQ(ReceiveText(*audio, Receiver()), text) << "ebook2cw at " << wpm << " WPM";
+    }
+}
+
 // Speeds far from the one expected, and Farnsworth spacing, are learned within
 // the first word; what follows copies exactly.
 TEST(CwReceiver, LearnsUnexpectedTimingWithinAWarmUp)
 {
     const std::string text = "CQ DE DL2XYZ 599 <KN>";
-    const struct {
-        int wpm;
-        int farnsworthWpm;
-    } senders[] = {{8, 0}, {45, 0}, {20, 10}};
-    for (const auto& sender : senders) {
-        const std::string received =
-            ReceiveText(KeyText(std::string(kWarmUp) + text, sender.wpm, sender.farnsworthWpm), Receiver());
-        ASSERT_GE(received.size(), text.size()) << sender.wpm << " WPM: " << received;
-        EXPECT_EQ(received.substr(received.size() - text.size()), text) << sender.wpm << " WPM: " << received;
-    }
+    for (const auto& [wpm, farnsworthWpm] : {std::pair{8, 0}, {45, 0}, {20, 10}})
+        EXPECT_THAT(ReceiveText(KeyText("VVV VVV " + text, wpm, farnsworthWpm), Receiver()), ::testing::EndsWith(text))
+            << wpm << " WPM";
 }
 
 TEST(CwReceiver, CopiesHandSentCodeWithAtMostTwoPercentErrors)
 {
     const std::string text = std::string(kEveryCharacter) + " " + kEveryCharacter;
-    const struct {
-        double weight;
-        uint64_t seed;
-    } hands[] = {{0.0, 1}, {0.0, 2}, {0.2, 3}, {-0.1, 4}};
-    for (const auto& h : hands) {
+    for (const auto& [weight, seed] : {std::pair{0.0, 1}, {0.0, 2}, {0.2, 3}, {-0.1, 4}}) {
         Hand hand;
-        hand.weight = h.weight;
-        hand.seed = h.seed;
+        hand.weight = weight;
+        hand.seed = static_cast<uint64_t>(seed);
         const std::string received = ReceiveText(Render(HandKeying(text, hand), kCarrierHz), Receiver());
-        EXPECT_LE(CharacterErrorRate(text, received), 0.02) << "weight " << h.weight << ": " << received;
+        EXPECT_LE(CharacterErrorRate(text, received), 0.02) << "weight " << weight << ": " << received;
     }
 }
 
@@ -82,8 +108,9 @@ TEST(CwReceiver, CopiesThroughImpairedChannels)
     } cases[] = {
         {"90 Hz high", [&] { return KeyText(text, 20, 0, kCarrierHz + 90.0); }, Receiver(), 0.0},
         {"95 Hz low", [&] { return KeyText(text, 20, 0, kCarrierHz - 95.0); }, Receiver(), 0.0},
-        {"carrier at 1500 Hz", [&] { return KeyText(text, 20, 0, 1500.0); }, Receiver(1500.0), 0.0},
-        {"noise at -6 dB", [&] { return AddNoise(KeyText(text, 20), -6.0, 1, kMargin, kMargin); }, Receiver(), 0.02},
+        {"tuned to 1500 Hz without AFC", [&] { return KeyText(text, 20, 0, 1500.0); }, Receiver(1500.0, false), 0.0},
+        {"noise at -6 dB", [&] { return AddNoise(KeyText(text, 20), -6.0, 1, kMargin, kMargin, kKeyDownPower); },
+         Receiver(), 0.02},
     };
     for (const auto& c : cases) {
         const std::string received = ReceiveText(c.audio(), c.receiver);
@@ -91,57 +118,59 @@ TEST(CwReceiver, CopiesThroughImpairedChannels)
     }
 }
 
-TEST(CwReceiver, ListensWhereTunedWithoutFrequencyControl)
-{
-    const Audio audio = AddNoise(KeyText("CQ CQ DE DL2XYZ", 20, 0, kCarrierHz + 60.0), 10.0, 3, kMargin, kMargin);
-    EXPECT_EQ(ReceiveText(audio, Receiver(kCarrierHz + 60.0, false)), "CQ CQ DE DL2XYZ");
-    EXPECT_EQ(ReceiveText(audio, Receiver(kCarrierHz + 200.0, false)), "");
-}
-
-// BPSK31 on the carrier: random bits, a phase reversal for each zero, cosine-shaped.
-Audio Bpsk31(int seconds, uint64_t seed)
+// 30 s of a tone at `hz` whose symbols change at random with probability
+// `turns`: by pi in phase, cosine-shaped (BPSK31: 32 ms symbols), or to 170 Hz
+// below and back (RTTY: 22 ms); with `turns` 0 a steady carrier.
+Audio OtherMode(double hz, bool rtty, double turns, uint64_t seed)
 {
     std::mt19937_64 random(seed);
-    const int symbol = rz::cw::kSampleRate * 32 / 1000;
-    Audio audio(static_cast<size_t>(seconds * rz::cw::kSampleRate));
-    double phase = 1.0;
+    std::bernoulli_distribution turn(turns);
+    const size_t symbol = rtty ? 176 : 256;
+    Audio audio(30 * 8000);
     double previous = 1.0;
+    double sign = 1.0;
+    double phase = 0.0;
     for (size_t n = 0; n < audio.size(); ++n) {
-        const size_t at = n % static_cast<size_t>(symbol);
-        if (at == 0) {
-            previous = phase;
-            phase = random() % 2 == 0 ? -phase : phase;
+        if (n % symbol == 0) {
+            previous = sign;
+            sign = turn(random) ? -sign : sign;
         }
-        const double shape = 0.5 + 0.5 * std::cos(std::numbers::pi * static_cast<double>(at) / symbol);
-        const double amplitude = previous * shape + phase * (1.0 - shape);
-        audio[n] = Clamped(kToneAmplitude * amplitude * std::sin(2.0 * std::numbers::pi * kCarrierHz * n / 8000.0));
+        const double shape = 0.5 + 0.5 * std::cos(std::numbers::pi * static_cast<double>(n % symbol) / symbol);
+        const double amplitude = rtty ? 1.0 : previous * shape + sign * (1.0 - shape);
+        phase = std::remainder(phase + 2.0 * std::numbers::pi * (rtty && sign < 0 ? hz - 170.0 : hz) / 8000.0,
+                               2.0 * std::numbers::pi);
+        audio[n] = static_cast<int16_t>(kToneAmplitude * amplitude * std::sin(phase));
     }
     return audio;
 }
 
-TEST(CwReceiver, PrintsNothingForSilenceNoiseCarriersAndPsk)
+TEST(CwReceiver, PrintsNothingForSilenceNoiseCarriersAndOtherModes)
 {
     std::mt19937_64 random(5);
     Audio fullScale(30 * rz::cw::kSampleRate);
     std::uniform_int_distribution<int> anyValue(-32768, 32767);
     for (int16_t& s : fullScale)
         s = static_cast<int16_t>(anyValue(random));
-    Audio carrier(fullScale.size());
-    for (size_t n = 0; n < carrier.size(); ++n)
-        carrier[n] = Clamped(kToneAmplitude * std::sin(2.0 * std::numbers::pi * 730.0 * n / 8000.0));
+    const Audio silence(fullScale.size(), 0);
+    const Audio signal =
+        AddNoise(KeyText("CQ CQ DE DL2XYZ", 20, 0, kCarrierHz + 60.0), 10.0, 3, kMargin, kMargin, kKeyDownPower);
     const struct {
         const char* input;
         Audio audio;
+        ReceiverSettings receiver;
     } cases[] = {
-        {"silence", Audio(fullScale.size(), 0)},
-        {"full-scale noise", fullScale},
-        {"quiet noise", AddNoise(Audio(fullScale.size(), 0), 80.0, 6, 0, 0)},
-        {"loud noise", AddNoise(Audio(fullScale.size(), 0), -10.0, 7, 0, 0)},
-        {"a steady carrier in noise", AddNoise(carrier, 0.0, 8, 0, 0)},
-        {"BPSK31", AddNoise(Bpsk31(30, 9), 10.0, 9, 0, 0)},
+        {"silence", silence, Receiver()},
+        {"full-scale noise", fullScale, Receiver()},
+        {"quiet noise", AddNoise(silence, 60.0, 6, 0, 0, kKeyDownPower), Receiver()},
+        {"loud noise", AddNoise(silence, -10.0, 7, 0, 0, kKeyDownPower), Receiver()},
+        {"a steady carrier in noise", AddNoise(OtherMode(730.0, false, 0.0, 0), 0.0, 8, 0, 0, kKeyDownPower),
+         Receiver()},
+        {"BPSK31", AddNoise(OtherMode(kCarrierHz, false, 0.5, 9), 10.0, 9, 0, 0, kKeyDownPower), Receiver()},
+        {"RTTY", AddNoise(OtherMode(kCarrierHz + 85.0, true, 0.5, 10), 10.0, 10, 0, 0, kKeyDownPower), Receiver()},
+        {"CW 140 Hz away without AFC", signal, Receiver(kCarrierHz + 200.0, false)},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ReceiveText(c.audio, Receiver()), "") << c.input;
+        EXPECT_EQ(ReceiveText(c.audio, c.receiver), "") << c.input;
 }
 
 }  // namespace

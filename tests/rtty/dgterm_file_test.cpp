@@ -18,9 +18,10 @@ namespace {
 
 TEST(RttyDgterm, WritesTheOverAndAFixedTailAndNothingMore)
 {
-    // Two letters shifts, the 18 characters and four shifts: figures before 2
-    // and 5, letters before X and K.
-    const std::string text = "CQ DE DL2XYZ 599 K";
+    // Two batches of characters for the module. Two letters shifts, the 28
+    // characters and six shifts: figures before each 2 and the 5, letters before
+    // each X and the K.
+    const std::string text = "CQ CQ DE DL2XYZ DL2XYZ 599 K";
     const std::string path = rz::test::dgterm::TempPath("rtty-tx.wav");
     for (int run = 0; run < 2; ++run) {
         const rz::test::dgterm::Run dgterm =
@@ -31,7 +32,7 @@ TEST(RttyDgterm, WritesTheOverAndAFixedTailAndNothingMore)
         // The lead-in, every code and the tail; the module starts with one silent
         // sample and holds the last one back.
         EXPECT_EQ(audio->size(),
-                  static_cast<size_t>(rz::rtty::RttyTransmitter::kLeadInSamples + 24 * rz::rtty::kCharSamples +
+                  static_cast<size_t>(rz::rtty::RttyTransmitter::kLeadInSamples + 36 * rz::rtty::kCharSamples +
                                       rz::rtty::RttyTransmitter::kTailSamples));
         EXPECT_EQ(audio->back(), 0);
         EXPECT_EQ(rz::rtty::testing::ReceiveText(*audio), text);

@@ -1,4 +1,4 @@
-#include "cw_receiver.h"
+#include "CwReceiver.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,6 +19,11 @@ constexpr size_t kQualityMemory = 20;
 // Mean envelope while the key is down against while it is up: keying heard in
 // noise alone reaches about 2.
 constexpr double kOpenContrast = 2.5;
+// The power of the whole baseband (±250 Hz), key down and key up, followed over
+// about two seconds: keying must take the signal's power away when the key is
+// up. A frequency-shift signal (RTTY) only moves it to the other tone.
+constexpr double kBandMemory = 1000.0;
+constexpr double kKeyedShare = 0.5;
 // The scout's filter and debounce: 16 ms and 6 ms pass any element up to 60 WPM.
 constexpr int kScoutFilter = 8;
 constexpr int kScoutDebounce = 3;
@@ -100,8 +105,10 @@ void CwReceiver::OnBaseband(Complex sample)
         m_reader.OnRun(run->keyDown, run->samples);
     // The keying must stand out of the noise as well: a line alone may be a carrier.
     // and against the key-up level, which a carrier keeps as high as its key-down.
+    FollowBand();
     m_open = m_lineOpen && m_detector.SignalLevel() > kOpenContrast * NoiseEnvelope() &&
-             m_detector.SignalLevel() > kOpenContrast * m_detector.NoiseLevel();
+             m_detector.SignalLevel() > kOpenContrast * m_detector.NoiseLevel() &&
+             m_bandDown.mean - m_bandUp.mean > kKeyedShare * (m_bandDown.mean - m_search.NoisePower());
     m_reader.SetOpen(m_open);
     m_reader.OnOngoing(m_detector.KeyDown(), m_detector.Current(), m_decoded);
     WatchScout(tuned);
@@ -111,6 +118,16 @@ void CwReceiver::OnBaseband(Complex sample)
             m_text.push_back(ch);
     }
     m_decoded.clear();
+}
+
+void CwReceiver::FollowBand()
+{
+    if (!m_detector.Settled())
+        return;
+    const double power = std::norm(m_detector.OldestInFilter());
+    BandPower& band = m_detector.KeyDown() ? m_bandDown : m_bandUp;
+    band.count = std::min(band.count + 1.0, kBandMemory);
+    band.mean += (power - band.mean) / band.count;
 }
 
 double CwReceiver::NoiseEnvelope() const

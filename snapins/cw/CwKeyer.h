@@ -9,8 +9,8 @@
 #include <deque>
 #include <vector>
 
-#include "cw_timing.h"
-#include "morse_code.h"
+#include "CwTiming.h"
+#include "MorseCode.h"
 
 namespace rz::cw {
 

@@ -6,12 +6,12 @@
 #include <cmath>
 #include <optional>
 
+#include "CwKeyer.h"
+#include "CwReceiver.h"
+#include "CwSettings.h"
+#include "MorseCode.h"
 #include "Settings.h"
 #include "Snapin.h"
-#include "cw_keyer.h"
-#include "cw_receiver.h"
-#include "cw_settings.h"
-#include "morse_code.h"
 
 namespace rz::cw {
 namespace {

@@ -1,10 +1,10 @@
-#include "morse_reader.h"
+#include "MorseReader.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "baseband.h"
-#include "morse_code.h"
+#include "Baseband.h"
+#include "MorseCode.h"
 
 namespace rz::cw {
 

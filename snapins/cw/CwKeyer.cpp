@@ -1,4 +1,4 @@
-#include "cw_keyer.h"
+#include "CwKeyer.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,15 +1,13 @@
-#include "audio_file.h"
+#include "WavFile.h"
 
 #include <sndfile.h>
 
-#include "cw_timing.h"
-
-namespace rz::cw::testing {
+namespace rz::test::support {
 
 bool WriteWav(const std::string& path, const std::vector<int16_t>& samples)
 {
     SF_INFO info{};
-    info.samplerate = kSampleRate;
+    info.samplerate = kAudioRate;
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
@@ -19,14 +17,14 @@ bool WriteWav(const std::string& path, const std::vector<int16_t>& samples)
     return sf_close(file) == 0 && written == static_cast<sf_count_t>(samples.size());
 }
 
-std::optional<std::vector<int16_t>> ReadAudio(const std::string& path)
+std::optional<std::vector<int16_t>> ReadWav(const std::string& path)
 {
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (file == nullptr)
         return std::nullopt;
     std::optional<std::vector<int16_t>> samples;
-    if (info.channels == 1 && info.samplerate == kSampleRate) {
+    if (info.channels == 1 && info.samplerate == kAudioRate) {
         samples.emplace(static_cast<size_t>(info.frames));
         if (sf_read_short(file, samples->data(), info.frames) != info.frames)
             samples.reset();
@@ -35,4 +33,4 @@ std::optional<std::vector<int16_t>> ReadAudio(const std::string& path)
     return samples;
 }
 
-}  // namespace rz::cw::testing
+}  // namespace rz::test::support

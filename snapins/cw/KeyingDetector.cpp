@@ -1,4 +1,4 @@
-#include "keying_detector.h"
+#include "KeyingDetector.h"
 
 #include <algorithm>
 #include <cmath>
@@ -48,6 +48,11 @@ void KeyingDetector::Start(double noiseLevel)
     m_signal = kStartSignal * noiseLevel;
 }
 
+Complex KeyingDetector::OldestInFilter() const
+{
+    return m_history[static_cast<size_t>((m_at - m_length + kMaxFilterLength) % kMaxFilterLength)];
+}
+
 void KeyingDetector::Resum()
 {
     m_sum = Complex();
@@ -90,7 +95,8 @@ std::optional<KeyingDetector::Run> KeyingDetector::Push(Complex sample)
     }
 
     // Levels are measured once the filter holds only this run, past its edges.
-    const bool settled = m_current > m_length + kBasebandSettling && m_disagree == 0;
+    m_settled = m_current > m_length + kBasebandSettling && m_disagree == 0;
+    const bool settled = m_settled;
     if (m_keyDown && settled) {
         m_signal += m_signalFollow * (envelope - m_signal);
         // Down for longer than any element: a carrier or a noise that the noise level has to take in.

@@ -12,11 +12,11 @@
 #include <deque>
 #include <vector>
 
-#include "baseband.h"
-#include "carrier_search.h"
-#include "duration_groups.h"
-#include "keying_detector.h"
-#include "morse_reader.h"
+#include "Baseband.h"
+#include "CarrierSearch.h"
+#include "DurationGroups.h"
+#include "KeyingDetector.h"
+#include "MorseReader.h"
 
 namespace rz::cw {
 
@@ -59,6 +59,7 @@ private:
     void OnSpectrum();
     void OnBaseband(Complex sample);
     void WatchScout(Complex sample);
+    void FollowBand();
     double NoiseEnvelope() const;
 
     double m_carrierHz;
@@ -76,6 +77,13 @@ private:
     bool m_open = false;
     bool m_started = false;
     std::deque<int> m_recentQuality;
+    // Mean power of the baseband samples, while the key is down and while it is up.
+    struct BandPower {
+        double mean = 0.0;
+        double count = 0.0;
+    };
+    BandPower m_bandDown;
+    BandPower m_bandUp;
     KeyingDetector m_detector;
     MorseReader m_reader;
     // A short filter that keeps watching for a sender faster than the matched filter passes.

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "duration_groups.h"
+#include "DurationGroups.h"
 
 namespace rz::cw {
 

@@ -11,7 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "cw_receiver.h"
+#include "CwReceiver.h"
+#include "ErrorRate.h"
+#include "NoisyChannel.h"
+#include "Programs.h"
+#include "WavFile.h"
 
 namespace rz::cw::testing {
 
@@ -21,6 +25,8 @@ inline constexpr int kEncodeBatch = 19;
 inline constexpr double kCarrierHz = 700.0;
 // Peak level of the test renderer's tone, as the keyer's.
 inline constexpr double kToneAmplitude = 20000.0;
+// Its power while the key is down, against which the CW tests measure noise.
+inline constexpr double kKeyDownPower = kToneAmplitude * kToneAmplitude / 2.0;
 
 // Every letter, figure, punctuation mark and prosign, as the receiver prints them.
 inline constexpr char kEveryCharacter[] =
@@ -30,9 +36,6 @@ struct Segment {
     bool keyDown;
     double seconds;
 };
-
-// Exact machine timing of `text` at `wpm`.
-std::vector<Segment> MachineKeying(const std::string& text, double wpm);
 
 // How a hand sends: every element and gap off by up to ±`jitter` of its length,
 // the speed drifting up by `drift` and back each minute, the dash `minRatio` to
@@ -51,30 +54,26 @@ std::vector<Segment> HandKeying(const std::string& text, const Hand& hand);
 
 // A complex gain over time in seconds; 1 is a steady channel.
 using Gain = std::function<std::complex<double>(double seconds)>;
-// Rayleigh fading with a Doppler spread of `dopplerHz` and a mean power of 1 (Clarke's model).
-Gain RayleighFading(double dopplerHz, uint64_t seed);
 
 // The keying on a tone of kToneAmplitude at `carrierHz`, with 5 ms raised-cosine edges.
 std::vector<int16_t> Render(const std::vector<Segment>& keying, double carrierHz, const Gain& gain = {});
 
-// `text` through our keyer as the module sends it, in batches of 19, then `tailSamples` of idle.
-std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworthWpm = 0, double carrierHz = kCarrierHz,
-                             int tailSamples = 0);
+// `text` through our keyer as the module sends it, in batches of 19.
+std::vector<int16_t> KeyText(const std::string& text, double wpm, int farnsworthWpm = 0, double carrierHz = kCarrierHz);
 
 // Feeds `samples` to a fresh receiver in blocks of `block` samples, then silence
 // enough for the last character, and returns all text decoded.
 std::string ReceiveText(const std::vector<int16_t>& samples, const ReceiverSettings& settings,
                         int block = kDecodeBlock);
-ReceiverSettings DefaultReceiver();
+// As the snap-in starts without settings: 20 WPM expected, squelch 35.
+ReceiverSettings Receiver(double carrierHz = kCarrierHz, bool afc = true);
 
-// `signal` with `leadSamples` of channel before and `tailSamples` after, plus
-// white Gaussian noise over 0-4000 Hz at `snrDb` below the key-down power of a
-// tone of kToneAmplitude, scaled down when needed to stay inside 16 bits.
-std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, uint64_t seed, int leadSamples,
-                              int tailSamples);
-
-// Edit distance between the two texts over the length of `sent`.
-double CharacterErrorRate(const std::string& sent, const std::string& received);
+// What every mode's tests share: noise, the error measure, WAV files, other programs.
+using rz::test::support::AddNoise;
+using rz::test::support::CharacterErrorRate;
+using rz::test::support::FindProgram;
+using rz::test::support::ReadWav;
+using rz::test::support::RunProgram;
 
 }  // namespace rz::cw::testing
 

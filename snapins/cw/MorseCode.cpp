@@ -1,4 +1,4 @@
-#include "morse_code.h"
+#include "MorseCode.h"
 
 #include <algorithm>
 #include <array>

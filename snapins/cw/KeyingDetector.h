@@ -9,7 +9,7 @@
 #include <array>
 #include <optional>
 
-#include "baseband.h"
+#include "Baseband.h"
 
 namespace rz::cw {
 
@@ -38,6 +38,10 @@ public:
     // Mean envelope while the key is down, and while it is up.
     double SignalLevel() const { return m_signal; }
     double NoiseLevel() const { return m_noise; }
+    // The filter holds only the current run, past its edges; its oldest sample
+    // surely belongs to the run, whichever change may be on its way.
+    bool Settled() const { return m_settled; }
+    Complex OldestInFilter() const;
 
 private:
     void Resum();
@@ -53,6 +57,7 @@ private:
     double m_signal = 0.0;
     double m_noise = 0.0;
     bool m_keyDown = false;
+    bool m_settled = false;
     int m_current = 0;
     int m_disagree = 0;
     double m_evidence = 0.0;

@@ -3,7 +3,7 @@
 #ifndef CW_SETTINGS_H
 #define CW_SETTINGS_H
 
-#include "cw_timing.h"
+#include "CwTiming.h"
 
 namespace rz::cw {
 

@@ -9,7 +9,7 @@
 #include <array>
 #include <vector>
 
-#include "baseband.h"
+#include "Baseband.h"
 
 namespace rz::cw {
 

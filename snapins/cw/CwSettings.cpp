@@ -1,4 +1,4 @@
-#include "cw_settings.h"
+#include "CwSettings.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "baseband.h"
+#include "Baseband.h"
 
 #include <cmath>
 #include <numbers>

@@ -1,4 +1,4 @@
-#include "duration_groups.h"
+#include "DurationGroups.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "carrier_search.h"
+#include "CarrierSearch.h"
 
 #include <algorithm>
 #include <cmath>

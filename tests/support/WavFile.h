@@ -1,0 +1,22 @@
+// Audio files for exchanging signals with other programs: mono 16-bit WAV at
+// 8000 samples per second written, anything libsndfile reads (WAV, Ogg Vorbis)
+// read back.
+#ifndef TEST_SUPPORT_WAV_FILE_H
+#define TEST_SUPPORT_WAV_FILE_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rz::test::support {
+
+inline constexpr int kAudioRate = 8000;
+
+bool WriteWav(const std::string& path, const std::vector<int16_t>& samples);
+// Nothing when the file cannot be read or is not mono at 8000 samples per second.
+std::optional<std::vector<int16_t>> ReadWav(const std::string& path);
+
+}  // namespace rz::test::support
+
+#endif
