@@ -24,6 +24,8 @@ constexpr double kFullFilterScale = 0.8;
 // Gaps shorter than two dots lie between the elements of a character.
 constexpr double kGapBetweenDots = 2.0;
 constexpr double kFilterStep = 0.125;
+// Marks and gaps shorter than this share of the sender's are noise's flickers.
+constexpr double kFlicker = 0.5;
 
 double Between(double value, double low, double high) { return std::clamp(value, low, std::max(low, high)); }
 
@@ -119,6 +121,7 @@ void MorseReader::OnRun(bool keyDown, int samples)
         // A mark heard while closed is noise: what came before it in the
         // character is noise too, and the signal's first mark starts afresh.
         m_charMarks.clear();
+        m_charGaps.clear();
         m_spoilt = false;
         m_early.clear();
         return;
@@ -131,8 +134,8 @@ void MorseReader::OnRun(bool keyDown, int samples)
         return;
     }
     m_afterMark = true;
-    // Too long for a dash here, it may still be one of a slower sender.
-    if (samples <= kLongestDash) {
+    // Until the timing is known every mark teaches it; then only those of characters read.
+    if (!m_settled && samples <= kLongestDash) {
         m_marks.Add(samples);
         LearnMarks();
     }
@@ -148,7 +151,12 @@ void MorseReader::LearnGap(int samples)
     if (m_open && m_afterMark && samples < 2.5 * m_wordGap) {
         // Sorted by the dots, which the marks give reliably: a gap the reader
         // took for the wrong kind is not learned as that kind.
-        (samples < kGapBetweenDots * m_dot ? m_elementGaps : m_longGaps).Add(samples);
+        if (samples >= kGapBetweenDots * m_dot)
+            m_longGaps.Add(samples);
+        else if (m_settled)
+            m_charGaps.push_back(samples);
+        else
+            m_elementGaps.Add(samples);
         LearnGaps();
     }
     m_afterMark = false;
@@ -159,6 +167,7 @@ void MorseReader::EndGap()
     if (!m_charDone)
         return;
     m_charMarks.clear();
+    m_charGaps.clear();
     m_spoilt = false;
     m_charDone = false;
     m_wordDone = false;
@@ -170,6 +179,7 @@ void MorseReader::Settle()
 {
     m_settled = true;
     m_charMarks.clear();
+    m_charGaps.clear();
     m_spoilt = false;
     m_charDone = false;
     m_wordDone = false;
@@ -221,6 +231,17 @@ void MorseReader::FinishCharacter(std::string& text)
         m_spoilt || pattern.size() > kMaxPatternLength ? std::string_view() : TextFor(pattern);
     if (character.empty() || !m_open || !m_settled)
         return;
+    // A sender who really speeds up shows it to the scout, not through flickers.
+    for (const int mark : m_charMarks) {
+        if (mark <= kLongestDash && mark > kFlicker * m_dot)
+            m_marks.Add(mark);
+    }
+    LearnMarks();
+    for (const int gap : m_charGaps) {
+        if (gap > kFlicker * m_elementGap)
+            m_elementGaps.Add(gap);
+    }
+    LearnGaps();
     if (m_spacePending)
         text += ' ';
     text += character;

@@ -65,6 +65,8 @@ private:
     DurationGroups m_longGaps{12};
 
     std::vector<int> m_charMarks;
+    // Gaps between the elements of the character being read, learned once it reads.
+    std::vector<int> m_charGaps;
     bool m_spoilt = false;
     bool m_afterMark = false;
     bool m_charDone = true;
