@@ -14,6 +14,7 @@ and is left out when it does not compile.
   python3 scripts/mutate.py --list              # the sample, nothing run
   python3 scripts/mutate.py [--only N,M] [--scratch DIR]
   python3 scripts/mutate.py --in-place build/plain   # mutate this tree, rebuild that build
+  python3 scripts/mutate.py --only 1,2 --suites level_tests   # what these suites alone find
 
 --in-place skips the copy and its first full build: each mutant is written into
 the work tree itself and put back afterwards (also when the run is stopped), so
@@ -214,6 +215,7 @@ def main():
     parser.add_argument("--in-place", metavar="BUILD", help="mutate the work tree and rebuild this build folder")
     parser.add_argument("--resume", action="store_true", help="keep the verdicts already in results.tsv")
     parser.add_argument("--first", help="a results.tsv of an earlier run: its killed mutants run first")
+    parser.add_argument("--suites", help="comma-separated suites: run only these of each mutant's guards")
     args = parser.parse_args()
 
     mutants = sample()
@@ -222,6 +224,7 @@ def main():
             print(f"{index:3} {relative}:{number} {kind}: {old.strip()}  ->  {new.strip()}")
         return 0
     picked = set(int(n) for n in args.only.split(",")) if args.only else None
+    chosen = set(args.suites.split(",")) if args.suites else None
     order = list(range(1, len(mutants) + 1))
     if args.first:
         earlier = dict(line.split("\t")[:2] for line in open(args.first) if line.strip())
@@ -229,7 +232,7 @@ def main():
 
     # A stop ends the run through the finally below, which puts the source back.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    all_suites = sorted({s for _, suites in GUARDS for s in suites})
+    all_suites = sorted({s for _, suites in GUARDS for s in suites if not chosen or s in chosen})
     if args.in_place:
         tree = ROOT
         build = Path(args.in_place).resolve()
@@ -277,7 +280,7 @@ def main():
                 try:
                     # Suite by suite, cheapest first: most mutants fall to the first.
                     verdict = "survived"
-                    for suite in guards(relative):
+                    for suite in (s for s in guards(relative) if not chosen or s in chosen):
                         if run(["cmake", "--build", str(build), "--target", suite], tree, 1200, log) != 0:
                             verdict = "not compiled"
                             break

@@ -51,6 +51,7 @@ protected:
         SetEvent(g_hStopRecvEvent);
         EXPECT_TRUE(WaitUntil([] { return !g_bFFTThreadAlive; }));
         CloseHandle(g_hStopRecvEvent);
+        DeleteCriticalSection(&g_csSound);
         g_hwndHost = nullptr;
     }
     static void SetRate(DWORD rate)
@@ -72,7 +73,9 @@ protected:
     RecordingWindow m_host;
 };
 
-TEST_F(FFTThreadTest, ABatchOfTenThousandSamplesIsTrimmedToItsNewestBlock)
+// Each transformed block posts the rate and the level; the FIFO is not the meter:
+// nothing was metered, so level 0 goes out as 1.
+TEST_F(FFTThreadTest, ABatchIsTrimmedToItsNewestBlockWhichPostsTheRateAndTheLevel)
 {
     Start(2000);
     EXPECT_EQ(m_debug.Lines(), std::vector<std::string>{"RUZada::InitDFT: Detected 2000 kHz machine.\r\n"});
@@ -83,7 +86,9 @@ TEST_F(FFTThreadTest, ABatchOfTenThousandSamplesIsTrimmedToItsNewestBlock)
         batch[i] = static_cast<int16_t>(i);
     Queue(batch);
     ASSERT_TRUE(PumpUntilPosted(1));
-    EXPECT_EQ(Posted().size(), 1u);
+    ASSERT_EQ(Posted().size(), 1u);
+    EXPECT_EQ(Posted()[0].wParam, 8000u);
+    EXPECT_EQ(Posted()[0].lParam, 1);
     ASSERT_EQ(g_FFTFifo.size(), 3616);
     std::vector<int16_t> left(1808);
     g_FFTFifo.read(left.data(), 3616);
@@ -96,51 +101,34 @@ TEST_F(FFTThreadTest, ABatchOfTenThousandSamplesIsTrimmedToItsNewestBlock)
     reference.Process(block.data());
     std::vector<int32_t> expected(1024), actual(1024);
     reference.GetSpectrum(0, 1023, expected.data());
-    EXPECT_EQ(GetDGFFTData(actual.data(), 1023, 0, 1023), reference.m_bOverload.load());
+    EXPECT_EQ(GetDGFFTData(actual.data(), 1023, 0, 1023), 0);
     EXPECT_EQ(actual, expected);
-}
-
-TEST_F(FFTThreadTest, EachTransformedBlockPostsTheRateAndTheLevel)
-{
-    Start(2000);
-    Queue(Tone(256, 32767));
-    ASSERT_TRUE(PumpUntilPosted(1));
-    ASSERT_EQ(Posted().size(), 1u);
-    EXPECT_EQ(Posted()[0].wParam, 8000u);
-    // The FIFO is not the meter: nothing was metered, so level 0 goes out as 1.
-    EXPECT_EQ(Posted()[0].lParam, 1);
-    std::vector<int32_t> bins(300, -7);
-    EXPECT_EQ(GetDGFFTData(bins.data(), 299, 250, 260), 1) << "the tone peaks above 29491.2";
-    EXPECT_EQ(bins[256], 49);
-    EXPECT_EQ(bins[249], -7);
 
     SetRate(48000);
-    Queue(Tone(256, 1000));
+    Queue(Tone(256, 32767));
     ASSERT_TRUE(PumpUntilPosted(2));
     EXPECT_EQ(Posted()[1].wParam, 48000u);
-    EXPECT_EQ(GetDGFFTData(bins.data(), 299, 256, 256), 0);
-    EXPECT_EQ(bins[256], 34);
+    EXPECT_EQ(GetDGFFTData(actual.data(), 1023, 250, 260), 1) << "the tone peaks above 29491.2";
 }
 
-// Each block goes out at a rate of its own, so every post names its block.
-TEST_F(FFTThreadTest, SlowMachineTransformsBlocksOneThreeAndFive)
+// Below 1500 kHz the thread transforms blocks one, three, five...: each block
+// goes out at a rate of its own, so every post names its block. From 1500 on,
+// that slow mode follows the setting.
+TEST_F(FFTThreadTest, SlowMachineTransformsEveryOtherBlockAndOthersFollowTheSetting)
 {
     Start(1499);
     EXPECT_EQ(g_bSlowMachine, 1);
-    const size_t postedAfter[7] = {1, 1, 2, 2, 3, 3, 4};
     for (int block = 1; block <= 7; ++block) {
         SetRate(8000 + block);
         Queue(Tone(64 * block, 8000));
-        ASSERT_TRUE(PumpUntilPosted(postedAfter[block - 1])) << "block " << block;
+        ASSERT_TRUE(PumpUntilPosted((block + 1) / 2)) << "block " << block;
     }
     std::vector<WPARAM> rates;
     for (const Received& post : Posted())
         rates.push_back(post.wParam);
     EXPECT_EQ(rates, (std::vector<WPARAM>{8001, 8003, 8005, 8007}));
-}
+    TearDown();
 
-TEST_F(FFTThreadTest, SlowModeStartsBelowFifteenHundredAndFollowsTheSetting)
-{
     Start(1500);
     EXPECT_EQ(g_bSlowMachine, 0);
     g_bSlowFFT = true;

@@ -18,8 +18,6 @@ public:
     std::string ModulePath() const { return TempDir::Path("RUZada.so"); }
     // Copies a test snap-in (by its file name, e.g. "DGmask1.so") into the folder.
     void AddTestSnapin(const std::string& fileName, const std::string& as = "");
-    // Writes a file of any content, for things that only look like snap-ins.
-    void AddFile(const std::string& fileName, const std::string& content) { Write(fileName, content); }
 };
 
 // The module as a host has it: dlopen'd from a folder, its exports looked up.

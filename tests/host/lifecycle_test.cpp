@@ -1,10 +1,12 @@
-// The module's life in a host process: load, bind, report, unload.
+// The module's life in a host process: load, bind, report, drive the card,
+// unload, leaving no thread, descriptor or open card behind.
 #include "module_fixture.h"
 
 namespace rz::test::host {
 namespace {
 
 using rz::test::harness::ThreadCount;
+using rz::test::harness::WaitUntil;
 
 using LifecycleTest = ModuleTest;
 
@@ -19,10 +21,9 @@ TEST_F(LifecycleTest, LoadingReportsTheProcessorAndStartsTheWorkers)
     const std::string figure = speed > 1023 ? std::to_string(speed >> 10) + "." : std::to_string(speed) + " KHz";
     EXPECT_EQ(debug.Lines().front().rfind("Detected " + figure, 0), 0u);
     EXPECT_EQ(api.GetDGVersion(), 0xEB930003u);
-
-    EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return ThreadCount() >= before + 2; }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() >= before + 2; }));
     module->Unload();
-    EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return ThreadCount() == before; }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == before; }));
 }
 
 // Whether or not a host window was bound, unloading leaves no thread and no
@@ -42,13 +43,43 @@ TEST_P(UnloadTest, UnloadingReleasesEverything)
         api.DGSetXmit(1);
     }
     module.reset();
-    EXPECT_TRUE(rz::test::harness::WaitUntil([&] { return ThreadCount() == threads; }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threads; }));
     EXPECT_EQ(rz::test::harness::OpenDescriptorCount(), descriptors);
     host.Drain();
     EXPECT_EQ(host.Messages(host.msgXmitRecv).size(), bound ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(HostWindow, UnloadTest, ::testing::Bool());
+
+// True when both loopback ends open, that is when the module holds neither.
+bool CardFree()
+{
+    const WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+    HWAVEIN in = nullptr;
+    HWAVEOUT out = nullptr;
+    const bool inFree = waveInOpen(&in, 0, &format, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR;
+    const bool outFree = waveOutOpen(&out, 0, &format, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR;
+    waveInClose(in);
+    waveOutClose(out);
+    return inFree && outFree;
+}
+
+// The card's rules are the sound suite's; here, that the host's calls reach it
+// through the loaded module, and that unloading lets it go.
+TEST_F(LifecycleTest, TheHostRunsAndStopsTheCardAndUnloadingReleasesIt)
+{
+    Load({}, "", "loopback");
+    EXPECT_EQ(api.GetDGSoundCount(), 1u);
+    EXPECT_EQ(api.GetDGFreq(), 0.0);
+    ASSERT_EQ(api.SetDGFreq(8000.0), 1);
+    EXPECT_EQ(api.GetDGFreq(), 8000.0);
+    EXPECT_FALSE(CardFree());
+    ASSERT_EQ(api.SetDGFreq(0.0), 1);
+    EXPECT_TRUE(CardFree());
+    ASSERT_EQ(api.SetDGFreq(8000.0), 1);
+    module->Unload();
+    EXPECT_TRUE(CardFree());
+}
 
 }  // namespace
 }  // namespace rz::test::host

@@ -29,15 +29,18 @@ inline constexpr int kTransmit = 1;
 inline constexpr int kReceive = 2;
 
 // The exports the tests call, each typed as RUZada.h declares it.
-#define HOSTTEST_EXPORTS(X)                                                                                      \
-    X(InitDG)                                                                                                    \
-    X(DGSetRecv)                                                                                                 \
-    X(DGSetXmit)                                                                                                 \
-    X(DGRequestComPort) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(GetDGSoundCount) X(EnumRUZadas) X(SetRUZada) \
-        X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW) X(GetRUZadaFileNameA)             \
-            X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(SetDGFreq) X(GetDGFreq) X(SetDGSoundMode) X(SendDGCharW)  \
-                X(SendDGCharA) X(IsDGSendIdle) X(GetDGLevel) X(GetDGFFTData) X(DGOpenComPort) X(DGCloseComPort)  \
-                    X(DGReadComPort) X(DGWriteComPort) X(DGEnablePortRTS) X(DGSetRTS)
+#define HOSTTEST_EXPORTS(X)                                                                                         \
+    X(InitDG)                                                                                                       \
+    X(DGSetRecv)                                                                                                    \
+    X(DGSetXmit)                                                                                                    \
+    X(DGRequestComPort)                                                                                             \
+    X(GetDGVersion)                                                                                                 \
+    X(GetDGProcessorSpeedKHz)                                                                                       \
+    X(GetDGSoundCount)                                                                                              \
+    X(EnumRUZadas) X(SetRUZada) X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW)              \
+        X(GetRUZadaFileNameA) X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(InvokeDGCommand) X(SetDGFreq) X(GetDGFreq) \
+            X(SetDGSoundMode) X(SendDGCharW) X(SendDGCharA) X(IsDGSendIdle) X(GetDGLevel) X(GetDGFFTData)           \
+                X(DGOpenComPort) X(DGCloseComPort) X(DGReadComPort) X(DGWriteComPort) X(DGEnablePortRTS) X(DGSetRTS)
 
 struct ModuleExports {
 #define HOSTTEST_DECLARE(name) decltype(&::name) name = nullptr;
@@ -131,13 +134,20 @@ protected:
         return loads;
     }
 
+    // What a call leaves in a buffer of `size` units filled with '~', given `len`.
+    template <class Char>
+    static std::basic_string<Char> Left(void (*get)(uint64_t, Char*, UINT), uint64_t mode, UINT len, size_t size = 12)
+    {
+        std::basic_string<Char> buffer(size, Char{'~'});
+        get(mode, buffer.data(), len);
+        return buffer;
+    }
     // Answers read up to their terminator from a roomy buffer.
     template <class Char>
     static std::basic_string<Char> Answer(void (*get)(uint64_t, Char*, UINT), uint64_t mode)
     {
-        Char buffer[512] = {};
-        get(mode, buffer, std::size(buffer));
-        return std::basic_string<Char>(buffer, std::find(std::begin(buffer), std::end(buffer), Char{}));
+        const std::basic_string<Char> buffer = Left(get, mode, 512, 512);
+        return buffer.substr(0, buffer.find(Char{}));
     }
     std::u16string NameW(uint64_t mode) const { return Answer(api.GetRUZadaNameW, mode); }
     std::string NameA(uint64_t mode) const { return Answer(api.GetRUZadaNameA, mode); }

@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <numeric>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "SuiteHelpers.h"
 #include "audio/Feeders.h"
 #include "audio/Resample.h"
 #include "audio/SendQueue.h"
@@ -14,7 +15,9 @@
 
 namespace {
 
-TEST(Resample, DecimatePicksEverySixthSampleFromTheChunkStart)
+// Between the card at 48000 and the modes at 8000: every sixth sample from the
+// chunk's start (a partial last group gives nothing), and each sample six times.
+TEST(Resample, DecimateTakesEverySixthSampleAndRepeatWritesEachSixTimes)
 {
     std::vector<int16_t> card(1500);
     std::iota(card.begin(), card.end(), int16_t{0});
@@ -23,37 +26,22 @@ TEST(Resample, DecimatePicksEverySixthSampleFromTheChunkStart)
     for (int k = 0; k < 250; ++k)
         ASSERT_EQ(block[k], 6 * k);
     EXPECT_EQ(block[250], -1);
-    // A partial last group yields nothing: 11 samples give one.
     EXPECT_EQ(Decimate6(block.data(), card.data() + 3, 11), 1);
     EXPECT_EQ(block[0], 3);
-    EXPECT_EQ(Decimate6(block.data(), card.data(), 0), 0);
+
+    EXPECT_EQ(Repeat6(card.data(), block.data() + 249, 2), 12);
+    EXPECT_EQ(std::vector<int16_t>(card.begin(), card.begin() + 13),
+              (std::vector<int16_t>{1494, 1494, 1494, 1494, 1494, 1494, -1, -1, -1, -1, -1, -1, 12}));
 }
 
-TEST(Resample, RepeatWritesEachSampleSixTimes)
+TEST(SendQueue, Windows1252MapsTheHighControlsAndKeepsTheRest)
 {
-    const std::vector<int16_t> source = {5, -7, 32767};
-    std::vector<int16_t> card(20, 0);
-    EXPECT_EQ(Repeat6(card.data(), source.data(), 3), 18);
-    for (int i = 0; i < 18; ++i)
-        ASSERT_EQ(card[i], source[i / 6]) << i;
-    EXPECT_EQ(card[18], 0);
-    std::vector<int16_t> hundred(100, 1);
-    std::vector<int16_t> out(600);
-    EXPECT_EQ(Repeat6(out.data(), hundred.data(), 100), 600);
-}
-
-TEST(SendQueue, Windows1252MapsTheHighControlsAndKeepsLatin1)
-{
-    EXPECT_EQ(Windows1252ToUnit(0x80), u'\u20AC');
-    EXPECT_EQ(Windows1252ToUnit(0x8A), u'\u0160');
-    EXPECT_EQ(Windows1252ToUnit(0x9F), u'\u0178');
-    // Undefined in the code page: the value itself.
-    EXPECT_EQ(Windows1252ToUnit(0x81), u'\u0081');
-    EXPECT_EQ(Windows1252ToUnit(0x9D), u'\u009D');
-    EXPECT_EQ(Windows1252ToUnit(0x7F), u'\u007F');
-    EXPECT_EQ(Windows1252ToUnit(0xA0), u'\u00A0');
-    EXPECT_EQ(Windows1252ToUnit(0xE9), u'\u00E9');
-    EXPECT_EQ(Windows1252ToUnit(0x00), u'\0');
+    // Bytes undefined in the code page stand for themselves.
+    const std::pair<unsigned char, char16_t> cases[] = {{0x80, u'\u20AC'}, {0x8A, u'\u0160'}, {0x9F, u'\u0178'},
+                                                        {0x81, u'\u0081'}, {0x9D, u'\u009D'}, {0x7F, u'\u007F'},
+                                                        {0xA0, u'\u00A0'}, {0xE9, u'\u00E9'}, {0x00, u'\0'}};
+    for (const auto& [byte, unit] : cases)
+        EXPECT_EQ(Windows1252ToUnit(byte), unit) << int{byte};
 }
 
 // The transmit thread on its own, transmit and receive off, in a mode that needs
@@ -98,9 +86,7 @@ TEST_P(IdlePassTest, EachPassFeedsTheSpectrumItsShareOfSilence)
     g_FFTFifo.empty();
     std::thread xmit(XmitThreadProc, nullptr);
     const int passBytes = 2 * c.samples;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (g_FFTFifo.size() < 3 * passBytes && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    rz::test::support::WaitUntil([&] { return g_FFTFifo.size() >= 3 * passBytes; });
     SetEvent(g_hStopXmitEvent);
     xmit.join();
     g_bRunning = 0;

@@ -22,15 +22,9 @@ enum class Stall { Sleep, Lock, Spin, SpinFiveSeconds };
 inline constexpr std::chrono::seconds kSlowCallLength{5};
 
 // What the twiddle plays while nothing is queued.
-enum class TwiddleSignal { Silence, Ramp, Tone };
+enum class TwiddleSignal { Silence, Ramp };
 // The ramp's i-th sample: never 0, so that the played stream shows where it starts.
 constexpr int16_t RampSample(long i) { return static_cast<int16_t>(i % 30000 + 1); }
-// The tone: 1000 Hz, the centre of spectrum bin 256 (8000/2048 Hz a bin), at half
-// of full scale, which the level meter reads as 35 %.
-inline constexpr int kToneBin = 256;
-inline constexpr int kTonePeriod = 8;
-inline constexpr double kToneAmplitude = 16384.0;
-inline constexpr int kToneLevelPercent = 35;
 
 // Append-only lists: a writer stores the entry, then publishes the count.
 struct CodecList {

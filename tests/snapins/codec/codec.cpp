@@ -18,8 +18,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <numbers>
 
 #include <DGSnapin.h>
 #include <ruzada/kernel.h>
@@ -117,6 +115,8 @@ DG_SNAPIN_EXPORT void InitRUZada(double rate)
 
 DG_SNAPIN_EXPORT int HasDGData() { return g_log.hasData; }
 
+DG_SNAPIN_EXPORT uint32_t DoDGCommand(uint32_t command) { return command + CODEC_MASK; }
+
 DG_SNAPIN_EXPORT int CODEC_ENCODE(int16_t* samples, int capacity, const Unit* chars, int count)
 {
     g_log.encodeBatches.Add(count);
@@ -181,32 +181,15 @@ DG_SNAPIN_EXPORT int CODEC_DECODE(const int16_t* samples, int count, Unit* chars
 }
 
 #ifndef CODEC_NO_TWIDDLE
-namespace {
-long g_nTwiddled = 0;
-
-int16_t TwiddleSample(TwiddleSignal signal, long i)
-{
-    switch (signal) {
-        case TwiddleSignal::Ramp:
-            return RampSample(i);
-        case TwiddleSignal::Tone: {
-            const double phase = 2 * std::numbers::pi * static_cast<double>(i % kTonePeriod) / kTonePeriod;
-            return static_cast<int16_t>(std::lround(kToneAmplitude * std::sin(phase)));
-        }
-        default:
-            return 0;
-    }
-}
-}  // namespace
-
 DG_SNAPIN_EXPORT int GetDGTwiddle(int16_t* samples, int wanted)
 {
+    static long played = 0;
     g_log.twiddleWanted.Add(wanted);
     const auto since = std::chrono::steady_clock::now() - g_loadTime;
     g_log.twiddleTimes.Add(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count()));
-    const TwiddleSignal signal = g_log.twiddleSignal;
-    for (int i = 0; i < wanted; ++i)
-        samples[i] = TwiddleSample(signal, g_nTwiddled++);
+    const bool ramp = g_log.twiddleSignal == TwiddleSignal::Ramp;
+    for (int i = 0; i < wanted; ++i, ++played)
+        samples[i] = ramp ? RampSample(played) : int16_t{0};
     return wanted + kOverCapacity;
 }
 #endif
