@@ -98,7 +98,7 @@ int ReceiveFile(const Options& options, TerminationSignals& signals)
 {
     SettingsFile settings(options.mode, options.settings);
     std::string error;
-    const std::unique_ptr<RecordingFeed> feed = RecordingFeed::Open(options.rxFile, settings.CardRate(), error);
+    const std::unique_ptr<RecordingFeed> feed = RecordingFeed::Open(options.rxFile, CardRate(), error);
     if (!feed) {
         std::fprintf(stderr, "dgterm: %s\n", error.c_str());
         return kExitFailure;
@@ -137,9 +137,9 @@ int ReceiveFile(const Options& options, TerminationSignals& signals)
 int TransmitFile(const Options& options, TerminationSignals& signals)
 {
     SettingsFile settings(options.mode, options.settings);
-    const int rate = options.txRate ? options.txRate : settings.CardRate();
+    const int rate = options.txRate ? options.txRate : CardRate();
     // The card writes its own rate, mono; anything else is converted afterwards.
-    const bool converted = rate != settings.CardRate() || options.txChannels != 1;
+    const bool converted = rate != CardRate() || options.txChannels != 1;
     const std::string cardFile = converted ? options.txFile + ".dgterm-card.wav" : options.txFile;
     UseFileDriver("RUZADA_AUDIO_OUT", cardFile, "RUZADA_AUDIO_IN");
     OverEvents events;

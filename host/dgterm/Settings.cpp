@@ -97,7 +97,7 @@ SettingsFile::~SettingsFile()
 
 bool SettingsFile::SpectrumOn() const { return Setting("RUZada", "UseFFT", 0) == 1; }
 
-int SettingsFile::CardRate() const { return Setting("RUZada", "Use48KHz", 0) == 1 ? kCardRate48KHz : kCardRate; }
+int CardRate() { return Setting("RUZada", "Use48KHz", 0) == 1 ? kCardRate48KHz : kCardRate; }
 
 std::vector<SettingHelp> ModeSettings(const std::string& modeName)
 {

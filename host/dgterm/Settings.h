@@ -33,12 +33,13 @@ public:
     SettingsFile& operator=(const SettingsFile&) = delete;
 
     bool SpectrumOn() const;
-    // The sound card's rate: 8000, or 48000 with "Use48KHz".
-    int CardRate() const;
 
 private:
     std::string m_private;
 };
+
+// The sound card's rate in the module's settings: 8000, or 48000 with "Use48KHz".
+int CardRate();
 
 // What --option and --help-mode know of a mode's settings.
 struct SettingHelp {

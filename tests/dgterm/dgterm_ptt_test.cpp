@@ -1,17 +1,21 @@
 // Push-to-talk in this process: on a virtual COM port the keying line rises a
 // lead before the first transmitted sample is played and falls a tail after the
 // last, and nothing keys while receiving; a rig behind rigctld is keyed by CAT
-// while the transmission plays. The file sound driver, paced by the
-// clock, writes each sample as it plays, so the growth of its file times the
-// playing.
+// while the transmission plays. What was played is read where it comes out: the
+// file sound driver, paced by the clock, writes each sample as it plays, and a
+// PulseAudio null sink's monitor gives back what the sound server played, its
+// output latency included.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include <ruzada/kernel.h>
@@ -37,23 +41,29 @@ int64_t Now()
     return count;
 }
 
-// Watches the playback file from another thread: when it first grew and when it
-// last did, on the virtual port's clock.
+// Watches a recording of what was played as it grows, from another thread: when
+// it first held a loud sample and when it last did, on the virtual port's clock.
+// 16-bit samples from byte `start` on.
 class PlayedAudio {
 public:
-    explicit PlayedAudio(const std::string& path)
-        : m_watcher([this, path] {
-              std::error_code error;
-              const auto start = std::filesystem::file_size(path, error);
-              for (auto size = start; !m_stop; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
-                  const auto now = std::filesystem::file_size(path, error);
-                  if (error || now == size)
+    PlayedAudio(const std::string& path, off_t start)
+        : m_watcher([this, path, start] {
+              int fd = -1;
+              int16_t samples[4096];
+              for (off_t at = start; !m_stop; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+                  if (fd < 0 && (fd = open(path.c_str(), O_RDONLY)) < 0)
                       continue;
-                  size = now;
-                  m_last = Now();
-                  if (m_first == 0)
-                      m_first = m_last.load();
+                  const ssize_t got = pread(fd, samples, sizeof samples, at);
+                  const auto count = got > 0 ? static_cast<size_t>(got) / sizeof(int16_t) : 0;
+                  at += static_cast<off_t>(count * sizeof(int16_t));
+                  if (std::any_of(samples, samples + count, [](int16_t s) { return std::abs(s) > kLoud; })) {
+                      m_last = Now();
+                      if (m_first == 0)
+                          m_first = m_last.load();
+                  }
               }
+              if (fd >= 0)
+                  close(fd);
           })
     {}
     ~PlayedAudio() { Stop(); }
@@ -67,10 +77,45 @@ public:
     int64_t Last() const { return m_last; }
 
 private:
+    static constexpr int kLoud = 1000;
     std::atomic<bool> m_stop{false};
     std::atomic<int64_t> m_first{0};
     std::atomic<int64_t> m_last{0};
     std::thread m_watcher;
+};
+
+// A PulseAudio daemon with a null sink for PortAudio to play to, and a recording
+// of the sink's monitor in `recording` (raw 16-bit mono at 8000 Hz).
+class PulseSink {
+public:
+    explicit PulseSink(const std::string& recording) : m_folder(rz::test::dgterm::TempPath("pulse"))
+    {
+        if (!(m_why = rz::test::dgterm::PulseServer(m_folder, "start")).empty())
+            return;
+        setenv("PULSE_RUNTIME_PATH", m_folder.c_str(), 1);
+        const std::string pid = rz::test::dgterm::TempPath("pacat-pid");
+        std::system(("pacat -r -d vsink.monitor --latency-msec=10 --raw --format=s16le --rate=8000 --channels=1 >" +
+                     rz::test::dgterm::Quoted(recording) + " 2>/dev/null & echo $! >" + rz::test::dgterm::Quoted(pid))
+                        .c_str());
+        m_recorder = std::atoi(rz::test::dgterm::ReadText(pid).c_str());
+        std::filesystem::remove(pid);
+    }
+    ~PulseSink()
+    {
+        if (m_recorder > 0)
+            kill(m_recorder, SIGTERM);
+        rz::test::dgterm::PulseServer(m_folder, "stop");
+        unsetenv("PULSE_RUNTIME_PATH");
+        std::error_code ignored;
+        std::filesystem::remove_all(m_folder, ignored);
+    }
+    // Why the daemon did not start, or "".
+    const std::string& Why() const { return m_why; }
+
+private:
+    std::string m_folder;
+    std::string m_why;
+    int m_recorder = 0;
 };
 
 std::vector<VirtualLineChange> LineChanges()
@@ -102,6 +147,7 @@ struct KeyingCase {
     const char* name;
     PttLine line;
     PttTiming timing;
+    bool pulseAudio = false;  // else the file driver
 };
 
 class DgtermPtt : public ::testing::TestWithParam<KeyingCase> {};
@@ -109,10 +155,17 @@ class DgtermPtt : public ::testing::TestWithParam<KeyingCase> {};
 TEST_P(DgtermPtt, KeysOnlyAroundThePlayedAudio)
 {
     const KeyingCase& keying = GetParam();
-    const std::string playback = rz::test::dgterm::TempPath("played.wav");
+    const std::string playback = rz::test::dgterm::TempPath("played");
+    std::optional<PulseSink> pulse;
+    if (keying.pulseAudio) {
+        if (!pulse.emplace(playback).Why().empty())
+            GTEST_SKIP() << "no PulseAudio daemon: " << pulse->Why();
+        setenv("RUZADA_AUDIODRIVER", "portaudio", 1);
+    } else {
+        setenv("RUZADA_AUDIODRIVER", "file", 1);
+        setenv("RUZADA_AUDIO_OUT", playback.c_str(), 1);
+    }
     setenv(("RUZADA_COM" + std::to_string(kComPort)).c_str(), (std::string("virtual:") + kPortName).c_str(), 1);
-    setenv("RUZADA_AUDIODRIVER", "file", 1);
-    setenv("RUZADA_AUDIO_OUT", playback.c_str(), 1);
     ASSERT_TRUE(VirtualPortCreate(kPortName));
     OverEvents events;
     {
@@ -125,7 +178,8 @@ TEST_P(DgtermPtt, KeysOnlyAroundThePlayedAudio)
         // Opening a terminal raises its lines; dgterm drops them at once, before
         // the session begins.
         const size_t opening = LineChanges().size();
-        PlayedAudio played(playback);
+        // Past the WAV file's header.
+        PlayedAudio played(playback, keying.pulseAudio ? 0 : 44);
         const auto never = [] { return false; };
         const auto raised = [&] {
             const std::vector<VirtualLineChange> changes = LineChanges();
@@ -172,10 +226,12 @@ TEST_P(DgtermPtt, KeysOnlyAroundThePlayedAudio)
 
 INSTANTIATE_TEST_SUITE_P(Lines, DgtermPtt,
                          ::testing::Values(KeyingCase{"Rts", PttLine::Rts, {}},
-                                           KeyingCase{
-                                               "BothWithLeadAndTail",
-                                               PttLine::Both,
-                                               {std::chrono::milliseconds(300), std::chrono::milliseconds(400)}}),
+                                           KeyingCase{"BothWithLeadAndTail",
+                                                      PttLine::Both,
+                                                      {std::chrono::milliseconds(300), std::chrono::milliseconds(400)}},
+                                           // The server's output latency (200 ms) is still to play when
+                                           // PortAudio has taken the last sample.
+                                           KeyingCase{"RtsOnPulseAudio", PttLine::Rts, {}, true}),
                          [](const ::testing::TestParamInfo<KeyingCase>& info) { return std::string(info.param.name); });
 
 // Hamlib's dummy rig behind rigctld, reached as a user would through Hamlib's

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -74,6 +75,18 @@ std::optional<std::string> Minimodem(const std::string& arguments, const std::st
     if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return std::nullopt;
     return output;
+}
+
+std::string PulseServer(const std::string& folder, const char* action)
+{
+    const std::string command = "PULSE_RUNTIME_PATH=" + Quoted(folder) + " " +
+                                Quoted(RUZADA_TESTS_DIR "/sound/pulse-null-sink.sh") + " " + action + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char chunk[256];
+    while (pipe && fgets(chunk, sizeof chunk, pipe))
+        output += chunk;
+    return pipe && pclose(pipe) == 0 ? "" : output.empty() ? "failed" : output;
 }
 
 bool HaveProgram(const std::string& name)

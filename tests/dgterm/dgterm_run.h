@@ -24,6 +24,10 @@ Run RunDgterm(const std::vector<std::string>& arguments, const std::vector<std::
 // it failed. Arguments are given to the shell as they stand.
 std::optional<std::string> Minimodem(const std::string& arguments, const std::string& input = "");
 
+// Runs the sound tests' PulseAudio daemon in `folder`: `action` "start" or
+// "stop". "" when that worked, else why not.
+std::string PulseServer(const std::string& folder, const char* action);
+
 // True when `name` is a program on PATH.
 bool HaveProgram(const std::string& name);
 
