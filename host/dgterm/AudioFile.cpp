@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sndfile.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <samplerate.h>
 
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -17,6 +19,8 @@ namespace rz::dgterm {
 namespace {
 
 constexpr sf_count_t kChunkFrames = 4096;
+// How often a written-out FIFO is checked for what the driver has not read yet.
+constexpr std::chrono::milliseconds kDrainPoll{10};
 // Enough for a clean copy of a modem's tones; libsamplerate's best costs five
 // times as much for nothing a decoder could tell.
 constexpr int kConverter = SRC_SINC_FASTEST;
@@ -168,8 +172,25 @@ struct RecordingFeed::Shared {
             fed += samples.size();
         }
         output.reset();
+        AwaitDrained();
         CloseFifo();
         ended = true;
+    }
+
+    // A FIFO's data lives only while one of its ends is open, and a short
+    // recording is written whole before the driver has opened it: hold this end
+    // until the driver has read everything (or the feed is ended).
+    void AwaitDrained()
+    {
+        for (;;) {
+            int unread = 0;
+            {
+                std::lock_guard lock(fifoLock);
+                if (fifoFd < 0 || ioctl(fifoFd, FIONREAD, &unread) != 0 || unread == 0)
+                    return;
+            }
+            std::this_thread::sleep_for(kDrainPoll);
+        }
     }
 };
 
