@@ -1,45 +1,18 @@
-// Deadlines, descriptor counts and call outcomes shared by the platform tests.
+// Readable descriptors and call outcomes shared by the platform tests.
 #pragma once
 
-#include <dirent.h>
 #include <poll.h>
 
-#include <chrono>
 #include <cstdint>
 #include <ostream>
-#include <thread>
 #include <type_traits>
 
-#include <ruzada/kernel.h>
+#include "SuiteHelpers.h"
 
 namespace rz::test::platform {
 
-using namespace std::chrono_literals;
+using namespace rz::test::support;
 using Clock = std::chrono::steady_clock;
-
-// True once `condition` holds; false when it still does not at the deadline.
-template <class Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds limit = 10s)
-{
-    const auto until = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > until)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
-
-inline size_t OpenDescriptors()
-{
-    size_t count = 0;
-    if (DIR* listing = opendir("/proc/self/fd")) {
-        while (readdir(listing))
-            ++count;
-        closedir(listing);
-    }
-    return count;
-}
 
 inline bool Readable(int fd, std::chrono::milliseconds wait = 0ms)
 {

@@ -2,7 +2,6 @@
 // and the queue descriptor that pollers wait on.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <future>
 #include <latch>
@@ -30,26 +29,23 @@ struct Probe {
         std::lock_guard hold(lock);
         return threads;
     }
+    static LRESULT Doubling(HWND window, UINT, WPARAM wParam, LPARAM)
+    {
+        auto* probe = static_cast<Probe*>(GetHostWindowUser(window));
+        std::lock_guard hold(probe->lock);
+        probe->threads.push_back(std::this_thread::get_id());
+        return static_cast<LRESULT>(wParam * 2);
+    }
+    HWND Make() { return CreateHostWindow(&Doubling, this); }
 };
 
-LRESULT Doubling(HWND window, UINT, WPARAM wParam, LPARAM)
-{
-    auto* probe = static_cast<Probe*>(GetHostWindowUser(window));
-    std::lock_guard hold(probe->lock);
-    probe->threads.push_back(std::this_thread::get_id());
-    return static_cast<LRESULT>(wParam * 2);
-}
-
 // A message loop as a host runs it: wait on the queue descriptor, then peek.
-// False when `done` still does not hold at the deadline.
-template <class Done>
-bool PumpUntil(Done done)
+bool PumpUntil(const std::function<bool()>& done)
 {
-    const int fd = GetMessageQueueFd();
-    MSG msg;
     return WaitUntil(
         [&] {
-            Readable(fd, 10ms);
+            Readable(GetMessageQueueFd(), 10ms);
+            MSG msg;
             while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
                 DispatchMessageA(&msg);
             return done();
@@ -72,13 +68,13 @@ public:
     // A send that never returns is the fault under test: end the run, never hang it.
     ~SendFromAnotherThread()
     {
-        if (!Answered())
+        if (!Within(m_answer))
             std::abort();
         m_thread.join();
     }
-    bool Answered() const { return Within(m_answer); }
     bool AnsweredNow() const { return m_answer.wait_for(0s) == std::future_status::ready; }
-    LRESULT Reply() const { return m_answer.get(); }
+    // The reply, or -1 when none came in time.
+    LRESULT Reply() const { return Within(m_answer) ? m_answer.get() : -1; }
 
 private:
     std::promise<LRESULT> m_reply;
@@ -93,17 +89,10 @@ HWND MadeWindow(std::promise<HWND>& created)
     return Within(made) ? made.get() : nullptr;
 }
 
-// The reply to a send made from a thread of its own.
-LRESULT ReplyFromAnotherThread(HWND window, WPARAM wParam)
-{
-    SendFromAnotherThread send(window, wParam);
-    return send.Answered() ? send.Reply() : -1;
-}
-
 TEST(HostLinkThreads, ASendIsRunOnTheOwnerThreadWhileItPeeksAndNeverReturned)
 {
     Probe probe;
-    HWND window = CreateHostWindow(&Doubling, &probe);
+    HWND window = probe.Make();
     SendFromAnotherThread send(window, 21);
     bool peekedSomething = false;
     MSG msg;
@@ -119,20 +108,21 @@ TEST(HostLinkThreads, ASendIsRunOnTheOwnerThreadWhileItPeeksAndNeverReturned)
     DestroyHostWindow(window);
 }
 
+// A send wakes GetMessageA's wait and is handled inside it; the post ends it.
 TEST(HostLinkThreads, GetMessageHandlesSendsWhileItWaitsForAPost)
 {
     Probe probe;
     std::promise<HWND> created;
     std::promise<UINT> got;
     std::thread owner([&] {
-        created.set_value(CreateHostWindow(&Doubling, &probe));
+        created.set_value(probe.Make());
         MSG msg{};
         GetMessageA(&msg, nullptr, 0, 0);
         got.set_value(msg.message);
     });
     const HWND target = MadeWindow(created);
     ASSERT_NE(target, nullptr);
-    EXPECT_EQ(ReplyFromAnotherThread(target, 5), 10);
+    EXPECT_EQ(SendFromAnotherThread(target, 5).Reply(), 10);
     PostMessageA(target, WM_USER + 1, 0, 0);
     std::future<UINT> taken = got.get_future();
     ASSERT_TRUE(Within(taken));
@@ -146,11 +136,10 @@ TEST(HostLinkThreads, TwoThreadsSendingToEachOtherDoNotDeadlock)
     constexpr int kRounds = 200;
     Probe probes[2];
     HWND windows[2] = {};
-    std::latch created(2);
-    std::latch sent(2);
+    std::latch created(2), sent(2);
     std::promise<bool> results[2];
     auto side = [&](int self) {
-        windows[self] = CreateHostWindow(&Doubling, &probes[self]);
+        windows[self] = probes[self].Make();
         created.arrive_and_wait();
         bool allRight = true;
         for (int round = 0; round < kRounds; ++round)
@@ -177,41 +166,25 @@ TEST(HostLinkThreads, AThreadThatEndsTakesItsWindowAlongAndAWaitingSenderGetsZer
     std::atomic<bool> sendArrived{false};
     std::thread owner([&] {
         const int fd = GetMessageQueueFd();
-        created.set_value(CreateHostWindow(&Doubling, &probe));
+        created.set_value(probe.Make());
         // Ends with the send waiting, never having handled it.
         sendArrived = Readable(fd, kDeadline);
     });
     const HWND window = MadeWindow(created);
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(ReplyFromAnotherThread(window, 21), 0);
+    EXPECT_EQ(SendFromAnotherThread(window, 21).Reply(), 0);
     owner.join();
     EXPECT_TRUE(sendArrived);
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_FALSE(PostMessageA(window, WM_USER, 2, 0));
-    EXPECT_EQ(SendMessageA(window, WM_USER, 3, 0), 0);
+    EXPECT_FALSE(IsWindow(window) || PostMessageA(window, WM_USER, 2, 0) || SendMessageA(window, WM_USER, 3, 0));
     EXPECT_TRUE(probe.Threads().empty());
 }
 
-TEST(HostLinkThreads, ASendToAWindowDestroyedBeforeItIsHandledGetsZero)
+// The descriptor is readable exactly while a message waits: posted from another
+// thread, peeked without removing, or a send; a destroyed window takes its own along.
+TEST(HostLinkThreads, TheQueueDescriptorIsReadableExactlyWhileMessagesWait)
 {
     Probe probe;
-    HWND window = CreateHostWindow(&Doubling, &probe);
-    const int fd = GetMessageQueueFd();
-    SendFromAnotherThread send(window, 21);
-    ASSERT_TRUE(Readable(fd, kDeadline)) << "a waiting send makes the descriptor readable";
-    ASSERT_TRUE(DestroyHostWindow(window));
-    MSG msg;
-    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_FALSE(Readable(fd)) << "and handling it drains the descriptor";
-    ASSERT_TRUE(send.Answered());
-    EXPECT_EQ(send.Reply(), 0);
-    EXPECT_TRUE(probe.Threads().empty());
-}
-
-TEST(HostLinkThreads, QueueFdIsReadableExactlyWhileMessagesWait)
-{
-    Probe probe;
-    HWND window = CreateHostWindow(&Doubling, &probe);
+    HWND window = probe.Make();
     const int fd = GetMessageQueueFd();
     ASSERT_GE(fd, 0);
     EXPECT_FALSE(Readable(fd));
@@ -223,8 +196,15 @@ TEST(HostLinkThreads, QueueFdIsReadableExactlyWhileMessagesWait)
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_FALSE(Readable(fd)) << "drained once the queue is empty";
     PostMessageA(window, WM_USER, 3, 0);
-    DestroyHostWindow(window);
-    EXPECT_FALSE(Readable(fd)) << "the destroyed window's post went with it";
+    {
+        SendFromAnotherThread send(window, 21);
+        ASSERT_TRUE(WaitUntil([&] { return Readable(fd); }));
+        ASSERT_TRUE(DestroyHostWindow(window));
+        EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) << "the post and the send went with the window";
+        EXPECT_FALSE(Readable(fd));
+        EXPECT_EQ(send.Reply(), 0);
+    }
+    EXPECT_TRUE(probe.Threads().empty());
 }
 
 // MsgWaitForMultipleObjects wakes for a message that waits or comes, posted or
@@ -233,7 +213,7 @@ TEST(HostLinkThreads, MsgWaitWakesForAMessageOrAHandleAndLeavesTheMessage)
 {
     constexpr DWORD kLongWaitMs = 10000;
     Probe probe;
-    HWND window = CreateHostWindow(&Doubling, &probe);
+    HWND window = probe.Make();
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 20, QS_ALLINPUT), WAIT_TIMEOUT);
     std::thread([&] { PostMessageA(window, WM_USER, 1, 0); }).join();
@@ -254,11 +234,11 @@ TEST(HostLinkThreads, MsgWaitWakesForAMessageOrAHandleAndLeavesTheMessage)
     DestroyHostWindow(window);
 }
 
-TEST(HostLinkThreads, EachThreadHasItsOwnFdClosedWhenItEnds)
+TEST(HostLinkThreads, EachThreadHasItsOwnDescriptorClosedWhenItEnds)
 {
     constexpr int kThreads = 6;
     const int own = GetMessageQueueFd();
-    const size_t before = OpenDescriptors();
+    const int before = OpenDescriptorCount();
     std::vector<int> fds(kThreads, -1);
     std::latch allHaveOne(kThreads);
     std::vector<std::thread> threads;
@@ -273,7 +253,7 @@ TEST(HostLinkThreads, EachThreadHasItsOwnFdClosedWhenItEnds)
     distinct.insert(own);
     EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads + 1));
     EXPECT_EQ(distinct.count(-1), 0u);
-    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(OpenDescriptorCount(), before);
 }
 
 }  // namespace

@@ -1,13 +1,8 @@
 // Files on disk: searching a directory, reading settings files, loading libraries.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,45 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace rz::test::platform;
-
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "kernel-test-XXXXXX").string();
-        m_path = mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    const fs::path& Path() const { return m_path; }
-    std::string Write(const std::string& name, const std::string& content) const
-    {
-        std::ofstream(m_path / name, std::ios::binary) << content;
-        return (m_path / name).string();
-    }
-
-private:
-    fs::path m_path;
-};
-
-// Sets (or, with nullopt, removes) an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : m_name(name)
-    {
-        if (const char* old = getenv(name))
-            m_old = old;
-        Apply(value);
-    }
-    ~ScopedEnv() { Apply(m_old); }
-
-private:
-    void Apply(const std::optional<std::string>& value)
-    {
-        value ? setenv(m_name, value->c_str(), 1) : unsetenv(m_name);
-    }
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 std::vector<std::string> FindAll(const std::string& pattern)
 {
@@ -79,11 +35,11 @@ protected:
     {
         for (const char* name : {"DGz.so", "DGA.so", "DGa.so", "DG_x.so", "DG1.so", "xDG.so", "DGa.so.bak", "DG.so"})
             dir.Write(name, "x");
-        fs::create_directory(dir.Path() / "DGdir.so");
-        fs::create_symlink(dir.Path() / "DGz.so", dir.Path() / "DGlink.so");
-        fs::create_symlink(dir.Path() / "missing", dir.Path() / "DGdangling.so");
+        fs::create_directory(dir.Path("DGdir.so"));
+        fs::create_symlink(dir.Path("DGz.so"), dir.Path("DGlink.so"));
+        fs::create_symlink(dir.Path("missing"), dir.Path("DGdangling.so"));
     }
-    std::string Pattern(const std::string& file) const { return (dir.Path() / file).string(); }
+    std::string Pattern(const std::string& file) const { return dir.Path(file); }
 
     TempDir dir;
 };
@@ -136,7 +92,7 @@ TEST_F(KernelProfile, ReadsNumbersAsWindowsDoes)
     for (const Case& c : cases)
         EXPECT_EQ(GetPrivateProfileIntA(c.section, c.key, c.defaultValue, file.c_str()), c.expected)
             << (c.section ? c.section : "null") << "/" << (c.key ? c.key : "null");
-    EXPECT_EQ(GetPrivateProfileIntA("RUZada", "UseFFT", 6, (dir.Path() / "absent.ini").c_str()), 6u);
+    EXPECT_EQ(GetPrivateProfileIntA("RUZada", "UseFFT", 6, dir.Path("absent.ini").c_str()), 6u);
     // The file is read again at every call.
     dir.Write("RUZada.ini", "[RUZada]\n");
     EXPECT_EQ(GetPrivateProfileIntA("RUZada", "UseFFT", 0, file.c_str()), 0u);
@@ -158,32 +114,32 @@ TEST_F(KernelProfile, ReadsTextsWithTheirDefaultsAndCutsToTheBuffer)
     EXPECT_EQ(GetPrivateProfileStringA("RUZada", "Hex", "", nullptr, 0, file.c_str()), 0u);
 }
 
+// The environment is put back by hand: each test runs in a process of its own.
 TEST_F(KernelProfile, ABareFileNameIsLookedForInTheUsersSettings)
 {
+    const std::string home = getenv("HOME") ? getenv("HOME") : "";
     char path[MAX_PATH];
-    {
-        ScopedEnv named("RUZADA_INI", file);
-        ASSERT_EQ(GetPrivateProfilePath("RUZada.ini", path, sizeof path), file.size());
-        EXPECT_EQ(std::string(path), file);
-        EXPECT_EQ(GetPrivateProfileIntA("RUZada", "UseFFT", 0, "RUZada.ini"), 1u);
-    }
-    ScopedEnv unnamed("RUZADA_INI", "");
-    {
-        ScopedEnv config("XDG_CONFIG_HOME", dir.Path().string());
-        GetPrivateProfilePath("RUZada.ini", path, sizeof path);
-        EXPECT_EQ(std::string(path), file);
-        EXPECT_EQ(GetPrivateProfileIntA("RUZada", "SlowFFT", 0, "RUZada.ini"), 2u);
-    }
-    ScopedEnv noConfig("XDG_CONFIG_HOME", std::nullopt);
-    {
-        ScopedEnv home("HOME", "/home/op");
-        GetPrivateProfilePath("RUZada.ini", path, sizeof path);
-        EXPECT_EQ(std::string(path), "/home/op/.config/RUZada.ini");
-    }
-    ScopedEnv noHome("HOME", std::nullopt);
+    SetVariable("RUZADA_INI", file.c_str());
+    ASSERT_EQ(GetPrivateProfilePath("RUZada.ini", path, sizeof path), file.size());
+    EXPECT_EQ(std::string(path), file);
+    EXPECT_EQ(GetPrivateProfileIntA("RUZada", "UseFFT", 0, "RUZada.ini"), 1u);
+
+    SetVariable("RUZADA_INI", "");
+    SetVariable("XDG_CONFIG_HOME", dir.Path().c_str());
+    GetPrivateProfilePath("RUZada.ini", path, sizeof path);
+    EXPECT_EQ(std::string(path), file);
+    EXPECT_EQ(GetPrivateProfileIntA("RUZada", "SlowFFT", 0, "RUZada.ini"), 2u);
+
+    SetVariable("XDG_CONFIG_HOME", nullptr);
+    SetVariable("HOME", "/home/op");
+    GetPrivateProfilePath("RUZada.ini", path, sizeof path);
+    EXPECT_EQ(std::string(path), "/home/op/.config/RUZada.ini");
+
+    SetVariable("HOME", nullptr);
     EXPECT_EQ(Attempt([&] { return GetPrivateProfilePath("RUZada.ini", path, sizeof path); }),
               (Outcome{0, ERROR_PATH_NOT_FOUND}));
     EXPECT_EQ(GetPrivateProfileIntA("RUZada", "UseFFT", 4, "RUZada.ini"), 4u);
+    SetVariable("HOME", home.c_str());
 
     char cut[8];
     EXPECT_EQ(Attempt([&] { return GetPrivateProfilePath("/etc/RUZada.ini", cut, sizeof cut); }),
@@ -207,7 +163,7 @@ std::string SystemText(DWORD code)
 TEST(KernelLoader, FailedLoadsSayWhyInTheTextOfTheirCode)
 {
     const TempDir dir;
-    const std::string missing = (dir.Path() / "DGAbsent.so").string();
+    const std::string missing = dir.Path("DGAbsent.so");
     EXPECT_EQ(Attempt([&] { return LoadLibraryA(missing.c_str()); }), (Outcome{0, ERROR_MOD_NOT_FOUND}));
     std::string text = SystemText(ERROR_MOD_NOT_FOUND);
     EXPECT_EQ(text.rfind("The specified module could not be found. (", 0), 0u) << text;
@@ -235,7 +191,8 @@ TEST(KernelLoader, FailedLoadsSayWhyInTheTextOfTheirCode)
     EXPECT_EQ(Attempt([] { return LoadLibraryA(nullptr); }), (Outcome{0, ERROR_INVALID_PARAMETER}));
 }
 
-TEST(KernelLoader, LoadsAreCountedAndALibraryFindsItsOwnExportsOnly)
+// A library finds its own exports only, knows its path, and refuses bad handles.
+TEST(KernelLoader, LoadsAreCountedAndBadModuleHandlesAreRefused)
 {
     HMODULE self = GetModuleHandleFromAddress(reinterpret_cast<const void*>(&CreateEventA));
     ASSERT_NE(self, nullptr);
@@ -249,11 +206,7 @@ TEST(KernelLoader, LoadsAreCountedAndALibraryFindsItsOwnExportsOnly)
     EXPECT_TRUE(FreeLibrary(self));
     EXPECT_TRUE(FreeLibrary(self));
     EXPECT_FALSE(FreeLibrary(self));
-}
 
-TEST(KernelLoader, TheFileNameIsTheLibrarysPathAndBadModuleHandlesAreRefused)
-{
-    HMODULE self = GetModuleHandleFromAddress(reinterpret_cast<const void*>(&CreateEventA));
     char path[4096];
     const DWORD length = GetModuleFileNameA(self, path, sizeof path);
     ASSERT_GT(length, 0u);

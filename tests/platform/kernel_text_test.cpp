@@ -2,7 +2,6 @@
 // fall back to.
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -44,50 +43,38 @@ TEST(KernelMessages, KnownCodesGiveTheWindowsTextAndOthersNothing)
         (Outcome{0, ERROR_INVALID_PARAMETER}));
 }
 
-struct Collector {
-    std::mutex lock;
-    std::vector<std::string> lines;
-
-    static void Collect(const char* text, void* user)
-    {
-        auto* self = static_cast<Collector*>(user);
-        std::lock_guard hold(self->lock);
-        self->lines.emplace_back(text);
-    }
-};
-
 TEST(KernelDebugOutput, TheHandlerGetsEveryLineFromEveryThread)
 {
-    Collector collector;
-    SetDebugOutputHandler(&Collector::Collect, &collector);
     constexpr int kThreads = 4;
     constexpr int kLines = 200;
-    std::vector<std::thread> writers;
-    for (int t = 0; t < kThreads; ++t)
-        writers.emplace_back([t] {
-            for (int i = 0; i < kLines; ++i)
-                OutputDebugStringA(("RUZada: " + std::to_string(t) + "/" + std::to_string(i) + "\r\n").c_str());
-        });
-    for (std::thread& writer : writers)
-        writer.join();
-    OutputDebugStringA(nullptr);
-    SetDebugOutputHandler(nullptr, nullptr);
+    std::vector<std::string> lines;
+    {
+        DebugLines debug;
+        std::vector<std::thread> writers;
+        for (int t = 0; t < kThreads; ++t)
+            writers.emplace_back([t] {
+                for (int i = 0; i < kLines; ++i)
+                    OutputDebugStringA(("RUZada: " + std::to_string(t) + "/" + std::to_string(i) + "\r\n").c_str());
+            });
+        for (std::thread& writer : writers)
+            writer.join();
+        OutputDebugStringA(nullptr);
+        lines = debug.Lines();
+    }
     OutputDebugStringA("not collected\r\n");
-    const std::set<std::string> unique(collector.lines.begin(), collector.lines.end());
-    EXPECT_EQ(collector.lines.size(), size_t{kThreads * kLines});
+    const std::set<std::string> unique(lines.begin(), lines.end());
+    EXPECT_EQ(lines.size(), size_t{kThreads * kLines});
     EXPECT_EQ(unique.size(), size_t{kThreads * kLines});
     EXPECT_EQ(unique.count("RUZada: 3/199\r\n"), 1u);
 }
 
 TEST(KernelMessageBox, WithoutAHandlerTheTextGoesToTheDebugOutput)
 {
-    Collector collector;
-    SetDebugOutputHandler(&Collector::Collect, &collector);
+    DebugLines debug;
     testing::internal::CaptureStderr();
     EXPECT_EQ(MessageBoxA(nullptr, "Sound card failed", nullptr, MB_OK), IDOK);
     const std::string printed = testing::internal::GetCapturedStderr();
-    SetDebugOutputHandler(nullptr, nullptr);
-    EXPECT_EQ(collector.lines, std::vector<std::string>{"Sound card failed"});
+    EXPECT_EQ(debug.Lines(), std::vector<std::string>{"Sound card failed"});
     EXPECT_NE(printed.find("Sound card failed"), std::string::npos);
 }
 

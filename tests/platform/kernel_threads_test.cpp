@@ -62,6 +62,15 @@ DWORD ExitCodeOf(HANDLE thread)
     return code;
 }
 
+// Waits for the thread to end and closes its handle; its exit code.
+DWORD Finish(HANDLE thread)
+{
+    EXPECT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
+    const DWORD code = ExitCodeOf(thread);
+    CloseHandle(thread);
+    return code;
+}
+
 TEST(KernelThreads, TheHandleIsSignalledWithTheExitCodeOnceTheRoutineReturns)
 {
     Probe probe;
@@ -69,7 +78,6 @@ TEST(KernelThreads, TheHandleIsSignalledWithTheExitCodeOnceTheRoutineReturns)
     HANDLE thread = CreateThread(nullptr, 1, &Record, &probe, 0, &id);
     ASSERT_NE(thread, nullptr);
     ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_TRUE(probe.ran);
     EXPECT_EQ(ExitCodeOf(thread), 42u);
     EXPECT_NE(id, 0u);
     EXPECT_EQ(probe.threadId, id);
@@ -77,49 +85,50 @@ TEST(KernelThreads, TheHandleIsSignalledWithTheExitCodeOnceTheRoutineReturns)
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
     // Terminating a thread that has ended keeps its exit code.
     EXPECT_TRUE(TerminateThread(thread, 5));
-    EXPECT_EQ(ExitCodeOf(thread), 42u);
-    EXPECT_TRUE(CloseHandle(thread));
+    EXPECT_EQ(Finish(thread), 42u);
 }
 
 // A suspended thread starts when resumed; one created during attach when the
-// outermost attach ends; one that is both, when both have happened.
+// outermost attach ends; one that is both, when both have happened. Terminated
+// before it started, a thread never runs.
 TEST(KernelThreads, SuspendedAndAttachHeldThreadsStartOnlyWhenReleased)
 {
-    Probe suspended, plain, both;
+    Probe suspended, plain, both, stopped, stoppedHeld;
     HANDLE first = CreateThread(nullptr, 0, &Record, &suspended, CREATE_SUSPENDED, nullptr);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(WaitForSingleObject(first, kHeldWatchMs), WAIT_TIMEOUT);
     EXPECT_EQ(ExitCodeOf(first), STILL_ACTIVE);
     EXPECT_EQ(ResumeThread(first), 1u);
     ASSERT_EQ(WaitForSingleObject(first, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_TRUE(suspended.ran);
     EXPECT_EQ(ResumeThread(first), 0u);
     CloseHandle(first);
+    EXPECT_TRUE(suspended.ran);
 
+    HANDLE neverRuns = CreateThread(nullptr, 0, &Record, &stopped, CREATE_SUSPENDED, nullptr);
     BeginModuleAttach();
     BeginModuleAttach();
     first = CreateThread(nullptr, 0, &Record, &plain, 0, nullptr);
     HANDLE second = CreateThread(nullptr, 0, &Record, &both, CREATE_SUSPENDED, nullptr);
-    ASSERT_TRUE(first && second);
+    HANDLE neverRunsHeld = CreateThread(nullptr, 0, &Record, &stoppedHeld, 0, nullptr);
+    ASSERT_TRUE(first && second && neverRuns && neverRunsHeld);
+    EXPECT_TRUE(TerminateThread(neverRuns, 3));
+    EXPECT_TRUE(TerminateThread(neverRunsHeld, 4));
     EXPECT_EQ(ResumeThread(second), 1u);
     EXPECT_EQ(WaitForSingleObject(first, kHeldWatchMs), WAIT_TIMEOUT);
     EndModuleAttach();
     EXPECT_EQ(WaitForSingleObject(first, kHeldWatchMs), WAIT_TIMEOUT);
     EXPECT_FALSE(plain.ran || both.ran);
     EndModuleAttach();
-    ASSERT_EQ(WaitForSingleObject(first, kLongWaitMs), WAIT_OBJECT_0);
-    ASSERT_EQ(WaitForSingleObject(second, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_TRUE(plain.ran && both.ran);
-    CloseHandle(first);
-    CloseHandle(second);
+    EXPECT_EQ(Finish(first), 42u);
+    EXPECT_EQ(Finish(second), 42u);
+    EXPECT_EQ(Finish(neverRuns), 3u);
+    EXPECT_EQ(Finish(neverRunsHeld), 4u);
+    EXPECT_FALSE(stopped.ran || stoppedHeld.ran);
 
     // Once open, an unmatched End changes nothing: threads start at once.
     EndModuleAttach();
     Probe later;
-    first = CreateThread(nullptr, 0, &Record, &later, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(first, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_TRUE(later.ran);
-    CloseHandle(first);
+    EXPECT_EQ(Finish(CreateThread(nullptr, 0, &Record, &later, 0, nullptr)), 42u);
 }
 
 TEST(KernelThreads, TerminateEndsAThreadThatSleepsOrWaitsAndUnwindsIt)
@@ -130,33 +139,10 @@ TEST(KernelThreads, TerminateEndsAThreadThatSleepsOrWaitsAndUnwindsIt)
         ASSERT_NE(thread, nullptr);
         ASSERT_TRUE(WaitUntil([&] { return probe.ran.load(); }));
         EXPECT_TRUE(TerminateThread(thread, 9));
-        // A second request changes nothing.
-        EXPECT_TRUE(TerminateThread(thread, 10));
-        ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-        EXPECT_EQ(ExitCodeOf(thread), 9u);
+        EXPECT_TRUE(TerminateThread(thread, 10)) << "a second request changes nothing";
+        EXPECT_EQ(Finish(thread), 9u);
         EXPECT_TRUE(probe.unwound);
-        CloseHandle(thread);
     }
-}
-
-TEST(KernelThreads, ATerminatedThreadThatHadNotStartedNeverRuns)
-{
-    Probe suspended;
-    Probe held;
-    HANDLE first = CreateThread(nullptr, 0, &Record, &suspended, CREATE_SUSPENDED, nullptr);
-    BeginModuleAttach();
-    HANDLE second = CreateThread(nullptr, 0, &Record, &held, 0, nullptr);
-    ASSERT_TRUE(first && second);
-    EXPECT_TRUE(TerminateThread(first, 3));
-    EXPECT_TRUE(TerminateThread(second, 4));
-    EXPECT_EQ(WaitForSingleObject(first, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(second, kLongWaitMs), WAIT_OBJECT_0);
-    EndModuleAttach();
-    EXPECT_EQ(ExitCodeOf(first), 3u);
-    EXPECT_EQ(ExitCodeOf(second), 4u);
-    EXPECT_FALSE(suspended.ran || held.ran);
-    CloseHandle(first);
-    CloseHandle(second);
 }
 
 Probe* g_callee = nullptr;
@@ -192,10 +178,8 @@ TEST(KernelThreads, AGivenUpCallOutEndsItsThreadWithoutGoingBackToItsCaller)
             TerminateThread(thread, 6);
         else
             SetEvent(probe.event);
-        ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-        EXPECT_EQ(ExitCodeOf(thread), terminate ? 6u : 0u);
+        EXPECT_EQ(Finish(thread), terminate ? 6u : 0u);
         EXPECT_FALSE(probe.unwound);
-        CloseHandle(thread);
     }
     Probe own;
     HANDLE thread = CreateThread(nullptr, 0, &WaitForever, &own, 0, nullptr);
@@ -203,21 +187,15 @@ TEST(KernelThreads, AGivenUpCallOutEndsItsThreadWithoutGoingBackToItsCaller)
     EXPECT_FALSE(AbandonOutCall(thread)) << "in its own code";
     SetEvent(own.event);
     ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_EQ(ExitCodeOf(thread), 1u);
     EXPECT_FALSE(AbandonOutCall(thread)) << "ended";
-    CloseHandle(thread);
+    EXPECT_EQ(Finish(thread), 1u);
     EXPECT_FALSE(AbandonOutCall(thread)) << "closed";
-}
 
-TEST(KernelThreads, ClosingTheHandleLetsTheThreadRunOn)
-{
-    Probe probe;
-    HANDLE thread = CreateThread(nullptr, 0, &WaitForever, &probe, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_TRUE(CloseHandle(thread));
-    ASSERT_TRUE(WaitUntil([&] { return probe.ran.load(); }));
-    SetEvent(probe.event);
-    EXPECT_TRUE(WaitUntil([&] { return probe.unwound.load(); }));
+    // A closed handle lets its thread run on.
+    Probe unwatched;
+    EXPECT_TRUE(CloseHandle(CreateThread(nullptr, 0, &WaitForever, &unwatched, 0, nullptr)));
+    SetEvent(unwatched.event);
+    EXPECT_TRUE(WaitUntil([&] { return unwatched.unwound.load(); }));
 }
 
 TEST(KernelCriticalSections, AreReentrantAndExclusive)
@@ -243,13 +221,12 @@ TEST(KernelCriticalSections, AreReentrantAndExclusive)
     DeleteCriticalSection(&section);
     EXPECT_EQ(section.impl, nullptr);
     // A deleted or null section is ignored.
-    EnterCriticalSection(&section);
-    EXPECT_FALSE(TryEnterCriticalSection(&section));
-    LeaveCriticalSection(&section);
+    for (CRITICAL_SECTION* ignored : {&section, static_cast<CRITICAL_SECTION*>(nullptr)}) {
+        EnterCriticalSection(ignored);
+        EXPECT_FALSE(TryEnterCriticalSection(ignored));
+        LeaveCriticalSection(ignored);
+    }
     InitializeCriticalSection(nullptr);
-    EnterCriticalSection(nullptr);
-    EXPECT_FALSE(TryEnterCriticalSection(nullptr));
-    LeaveCriticalSection(nullptr);
     DeleteCriticalSection(nullptr);
 }
 

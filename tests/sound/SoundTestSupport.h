@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <ruzada/wave.h>
@@ -29,8 +30,64 @@ bool OpenOnLoopback(CSound& sound);
 
 // Distinct, non-zero samples: start, start + 1, ... wrapping before 32768.
 std::vector<int16_t> Ramp(size_t count, int start = 1);
-// Where `part` starts inside `whole`, or -1.
-long Find(const std::vector<int16_t>& whole, const std::vector<int16_t>& part);
+
+// Every call of a device's callback, in order, with the device's position in
+// samples when a buffer came back.
+class CallbackLog {
+public:
+    struct Call {
+        UINT message;
+        WAVEHDR* header;
+        std::thread::id thread;
+        DWORD position;
+    };
+    static void Record(void* device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR);
+    std::vector<Call> Calls() const;
+    std::vector<Call> Calls(UINT message) const;
+    size_t Count(UINT message) const { return Calls(message).size(); }
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<Call> m_calls;
+};
+
+// Headers over buffers of their own, as a program keeps them.
+struct Buffers {
+    Buffers(size_t count, DWORD bytes, char fill = 0);
+    std::vector<std::vector<char>> data;
+    std::vector<WAVEHDR> headers;
+};
+
+// A capture or playback device of the current driver, opened with a callback to
+// `log` when one is given, reset and closed when it goes unless closed before.
+class WaveDevice {
+public:
+    WaveDevice(bool capture, const WAVEFORMATEX& format, CallbackLog* log = nullptr, UINT id = 0);
+    ~WaveDevice();
+    WaveDevice(const WaveDevice&) = delete;
+    WaveDevice& operator=(const WaveDevice&) = delete;
+
+    MMRESULT Opened() const { return m_opened; }
+    void* Handle() const { return m_handle; }
+    // Prepares and queues; capture starts too.
+    MMRESULT Queue(WAVEHDR& header);
+    // The format answered and the value of a position asked in `format`.
+    std::pair<UINT, DWORD> Position(UINT format) const;
+    MMRESULT Reset();
+    MMRESULT Close();
+    // waveInGetPosition or waveOutGetPosition on any handle.
+    static MMRESULT Position(bool capture, void* handle, MMTIME* time, UINT size);
+
+private:
+    bool m_capture;
+    void* m_handle = nullptr;
+    MMRESULT m_opened;
+};
+
+// Records `count` buffers of `bytes` each on a fresh capture device and returns
+// what came, in order.
+std::vector<uint8_t> Record(const WAVEFORMATEX& format, size_t count, DWORD bytes);
+std::vector<uint8_t> Bytes(const std::vector<int16_t>& samples);
 
 struct WavData {
     int rate = 0;

@@ -109,7 +109,9 @@ TEST_F(SoundCapture, ClosedTwiceOpenedAndMissingCaptureAnswerWithTheirCodes)
     EXPECT_EQ(m_sound.GetError(), kSoundInClosed);
 }
 
-TEST(SoundConstruction, BufferCountsAreCutToTheHeaderArrays)
+// Buffer counts are cut to the header arrays. A copy reports the original's
+// devices and leaves them alone.
+TEST(SoundConstruction, OddCountsAndCopiesLeaveTheDevicesWhole)
 {
     UseDriver("null");
     const WAVEFORMATEX format = MonoFormat(8000);
@@ -118,13 +120,7 @@ TEST(SoundConstruction, BufferCountsAreCutToTheHeaderArrays)
         EXPECT_EQ(sound.OpenIn(&format, WAVE_MAPPER), 0u) << count;
         EXPECT_EQ(sound.OpenOut(&format, WAVE_MAPPER), 0u) << count;
     }
-}
-
-TEST(SoundCopies, ACopyReportsTheOriginalAndLeavesItsDevicesAlone)
-{
-    UseDriver("null");
     CSound original;
-    const WAVEFORMATEX format = MonoFormat(8000);
     ASSERT_EQ(original.OpenIn(&format, WAVE_MAPPER), 0u);
     {
         CSound copy(original);

@@ -1,4 +1,6 @@
 // SetDGFreq, GetDGFreq, SetDGSoundMode and GetDGSoundCount over the loopback.
+#include <tuple>
+
 #include <RUZada.h>
 
 #include "SoundTestSupport.h"
@@ -42,16 +44,7 @@ TEST_F(SampleRate, EveryRateButZeroRunsTheCardAt8000)
     EXPECT_EQ(g_nOpenSoundDevice, -1);
 }
 
-TEST_F(SampleRate, ASecondCallWithTheSameRateLeavesTheCardUntouched)
-{
-    ASSERT_EQ(SetDGFreq(8000.0), 1);
-    const HWAVEIN in = Sound().GetWaveInHandle();
-    const HWAVEOUT out = Sound().GetWaveOutHandle();
-    EXPECT_EQ(SetDGFreq(8000.0), 1);
-    EXPECT_EQ(Sound().GetWaveInHandle(), in);
-    EXPECT_EQ(Sound().GetWaveOutHandle(), out);
-}
-
+// A second call with the same rate leaves the card untouched.
 TEST_F(SampleRate, With48KHzTheCardRunsSixTimesFaster)
 {
     g_bUse48KHz = true;
@@ -61,8 +54,10 @@ TEST_F(SampleRate, With48KHzTheCardRunsSixTimesFaster)
     EXPECT_EQ(g_WaveFormat.nAvgBytesPerSec, 96000u);
     EXPECT_EQ(GetDGFreq(), 8000.0);
     const HWAVEIN in = Sound().GetWaveInHandle();
+    const HWAVEOUT out = Sound().GetWaveOutHandle();
     EXPECT_EQ(SetDGFreq(8000.0), 1);
     EXPECT_EQ(Sound().GetWaveInHandle(), in);
+    EXPECT_EQ(Sound().GetWaveOutHandle(), out);
 }
 
 TEST_F(SampleRate, RunningTheCardWakesTheTransmitThreadWhileTransmitting)
@@ -99,21 +94,11 @@ TEST_F(SampleRate, ADeviceThatFailsToOpenIsShownAndReported)
     const std::string errorText = static_cast<const char*>(SystemErrorText(MMSYSERR_ALLOCATED));
     const auto shown = boxes.All();
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].text, "Soundcard In Open:\n" + errorText);
-    EXPECT_EQ(shown[1].text, "Soundcard Out Open:\n" + errorText);
-    for (const auto& box : shown) {
-        EXPECT_EQ(box.owner, nullptr);
-        EXPECT_EQ(box.caption, "Error");  // the system's, as none is given
-        EXPECT_EQ(box.type, 0x30u);
-    }
-}
-
-TEST_F(SampleRate, WithoutTheSoundObjectNothingRuns)
-{
-    CSound* sound = g_pSound.exchange(nullptr);
-    EXPECT_EQ(SetDGFreq(8000.0), 0);
-    EXPECT_EQ(GetDGFreq(), 0.0);
-    g_pSound = sound;
+    // The caption is the system's, as none is given.
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(std::tuple(shown[i].owner, shown[i].text, shown[i].caption, shown[i].type),
+                  std::tuple(HWND{}, (i ? "Soundcard Out Open:\n" : "Soundcard In Open:\n") + errorText,
+                             std::string("Error"), UINT{MB_ICONEXCLAMATION}));
 }
 
 TEST_F(SampleRate, AModeWithoutSoundCardClosesItAndKeepsTheRate)
@@ -205,9 +190,11 @@ TEST_F(SoundMode, ADeviceOutOfRangeSelectsTheDefaultAndReopens)
     EXPECT_EQ(Posted().back(), (std::pair<WPARAM, LPARAM>{1, 1}));
 }
 
-TEST_F(SoundMode, WithoutTheSoundObjectTheModeIsStillStoredAndPosted)
+TEST_F(SoundMode, WithoutTheSoundObjectNothingRunsButTheModeIsStillStoredAndPosted)
 {
     CSound* sound = g_pSound.exchange(nullptr);
+    EXPECT_EQ(SetDGFreq(8000.0), 0);
+    EXPECT_EQ(GetDGFreq(), 0.0);
     SetDGSoundMode(1, 0);
     EXPECT_EQ(g_dwSoundMode, 1u);
     EXPECT_EQ(g_nSoundDevice, 0);

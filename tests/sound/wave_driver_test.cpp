@@ -1,73 +1,15 @@
 // The wave driver's rules, as a Windows program relies on them: arguments,
 // handles, header flags, the callback thread, reset and close.
 #include <atomic>
-#include <thread>
 
 #include "SoundTestSupport.h"
 
 namespace rz::test::sound {
 namespace {
 
-// Everything a device's callback reported, in order.
-struct CallbackLog {
-    struct Call {
-        UINT message;
-        WAVEHDR* header;
-        std::thread::id thread;
-    };
-    std::mutex lock;
-    std::vector<Call> calls;
-
-    static void Record(void*, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR)
-    {
-        auto* log = reinterpret_cast<CallbackLog*>(instance);
-        std::lock_guard hold(log->lock);
-        log->calls.push_back({message, reinterpret_cast<WAVEHDR*>(param1), std::this_thread::get_id()});
-    }
-    size_t Count(UINT message)
-    {
-        std::lock_guard hold(lock);
-        return std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.message == message; });
-    }
-    std::vector<Call> Calls()
-    {
-        std::lock_guard hold(lock);
-        return calls;
-    }
-};
-
-// Headers over buffers of their own, as a program keeps them.
-struct Buffers {
-    Buffers(size_t count, DWORD bytes) : data(count, std::vector<char>(bytes)), headers(count)
-    {
-        for (size_t i = 0; i < count; ++i) {
-            headers[i].lpData = data[i].data();
-            headers[i].dwBufferLength = bytes;
-        }
-    }
-    std::vector<std::vector<char>> data;
-    std::vector<WAVEHDR> headers;
-};
-
 class WaveDriver : public ::testing::Test {
 protected:
     void SetUp() override { UseDriver("null"); }
-    HWAVEIN OpenIn(CallbackLog* log = nullptr)
-    {
-        HWAVEIN device = nullptr;
-        EXPECT_EQ(waveInOpen(&device, 0, &m_format, reinterpret_cast<DWORD_PTR>(&CallbackLog::Record),
-                             reinterpret_cast<DWORD_PTR>(log), log ? CALLBACK_FUNCTION : CALLBACK_NULL),
-                  MMSYSERR_NOERROR);
-        return device;
-    }
-    HWAVEOUT OpenOut(CallbackLog* log = nullptr)
-    {
-        HWAVEOUT device = nullptr;
-        EXPECT_EQ(waveOutOpen(&device, 0, &m_format, reinterpret_cast<DWORD_PTR>(&CallbackLog::Record),
-                              reinterpret_cast<DWORD_PTR>(log), log ? CALLBACK_FUNCTION : CALLBACK_NULL),
-                  MMSYSERR_NOERROR);
-        return device;
-    }
     WAVEFORMATEX m_format = MonoFormat(8000);
 };
 
@@ -83,12 +25,8 @@ TEST_F(WaveDriver, OpenAnswersBadArgumentsWithTheirCodes)
     HWAVEOUT out = nullptr;
     EXPECT_EQ(waveOutOpen(&out, 5, &m_format, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(out, nullptr);
-}
 
-TEST_F(WaveDriver, OnlyConsistentPcmFormatsOpen)
-{
-    const WAVEFORMATEX good = MonoFormat(8000);
-    std::vector<WAVEFORMATEX> bad(8, good);
+    std::vector<WAVEFORMATEX> bad(8, m_format);
     bad[0].wFormatTag = 3;  // float
     bad[1].nChannels = 3;
     bad[2].wBitsPerSample = 24;
@@ -100,21 +38,19 @@ TEST_F(WaveDriver, OnlyConsistentPcmFormatsOpen)
     bad[6].nAvgBytesPerSec = 384002;
     bad[7].nChannels = 0;
     for (size_t i = 0; i < bad.size(); ++i) {
-        HWAVEIN in = nullptr;
-        HWAVEOUT out = nullptr;
         EXPECT_EQ(waveInOpen(&in, 0, &bad[i], 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT) << "format " << i;
         EXPECT_EQ(waveOutOpen(&out, 0, &bad[i], 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT) << "format " << i;
     }
-    const WAVEFORMATEX stereo8 = {WAVE_FORMAT_PCM, 2, 44100, 88200, 2, 8, 0};
-    HWAVEIN in = nullptr;
-    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &stereo8, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(WaveDevice(true, {WAVE_FORMAT_PCM, 2, 44100, 88200, 2, 8, 0}, nullptr, WAVE_MAPPER).Opened(),
+              MMSYSERR_NOERROR);
 }
 
 TEST_F(WaveDriver, ClosedUnknownAndMismatchedHandlesAreInvalid)
 {
-    HWAVEIN in = OpenIn();
-    HWAVEOUT out = OpenOut();
+    HWAVEIN in = nullptr;
+    HWAVEOUT out = nullptr;
+    ASSERT_EQ(waveInOpen(&in, 0, &m_format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutOpen(&out, 0, &m_format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     // A capture handle is no playback handle and the other way round.
     EXPECT_EQ(waveOutPause(reinterpret_cast<HWAVEOUT>(in)), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(waveInStart(reinterpret_cast<HWAVEIN>(out)), MMSYSERR_INVALHANDLE);
@@ -133,10 +69,14 @@ TEST_F(WaveDriver, ClosedUnknownAndMismatchedHandlesAreInvalid)
     EXPECT_EQ(waveOutClose(out), MMSYSERR_INVALHANDLE);
 }
 
+// Headers follow the prepare, queue and return rules; a reset returns every
+// queued buffer through the callback, in order.
 TEST_F(WaveDriver, HeadersFollowThePrepareQueueReturnRules)
 {
-    HWAVEOUT out = OpenOut();
-    Buffers buffers(2, 666);
+    CallbackLog log;
+    WaveDevice device(false, m_format, &log);
+    const auto out = static_cast<HWAVEOUT>(device.Handle());
+    Buffers buffers(3, 666);
     WAVEHDR& header = buffers.headers[0];
     ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
 
@@ -153,38 +93,39 @@ TEST_F(WaveDriver, HeadersFollowThePrepareQueueReturnRules)
     EXPECT_EQ(waveOutWrite(out, &header, sizeof header), WAVERR_STILLPLAYING);
     EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), WAVERR_STILLPLAYING);
     EXPECT_EQ(waveOutClose(out), WAVERR_STILLPLAYING);
+    ASSERT_EQ(device.Queue(buffers.headers[1]), MMSYSERR_NOERROR);
+    ASSERT_EQ(device.Queue(buffers.headers[2]), MMSYSERR_NOERROR);
 
     ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
-    EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_DONE);
+    for (const WAVEHDR& returned : buffers.headers)
+        EXPECT_EQ(returned.dwFlags, WHDR_PREPARED | WHDR_DONE);
+    ASSERT_TRUE(WaitUntil([&] { return log.Count(WOM_DONE) == 3; }));
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(log.Calls(WOM_DONE)[i].header, &buffers.headers[i]);
     EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
     EXPECT_EQ(header.dwFlags, WHDR_DONE);
-    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
 
 TEST_F(WaveDriver, CapturedBuffersComeBackInOrderOnTheDriverThread)
 {
     CallbackLog log;
-    HWAVEIN in = OpenIn(&log);
-    // 501 bytes hold 250 whole 16-bit frames.
-    Buffers buffers(4, 501);
-    for (WAVEHDR& header : buffers.headers) {
-        ASSERT_EQ(waveInPrepareHeader(in, &header, sizeof header), MMSYSERR_NOERROR);
-        ASSERT_EQ(waveInAddBuffer(in, &header, sizeof header), MMSYSERR_NOERROR);
+    {
+        WaveDevice in(true, m_format, &log);
+        // 501 bytes hold 250 whole 16-bit frames.
+        Buffers buffers(4, 501);
+        for (WAVEHDR& header : buffers.headers)
+            ASSERT_EQ(in.Queue(header), MMSYSERR_NOERROR);
+        ASSERT_TRUE(WaitUntil([&] { return log.Count(WIM_DATA) == 4; }));
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(log.Calls(WIM_DATA)[i].header, &buffers.headers[i]);
+            EXPECT_EQ(buffers.headers[i].dwBytesRecorded, 500u);
+            EXPECT_EQ(buffers.headers[i].dwFlags, WHDR_PREPARED | WHDR_DONE);
+        }
     }
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    ASSERT_TRUE(WaitUntil([&] { return log.Count(WIM_DATA) == 4; }));
-    ASSERT_EQ(waveInClose(in), MMSYSERR_NOERROR);
-
     const auto calls = log.Calls();
     ASSERT_EQ(calls.size(), 6u);
     EXPECT_EQ(calls.front().message, WIM_OPEN);
     EXPECT_EQ(calls.back().message, WIM_CLOSE);
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(calls[i + 1].message, WIM_DATA);
-        EXPECT_EQ(calls[i + 1].header, &buffers.headers[i]);
-        EXPECT_EQ(buffers.headers[i].dwBytesRecorded, 500u);
-        EXPECT_EQ(buffers.headers[i].dwFlags, WHDR_PREPARED | WHDR_DONE);
-    }
     for (const auto& call : calls) {
         EXPECT_EQ(call.thread, calls.front().thread);
         EXPECT_NE(call.thread, std::this_thread::get_id());
@@ -194,66 +135,36 @@ TEST_F(WaveDriver, CapturedBuffersComeBackInOrderOnTheDriverThread)
 TEST_F(WaveDriver, ClockPacedCaptureTakesTheTimeOfItsAudio)
 {
     CallbackLog log;
-    HWAVEIN in = OpenIn(&log);
+    WaveDevice in(true, m_format, &log);
     Buffers buffers(16, 500);  // 31.25 ms each: half a second in all
-    for (WAVEHDR& header : buffers.headers) {
-        waveInPrepareHeader(in, &header, sizeof header);
-        waveInAddBuffer(in, &header, sizeof header);
-    }
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
+    for (WAVEHDR& header : buffers.headers)
+        in.Queue(header);
     ASSERT_TRUE(WaitUntil([&] { return log.Count(WIM_DATA) == 16; }));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 450ms);
-    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
-}
-
-TEST_F(WaveDriver, ResetReturnsEveryQueuedBufferThroughTheCallback)
-{
-    CallbackLog log;
-    HWAVEOUT out = OpenOut(&log);
-    ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
-    Buffers buffers(3, 666);
-    for (WAVEHDR& header : buffers.headers) {
-        waveOutPrepareHeader(out, &header, sizeof header);
-        ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
-    }
-    ASSERT_EQ(waveOutReset(out), MMSYSERR_NOERROR);
-    for (const WAVEHDR& header : buffers.headers)
-        EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_DONE);
-    ASSERT_TRUE(WaitUntil([&] { return log.Count(WOM_DONE) == 3; }));
-    ASSERT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
-    std::vector<WAVEHDR*> returned;
-    for (const auto& call : log.Calls()) {
-        if (call.message == WOM_DONE)
-            returned.push_back(call.header);
-    }
-    EXPECT_EQ(returned, (std::vector<WAVEHDR*>{&buffers.headers[0], &buffers.headers[1], &buffers.headers[2]}));
 }
 
 TEST_F(WaveDriver, PausedPlaybackHoldsItsBuffersUntilRestart)
 {
     CallbackLog log;
-    HWAVEOUT out = OpenOut(&log);
+    WaveDevice device(false, m_format, &log);
+    const auto out = static_cast<HWAVEOUT>(device.Handle());
     ASSERT_EQ(waveOutPause(out), MMSYSERR_NOERROR);
     Buffers buffers(1, 80);  // 5 ms of audio
-    WAVEHDR& header = buffers.headers[0];
-    waveOutPrepareHeader(out, &header, sizeof header);
-    ASSERT_EQ(waveOutWrite(out, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_EQ(device.Queue(buffers.headers[0]), MMSYSERR_NOERROR);
     // A capture buffer four times as long, on the same clock: once it is back,
     // the paused one would have been too, had it played.
     CallbackLog clock;
-    HWAVEIN in = OpenIn(&clock);
     Buffers witness(1, 320);
-    waveInPrepareHeader(in, &witness.headers[0], sizeof(WAVEHDR));
-    waveInAddBuffer(in, &witness.headers[0], sizeof(WAVEHDR));
-    ASSERT_EQ(waveInStart(in), MMSYSERR_NOERROR);
-    ASSERT_TRUE(WaitUntil([&] { return clock.Count(WIM_DATA) == 1; }));
-    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+    {
+        WaveDevice in(true, m_format, &clock);
+        in.Queue(witness.headers[0]);
+        ASSERT_TRUE(WaitUntil([&] { return clock.Count(WIM_DATA) == 1; }));
+    }
     EXPECT_EQ(log.Count(WOM_DONE), 0u);
-    EXPECT_EQ(waveOutUnprepareHeader(out, &header, sizeof header), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutUnprepareHeader(out, &buffers.headers[0], sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
     ASSERT_EQ(waveOutRestart(out), MMSYSERR_NOERROR);
     EXPECT_TRUE(WaitUntil([&] { return log.Count(WOM_DONE) == 1; }));
-    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
 }
 
 // A callback may queue buffers again, but not close its own device.

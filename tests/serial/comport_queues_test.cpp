@@ -1,4 +1,5 @@
-// Received 5-bit codes become characters on the way into the receive queue.
+// The port's queues on a closed port: received 5-bit codes become characters on
+// the way in, bytes pass unchanged, and the send flags look at both queues.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,7 +9,7 @@
 
 namespace {
 
-// Feeds codes as the reader thread would and returns what was queued.
+// Feeds bytes as the reader thread would and returns what was queued.
 std::string Receive(CCOMPort& port, std::vector<unsigned char> codes)
 {
     port.ProcessReceived(codes.data(), static_cast<int>(codes.size()));
@@ -58,10 +59,13 @@ TEST(BaudotPort, CodesDecodeByShiftAndCharacterSet)
     }
 }
 
-TEST(BaudotPort, ShiftsFlipAndChangedSettingsReturnBothToLetters)
+TEST(BaudotPort, ShiftsFlipAndChangedSettingsReturnBothToLettersAndKeying)
 {
     CCOMPort port;
-    port.SetPort(1, 0, 0, 5, 45);
+    EXPECT_EQ(port.GetRTS(), 0);
+    port.SetPort(0, 0, 0, 5, 45);
+    EXPECT_EQ(port.GetPort(), 1);
+    EXPECT_EQ(port.GetRTS(), 1) << "5-bit ports key with RTS";
     port.FlipASCIISign();
     EXPECT_EQ(Receive(port, {1}), "3");
     port.FlipASCIISign();
@@ -77,20 +81,66 @@ TEST(BaudotPort, ShiftsFlipAndChangedSettingsReturnBothToLetters)
     port.SetPort(1, 0, 0, 5, 50);
     EXPECT_EQ(Receive(port, {1}), "E");
     EXPECT_EQ(port.ShiftCode(), 31);
+
+    port.SetPort(255, 2, 1, 8, 300);
+    EXPECT_EQ(port.GetPort(), 255);
+    EXPECT_EQ(port.GetRTS(), 0);
+    EXPECT_EQ(Receive(port, {0x00, 0x41, 0xFF}), std::string("\0A\xFF", 3)) << "bytes pass unchanged";
+    EXPECT_EQ(port.HasData(), 0);
 }
 
-TEST(EightBitPort, BytesAreQueuedUnchanged)
+TEST(ComPortQueues, SendFlagsLookAtBothQueuesAndClearingEmptiesOnlyTheSendSide)
 {
     CCOMPort port;
-    unsigned char bytes[] = {0x00, 0x41, 0xFF};
-    port.ProcessReceived(bytes, 0);
+    EXPECT_EQ(port.HasSendData(), 0);
+    port.ProcessReceived(std::vector<unsigned char>{'i', 'n'}.data(), 2);
+    EXPECT_EQ(port.HasSendData(), 1);
+    EXPECT_EQ(port.HasMoreData(), 1);
+    EXPECT_EQ(port.HasSendThreadData(), 0);
+    unsigned char out[2] = {'o', 'u'};
+    port.write(out, 2);
+    port.ForceTransmitOn(1);
+    ASSERT_EQ(port.Transmitting(), 1);
+    port.ClearBufferedData();
+    EXPECT_EQ(port.outsize(), 0);
+    EXPECT_EQ(port.size(), 2);
+    EXPECT_EQ(port.TransmitForceOn(), 0);
+    EXPECT_EQ(port.Transmitting(), 0);
+    port.Stop();
+    port.ClearBufferedData();
+    EXPECT_EQ(port.TransmitDisabled(), 0);
+
+    port.write(out, 2);
+    port.Empty();
+    EXPECT_EQ(port.outsize(), 0);
+    EXPECT_EQ(port.size(), 0);
     EXPECT_EQ(port.HasData(), 0);
-    port.ProcessReceived(bytes, 3);
-    EXPECT_EQ(port.HasData(), 1);
-    unsigned char out[10] = {};
-    EXPECT_EQ(port.read(out, 10), 3);
-    EXPECT_EQ(std::vector<unsigned char>(out, out + 3), std::vector<unsigned char>(bytes, bytes + 3));
+
+    // An empty write on an idle port reports transmit empty; a negative count
+    // queues nothing.
+    port.SetTXEmpty(0);
+    port.QueueForSending(nullptr, 0);
+    EXPECT_EQ(port.TXEmpty(), 1);
+    port.SetTXEmpty(0);
+    port.QueueForSending(out, 2);
+    EXPECT_EQ(port.TXEmpty(), 0);
+    port.QueueForSending(out, -3);
+    EXPECT_EQ(port.outsize(), 2);
+}
+
+// After a partial read of the queue, a block is handed out only once something
+// new has come.
+TEST(ComPortQueues, NothingNewSinceAPartialReadGivesNoBlock)
+{
+    CCOMPort port;
+    unsigned char buffer[4];
+    EXPECT_EQ(Receive(port, {}), "");
     EXPECT_EQ(port.HasData(), 0);
+    port.ProcessReceived(reinterpret_cast<unsigned char*>(std::string("0123456789").data()), 10);
+    port.read(buffer, 4);
+    port.ProcessReceived(buffer, 0);
+    EXPECT_EQ(port.ReadReceiveBlock(buffer, 4), 0);
+    EXPECT_EQ(port.size(), 6);
 }
 
 }  // namespace
