@@ -5,30 +5,19 @@
 #include <DGSnapin.h>
 #include <ruzada/wave.h>
 
-#include "Settings.h"
 #include "Text.h"
 
 namespace rz::dgterm {
 namespace {
 
-// The module encodes what it is given at once and reports it sent, seconds
-// before it is on the air. Text is handed over a character at a time while less
-// than this is still to play on the card (the mode's idle keeps about half a
-// second there): the card never runs dry, and a stopped over has little that
-// shows as sent but was never heard. It stays below the two seconds of the
-// module's buffers on the device: beyond them its FIFO holds audio that the
-// device does not count.
-constexpr std::chrono::milliseconds kAudioAhead{1000};
-// A report of a character sent reaches the session's next step within this.
-constexpr std::chrono::milliseconds kUnreportedAfter{250};
+// Text is handed over one encoder batch ahead of what the module has sent:
+// enough to keep the card fed, little to drop when the over is stopped.
+constexpr size_t kHandedAhead = DG_MAX_BATCH;
 
 }  // namespace
 
 Over::Over(Station& station, Keyer* keyer, PttTiming timing)
-    : m_station(station),
-      m_keyer(keyer),
-      m_timing(keyer ? timing : PttTiming{}),
-      m_framesAhead(static_cast<DWORD>(CardRate() * std::chrono::duration<double>(kAudioAhead).count()))
+    : m_station(station), m_keyer(keyer), m_timing(keyer ? timing : PttTiming{})
 {}
 
 Over::~Over()
@@ -57,25 +46,8 @@ void Over::Append(const std::string& text)
 
 void Over::Feed()
 {
-    if (m_handed > m_confirmed) {
-        // A character the mode cannot send makes no audio and is never reported
-        // sent: the module is idle with it unreported.
-        const Clock::time_point now = Clock::now();
-        if (!m_station.Api().IsDGSendIdle())
-            m_idleUnreported.reset();
-        else if (!m_idleUnreported)
-            m_idleUnreported = now;
-        if (!m_idleUnreported || now - *m_idleUnreported < kUnreportedAfter)
-            return;
-        m_confirmed = m_handed;
-    }
-    m_idleUnreported.reset();
-    if (m_handed == m_units.size())
-        return;
-    DWORD pending = 0;
-    if (GetOpenWaveOutPending(&pending) && pending >= m_framesAhead)
-        return;
-    m_station.Api().SendDGCharW(m_units[m_handed++]);
+    for (; m_handed < m_units.size() && m_handed - m_confirmed < kHandedAhead; ++m_handed)
+        m_station.Api().SendDGCharW(m_units[m_handed]);
 }
 
 void Over::OnSent()

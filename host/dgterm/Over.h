@@ -3,7 +3,6 @@
 #pragma once
 
 #include <chrono>
-#include <optional>
 #include <string>
 
 #include <ruzada/wintypes.h>
@@ -47,7 +46,7 @@ public:
     // How much text (UTF-16 units) the over has been given.
     size_t Queued() const { return m_units.size(); }
     // Moves on: transmit on after the lead time, text handed to the module a
-    // character at a time as its audio plays out, transmit off when all is sent, unkeyed a
+    // batch ahead of what it has sent, transmit off when all is sent, unkeyed a
     // tail after the audio has left the card (nothing pending on the playback
     // device and its position still for kPlayoutSettle, kLongestPlayout passed,
     // or no playback device is open).
@@ -75,9 +74,7 @@ private:
     size_t m_confirmed = 0;
     Phase m_phase = Phase::Done;
     Clock::time_point m_due;  // the end of the lead, the playout limit or the tail
-    DWORD m_framesAhead;      // kAudioAhead at the card's rate
-    std::optional<Clock::time_point> m_idleUnreported;
-    DWORD m_played = 0;  // the playback position when it last moved
+    DWORD m_played = 0;       // the playback position when it last moved
     Clock::time_point m_playedMoved;
 };
 

@@ -6,10 +6,13 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "SuiteHelpers.h"
 #include "dgterm_run.h"
 
 namespace {
@@ -214,19 +217,13 @@ TEST_F(DgtermWithMinimodem, DecodesAStreamAsItComesAndEndsOnInterrupt)
                  " --mode RTTY --rx-file " + Quoted(fifo) + " >" + Quoted(out) + " 2>/dev/null & echo $! >" +
                  Quoted(pid))
                     .c_str());
-    const auto decoded = [&] { return Has(rz::test::dgterm::ReadText(out), "QTH 52.5N"); };
-    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-         !decoded() && std::chrono::steady_clock::now() < end;)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_TRUE(decoded()) << rz::test::dgterm::ReadText(out);
-    const std::string process = std::to_string(std::atoi(rz::test::dgterm::ReadText(pid).c_str()));
-    ASSERT_NE(process, "0");
-    std::system(("kill -INT " + process).c_str());
-    bool ended = false;
-    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-         !ended && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(100)))
-        ended = std::system(("kill -0 " + process + " 2>/dev/null").c_str()) != 0;
-    EXPECT_TRUE(ended) << "dgterm did not end on Ctrl-C";
+    EXPECT_TRUE(rz::test::support::WaitUntil([&] { return Has(rz::test::dgterm::ReadText(out), "QTH 52.5N"); },
+                                             std::chrono::seconds(20)))
+        << rz::test::dgterm::ReadText(out);
+    const pid_t process = std::atoi(rz::test::dgterm::ReadText(pid).c_str());
+    ASSERT_GT(process, 0);
+    kill(process, SIGINT);
+    EXPECT_TRUE(rz::test::support::WaitUntil([&] { return kill(process, 0) != 0; })) << "dgterm did not end on Ctrl-C";
     for (const std::string& path : {fifo, out, pid})
         std::filesystem::remove(path);
 }
