@@ -26,10 +26,14 @@ constexpr int kSearchesPerSecond = 8;
 constexpr double kPullInBandwidth = 0.05;
 constexpr double kTrackBandwidth = 0.02;
 constexpr int kPullInSymbols = 48;
-// Symbols still mixed with the oscillator's old frequency when it jumps: the
-// filters and the equaliser hold this many, the frequency loop one more.
+// Symbols still mixed with the oscillator's old frequency when it jumps (the
+// filters and the equaliser hold this many, the frequency loop one more), and
+// the few after them in which the loop may still slip.
 constexpr int kPipelineSymbols = 8;
 constexpr int kSlippingSymbols = 8;
+// The carrier loop moves only while the last 16 symbols hold a signal.
+constexpr int kHeardSymbols = 16;
+constexpr double kHeardQuality = 0.4;
 // The frequency loop's gain at the start of the pull-in, falling to nothing by its end.
 constexpr double kPullInFrequencyGain = 0.2;
 // How well symbols fit the trellis's phases (the mean cosine of the error,
@@ -65,7 +69,7 @@ PskReceiver::PskReceiver(const Submode& submode, const ReceiverSettings& setting
       m_downconverter(submode.symbolSamples),
       m_search(submode.BaudRate(), submode.afcRangeHz),
       m_trellis(submode.qpsk, settings.lsb),
-      m_gate(submode.qpsk ? 4 : 2, kGateWindow)
+      m_gate(submode.qpsk, kGateWindow)
 {
     m_downconverter.SetFrequency(m_settings.carrierHz);
 }
@@ -73,6 +77,8 @@ PskReceiver::PskReceiver(const Submode& submode, const ReceiverSettings& setting
 void PskReceiver::SetCarrier(double hz)
 {
     m_settings.carrierHz = hz;
+    // What the search heard was somewhere else.
+    m_search = CarrierSearch(m_submode.BaudRate(), m_submode.afcRangeHz);
     Retune(0.0);
 }
 
@@ -99,6 +105,7 @@ void PskReceiver::Retune(double offsetHz)
     m_unlockedSymbols = -kGateWindow;
     m_offsetHz = offsetHz;
     m_downconverter.SetFrequency(TrackedHz());
+    m_gate.Retuned();
     m_phase = 0.0;
     m_settling = kPullInSymbols;
 }
@@ -141,9 +148,7 @@ void PskReceiver::OnSymbol(const SymbolSample& sample)
     const bool steady = std::abs(symbol) > 0.0 && std::abs(m_previous) > 0.0 &&
                         std::abs(std::arg(symbol * std::conj(m_previous))) < std::numbers::pi / phases;
     m_previous = symbol;
-    // Until the pull-in has had time to catch the signal, the symbols carry
-    // the old frequency's rotation or the loop's slips.
-    m_gate.Add(sample, symbol, steady, m_settling > kPullInSymbols - kPipelineSymbols - kSlippingSymbols);
+    m_gate.Add(sample, symbol, steady, Settling());
     if (const std::optional<bool> bit = m_trellis.Push(symbol))
         m_pending.push_back({m_gate.Count() - m_trellis.Delay(), *bit});
     m_recent[static_cast<size_t>(m_gate.Count() % kLoopLag)] = symbol;
@@ -167,8 +172,8 @@ void PskReceiver::FollowCarrier(std::complex<double> symbol, std::complex<double
     m_settling = std::max(m_settling - 1, 0);
 
     // A symbol a few steps back against the phase the trellis has settled for
-    // it by now: the sure reference of a locked loop, and how well the symbols
-    // fit it says whether the loop is locked.
+    // it by now: the loop's reference, and how well the symbols fit it says
+    // whether the loop is locked.
     const std::complex<double> settled = m_recent[static_cast<size_t>((m_gate.Count() + 1) % kLoopLag)];
     if (std::abs(settled) == 0.0 || std::abs(symbol) == 0.0)
         return;
@@ -176,17 +181,26 @@ void PskReceiver::FollowCarrier(std::complex<double> symbol, std::complex<double
         std::arg(settled * std::polar(1.0, -m_trellis.PhaseOnBestPath(kLoopLag - 1) * std::numbers::pi / 2.0));
     m_fit += kFitWeight * (std::cos(settledError) - m_fit);
     m_gate.NoteFit(m_gate.Count() - kLoopLag, std::cos(settledError));
-    // Unlocked, the newest symbol against its nearest phase (no delay in the
-    // loop, which is wide open).
+    // Without a signal the loop would follow the noise away: it waits.
+    if (m_gate.RecentQuality(kHeardSymbols) < kHeardQuality) {
+        m_unlockedSymbols = Locked() ? 0 : m_unlockedSymbols + 1;
+        return;
+    }
+    // While pulling in a new frequency (the trellis is still lost then), the
+    // newest symbol against its nearest phase, with no delay in the loop. The
+    // loop is wide until it has locked.
     const double nearest = std::round(std::arg(symbol) * phases / kTwoPi) * kTwoPi / phases;
-    const double error = std::sin(Locked() ? settledError : std::arg(symbol) - nearest);
+    const double error = std::sin(Settling() ? std::arg(symbol) - nearest : settledError);
     const LoopGains gains = Gains(Locked() ? kTrackBandwidth : kPullInBandwidth);
     m_phase = std::remainder(m_phase + gains.phase * error, kTwoPi);
     const double range = RangeHz();
     m_offsetHz = std::clamp(m_offsetHz + gains.frequency * error * m_submode.BaudRate() / kTwoPi, -range, range);
     m_downconverter.SetFrequency(TrackedHz());
     m_unlockedSymbols = Locked() ? 0 : m_unlockedSymbols + 1;
+    m_sampler.SetSteady(Locked());
 }
+
+bool PskReceiver::Settling() const { return m_settling > kPullInSymbols - kPipelineSymbols - kSlippingSymbols; }
 
 bool PskReceiver::Locked() const { return m_fit >= (m_submode.qpsk ? kQpskLockedFit : kBpskLockedFit); }
 

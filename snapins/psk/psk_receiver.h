@@ -72,6 +72,9 @@ private:
     void FollowCarrier(std::complex<double> symbol, std::complex<double> raw);
     // The carrier loop follows a signal.
     bool Locked() const;
+    // Just retuned: the symbols still carry the old frequency's turn or the
+    // loop's slips, and the trellis is lost.
+    bool Settling() const;
     void Retune(double offsetHz);
     void Release();
     double RangeHz() const;

@@ -1,7 +1,6 @@
 #include "signal_gate.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace rz::psk {
 
@@ -9,23 +8,39 @@ namespace {
 
 // Room for the window and the decoder's delay behind it.
 constexpr int kHistorySymbols = 1024;
-// The phases of a PSK signal line up at least this share of what its ratio promises.
-constexpr double kAlignedShare = 0.5;
+// How well the symbols of a window must fit the trellis's phases (the mean
+// cosine of their errors). Locked to a signal at -16 dB in 0-4 kHz the fit is
+// about 0.89; following noise or a signal it has not caught, about 0.64 (BPSK)
+// and 0.71 (QPSK, whose four phases fit anything better), rarely above 0.7 and
+// 0.77 over a whole window.
+constexpr double kBpskLeastFit = 0.75;
+constexpr double kQpskLeastFit = 0.79;
+// The better the ratio s, the better a PSK signal fits: it misses its phases
+// by about 0.3 / s (one minus the mean cosine), and a clean one fits 0.91 or
+// better at any level, while a keyed carrier (an RTTY tone on ours) fits 0.82
+// at best however strong. Half a window of signal may miss by 8 / s, which
+// leaves room for a channel's own faults, but must fit at least 0.88 where
+// that asks for more.
+constexpr double kMisfitPerRatio = 8.0;
+constexpr double kStrongLeastFit = 0.88;
+// Around a slip the symbols fit badly for a few symbols: the mean over nine
+// must stay above this.
+constexpr int kSlipReach = 4;
+constexpr double kSlipLeastFit = 0.75;
+// A PSK signal keeps its amplitude from symbol to symbol: the square of the
+// mean amplitude over the mean power is near 1 where the noise is weak (0.95
+// at -12 dB in 0-4 kHz), while noise stays below 0.8; a keyed carrier (an
+// RTTY tone on ours) reaches 0.9, which the fit above shuts out.
+constexpr double kEnvelopeRatio = 8.0;
+constexpr double kLeastEnvelope = 0.85;
 // Of all the audio's power, the least a signal in the channel has (-50 dB):
 // noise alone puts -25 dB there, a signal 30 dB below a strong one elsewhere
 // passes, and what leaks through the stopbands does not.
 constexpr double kLeastShareOfInput = 1e-5;
-// The symbols within this reach of one must fit the trellis's phases this
-// well on average: about 0.9 locked at -16 dB, 0.6 to 0.7 following noise or
-// slipping.
-constexpr int kFitReach = 4;
-constexpr double kLeastFit = 0.75;
-// A PSK signal keeps its amplitude from symbol to symbol: the square of the
-// mean amplitude over the mean power is near 1 where the noise is weak (0.95
-// at -12 dB in 0-4 kHz), while a keyed carrier (an RTTY tone on ours) and
-// noise stay below 0.8.
-constexpr double kEnvelopeRatio = 8.0;
-constexpr double kLeastEnvelope = 0.85;
+// After a postamble the next text comes after a preamble of at least 32
+// symbols: all but its last few are shut out, which the Varicode decoder needs
+// to find its gap before the text.
+constexpr int kShutAfterPostamble = 28;
 // A symbol with less than this of the window's mean power (-18 dB) is not the signal's.
 constexpr double kWeakestPower = 1.0 / 64.0;
 
@@ -33,23 +48,22 @@ double QualityOf(double ratio) { return std::clamp(ratio / (1.0 + ratio), 0.0, 1
 
 }  // namespace
 
-SignalGate::SignalGate(int phases, int window)
-    : m_phases(phases), m_window(window), m_entries(kHistorySymbols + static_cast<size_t>(window))
+SignalGate::SignalGate(bool qpsk, int window)
+    : m_leastFit(qpsk ? kQpskLeastFit : kBpskLeastFit),
+      m_window(window),
+      m_entries(kHistorySymbols + static_cast<size_t>(window))
 {}
 
 void SignalGate::Add(const SymbolSample& sample, std::complex<double> corrected, bool steady, bool settling)
 {
-    Entry& entry = m_entries[Slot(m_count)];
-    const double amplitude = std::abs(corrected);
-    entry.amplitude = amplitude;
-    entry.aligned = amplitude > 0.0 ? std::pow(corrected / amplitude, m_phases) : 0.0;
-    entry.power = sample.power;
-    entry.noiseBelow = sample.noiseBelow;
-    entry.noiseAbove = sample.noiseAbove;
-    entry.inputPower = sample.inputPower;
-    entry.fit = 0.0;
-    entry.postamble = false;
-    entry.settling = settling;
+    m_entries[Slot(m_count)] = {std::abs(corrected),
+                                sample.power,
+                                sample.noiseBelow,
+                                sample.noiseAbove,
+                                sample.inputPower,
+                                0.0,
+                                false,
+                                settling};
     m_steadyRun = steady ? m_steadyRun + 1 : 0;
     if (m_steadyRun >= kPostambleRun) {
         const int64_t first = m_steadyRun == kPostambleRun ? m_count - kPostambleRun + 1 : m_count;
@@ -57,6 +71,12 @@ void SignalGate::Add(const SymbolSample& sample, std::complex<double> corrected,
             m_entries[Slot(i)].postamble = true;
     }
     ++m_count;
+}
+
+void SignalGate::Retuned()
+{
+    for (int64_t i = std::max<int64_t>(m_count - m_window / 2, 0); i < m_count; ++i)
+        m_entries[Slot(i)].settling = true;
 }
 
 void SignalGate::NoteFit(int64_t index, double fit)
@@ -71,13 +91,13 @@ SignalGate::Totals SignalGate::Sum(int64_t first, int64_t last) const
     for (int64_t i = std::max<int64_t>(first, 0); i <= std::min(last, m_count - 1); ++i) {
         const Entry& entry = m_entries[Slot(i)];
         ++totals.count;
-        totals.sum.aligned += entry.aligned;
         totals.sum.amplitude += entry.amplitude;
         totals.squaredAmplitude += entry.amplitude * entry.amplitude;
         totals.sum.power += entry.power;
         totals.sum.noiseBelow += entry.noiseBelow;
         totals.sum.noiseAbove += entry.noiseAbove;
         totals.sum.inputPower += entry.inputPower;
+        totals.sum.fit += entry.fit;
     }
     return totals;
 }
@@ -93,10 +113,7 @@ double SignalGate::Totals::Ratio() const
     return noise > 0.0 ? sum.power / noise - 1.0 : 0.0;
 }
 
-bool SignalGate::Totals::LinedUp(int phases) const
-{
-    return sum.aligned.real() >= kAlignedShare * Alignment(phases, Ratio()) * count;
-}
+double SignalGate::Totals::MeanFit() const { return count > 0 ? sum.fit / count : 0.0; }
 
 bool SignalGate::Totals::EvenEnvelope() const
 {
@@ -105,41 +122,32 @@ bool SignalGate::Totals::EvenEnvelope() const
     return sum.amplitude * sum.amplitude >= kLeastEnvelope * squaredAmplitude * count;
 }
 
-double SignalGate::Alignment(int phases, double ratio)
-{
-    // Noise at ratio s spreads the phases of the symbols, and the mean of
-    // cos(n x) falls as exp(-k / s): k = 1.8 for n = 2 and 5.5 for n = 4,
-    // measured on PSK31 and QPSK31 signals in white noise (the ratio is of the
-    // filter's mean power, below its power at the symbol instants).
-    if (ratio <= 0.0)
-        return 0.0;
-    return std::exp(-(phases == 2 ? 1.8 : 5.5) / ratio);
-}
-
 bool SignalGate::Open(int64_t index, double threshold) const
 {
     if (threshold <= 0.0)
         return true;
+    const Entry& entry = m_entries[Slot(index)];
+    if (entry.settling)
+        return false;
     const int half = m_window / 2;
-    if (m_entries[Slot(index)].settling)
-        return false;
-    double fit = 0.0;
-    for (int64_t i = index - kFitReach; i <= index + kFitReach; ++i)
-        fit += i >= 0 ? m_entries[Slot(i)].fit : 0.0;
-    if (fit < kLeastFit * (2 * kFitReach + 1))
-        return false;
-    for (int64_t i = std::max<int64_t>(index - half, 0); i <= index; ++i)
+    for (int64_t i = std::max<int64_t>(index - kShutAfterPostamble, 0); i <= index; ++i)
         if (m_entries[Slot(i)].postamble)
             return false;
-    if (QualityOf(Sum(index - half, index).Ratio()) < threshold ||
-        QualityOf(Sum(index, index + half).Ratio()) < threshold)
+    const Totals before = Sum(index - half, index);
+    const Totals after = Sum(index, index + half);
+    if (QualityOf(before.Ratio()) < threshold || QualityOf(after.Ratio()) < threshold)
         return false;
     const Totals all = Sum(index - half, index + half);
-    if (m_entries[Slot(index)].power <= kWeakestPower * all.sum.power / (m_window + 1))
-        return false;
-    return all.LinedUp(m_phases) && all.EvenEnvelope();
+    // The half window that lies wholly within the signal shows how clean it is.
+    const double cleanFit = std::min(kStrongLeastFit, 1.0 - kMisfitPerRatio / all.Ratio());
+    return entry.power > kWeakestPower * all.sum.power / all.count && all.sum.fit >= m_leastFit * all.count &&
+           std::max(before.MeanFit(), after.MeanFit()) >= cleanFit &&
+           Sum(index - kSlipReach, index + kSlipReach).sum.fit >= kSlipLeastFit * (2 * kSlipReach + 1) &&
+           all.EvenEnvelope();
 }
 
-double SignalGate::Quality() const { return QualityOf(Sum(m_count - m_window, m_count - 1).Ratio()); }
+double SignalGate::Quality() const { return RecentQuality(m_window); }
+
+double SignalGate::RecentQuality(int symbols) const { return QualityOf(Sum(m_count - symbols, m_count - 1).Ratio()); }
 
 }  // namespace rz::psk

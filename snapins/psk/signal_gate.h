@@ -6,20 +6,18 @@
 //   however far off tune, so the squelch opens at once and down to the weakest
 //   signal the decoder can copy. Both halves of the window must pass: a
 //   symbol just before a signal starts or just after it stops is noise.
-// - A signal that is not PSK (or a PSK signal the carrier loop has not yet
-//   caught) is shut out by its phases: raised to the power of the phase count,
-//   the symbols of a PSK signal at ratio s line up to e(s) on average (each
-//   counting by its phase alone); they must reach a good share of that.
-// - A run of steady carrier (the postamble) carries no text, and QPSK decoded
-//   from it would be garbage: it is shut out, and so is the half window after
-//   it, since the next text comes after a preamble.
+// - A signal that is not PSK, or one the carrier loop has not caught, is shut
+//   out by how badly its symbols fit the phases the trellis decided for them;
+//   so are the symbols around a slip of the loop.
 // - A signal strong enough to show it must keep an even envelope from symbol
-//   to symbol, as PSK does and a keyed carrier does not.
+//   to symbol, as PSK does and a keyed carrier (an RTTY tone on ours) does not.
+// - A run of steady carrier (the postamble) carries no text, and QPSK decoded
+//   from it would be garbage: it is shut out, and so is most of the preamble
+//   that comes before the next text.
 // - A symbol far weaker than those around it is the signal's end (or a timing
 //   not yet found), not part of it.
 // - Symbols that come while the receiver settles on a new frequency are
-//   garbage: shut out too, and so are those around a slip of the carrier
-//   loop (the symbols fit the trellis's phases badly there).
+//   garbage, and so are those still undecided when it retunes: shut out too.
 #ifndef PSK_SIGNAL_GATE_H
 #define PSK_SIGNAL_GATE_H
 
@@ -36,14 +34,16 @@ public:
     // Steady symbols in a row that make a postamble, as other PSK programs count.
     static constexpr int kPostambleRun = 16;
 
-    // `phases` 2 or 4; `window` symbols, even.
-    SignalGate(int phases, int window);
+    // `qpsk` for four phases; `window` symbols, even.
+    SignalGate(bool qpsk, int window);
 
     // Records the next symbol: what the sampler measured, its value with the
     // carrier phase corrected, whether its phase held from the symbol before,
     // and whether the receiver was still settling on a new frequency.
     void Add(const SymbolSample& sample, std::complex<double> corrected, bool steady, bool settling);
-
+    // The receiver has just retuned: the symbols not yet decided were heard on
+    // the wrong frequency, and are shut out.
+    void Retuned();
     // How well symbol `index` fits the phase the trellis settled for it
     // (the cosine of its error), once the carrier loop knows.
     void NoteFit(int64_t index, double fit);
@@ -58,11 +58,12 @@ public:
     bool Open(int64_t index, double threshold) const;
     // The quality over the last window, 0 to 1.
     double Quality() const;
+    // The same over the last `symbols`.
+    double RecentQuality(int symbols) const;
 
 private:
     struct Entry {
-        std::complex<double> aligned;  // the corrected phase times the phase count
-        double amplitude;
+        double amplitude;  // of the corrected value
         double power;
         double noiseBelow;
         double noiseAbove;
@@ -76,16 +77,15 @@ private:
         double squaredAmplitude = 0.0;
         int count = 0;
         double Ratio() const;
-        bool LinedUp(int phases) const;
+        double MeanFit() const;
         bool EvenEnvelope() const;
     };
 
     size_t Slot(int64_t index) const { return static_cast<size_t>(index % static_cast<int64_t>(m_entries.size())); }
+    // Sums over the symbols [first, last].
     Totals Sum(int64_t first, int64_t last) const;
-    // What the phase measure of a PSK signal reaches at signal-to-noise ratio `ratio`.
-    static double Alignment(int phases, double ratio);
 
-    int m_phases;
+    double m_leastFit;  // over the window
     int m_window;
     std::vector<Entry> m_entries;  // by symbol, a ring
     int64_t m_count = 0;

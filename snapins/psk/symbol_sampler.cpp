@@ -11,10 +11,16 @@ namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr int kPulseLength = 2 * kSamplesPerSymbol;
-// The energy profile over a symbol averages over about ten symbols; each
-// symbol moves the sampling instant a fifth of the way to its peak.
+// Finding the timing, the energy profile over a symbol averages over about ten
+// symbols, and each symbol moves the sampling instant a fifth of the way to
+// its peak.
 constexpr double kProfileWeight = 0.1;
 constexpr double kTimingGain = 0.2;
+// Once the receiver holds a signal the timing only has to follow the sender's
+// clock: fifty symbols of profile and a twentieth of the way each symbol keep
+// the noise out of it.
+constexpr double kSteadyProfileWeight = 0.02;
+constexpr double kSteadyTimingGain = 0.05;
 // Where the noise is measured, in symbol rates from the carrier.
 constexpr int kNoiseBauds = 3;
 
@@ -100,10 +106,12 @@ void SymbolSampler::UpdateTiming()
 {
     // The energy of the filtered signal peaks at the symbol instants: the phase
     // of its first harmonic over a symbol says how far the peak lies from ours.
-    m_profile += kProfileWeight * (m_harmonic - m_profile);
+    const double weight = m_steady ? kSteadyProfileWeight : kProfileWeight;
+    const double gain = m_steady ? kSteadyTimingGain : kTimingGain;
+    m_profile += weight * (m_harmonic - m_profile);
     m_harmonic = 0.0;
     const double late = std::abs(m_profile) > 0.0 ? -std::arg(m_profile) * kSamplesPerSymbol / kTwoPi : 0.0;
-    const double shift = kTimingGain * late;
+    const double shift = gain * late;
     // The profile is kept against the new instants.
     m_profile *= std::polar(1.0, kTwoPi * shift / kSamplesPerSymbol);
     m_lastInstant = m_nextInstant;

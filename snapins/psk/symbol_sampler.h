@@ -31,6 +31,8 @@ public:
     // Takes one baseband sample (16 a symbol); true when `symbol` holds the
     // next symbol, two symbols behind the sampling instant.
     bool Push(std::complex<double> sample, SymbolSample& symbol);
+    // With `steady`, the timing follows slowly: the receiver holds a signal.
+    void SetSteady(bool steady) { m_steady = steady; }
 
 private:
     using Complex = std::complex<double>;
@@ -50,6 +52,7 @@ private:
     double m_nextInstant;
     Complex m_harmonic = 0.0;  // this symbol's energy against the sampling instant
     Complex m_profile = 0.0;   // the same, averaged over symbols
+    bool m_steady = false;
     double m_power = 0.0;
     double m_noiseBelow = 0.0;
     double m_noiseAbove = 0.0;

@@ -1,5 +1,5 @@
 // dgterm with the PSK mode on WAV files, as scripts use it: a transmission it
-// writes is copied by our receiver, and it prints the text of a recording of
+// writes is copied by our receiver, and it prints the text of recordings of
 // fldigi's.
 #include <gtest/gtest.h>
 
@@ -30,13 +30,20 @@ TEST(PskDgterm, WritesATransmissionThatCopies)
     EXPECT_EQ(ReceiveText(*audio, DG_PSK_BPSK31), kText);
 }
 
-TEST(PskDgterm, PrintsTheTextOfAnFldigiRecording)
+// fldigi's transmissions (recorded by bench/psk_sensitivity/fldigi_interop.sh),
+// so DGpsk is checked against an independent modem without running one.
+class PskDgtermFldigi : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PskDgtermFldigi, PrintsTheTextOfItsRecording)
 {
     const std::string data = PSK_TEST_DATA;
+    const std::string mode = GetParam();
     const rz::test::dgterm::Run run =
-        RunDgterm({"--mode", "PSK", "--option", "Submode=QPSK31", "--rx-file", data + "/fldigi_QPSK31.wav"});
+        RunDgterm({"--mode", "PSK", "--option", "Submode=" + mode, "--rx-file", data + "/fldigi_" + mode + ".wav"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, rz::test::dgterm::ReadText(data + "/QPSK31.txt"));
+    EXPECT_EQ(run.out, rz::test::dgterm::ReadText(data + "/" + mode + ".txt"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, PskDgtermFldigi, ::testing::Values("BPSK31", "BPSK63", "QPSK31"));
 
 }  // namespace

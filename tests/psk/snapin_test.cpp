@@ -1,21 +1,14 @@
-// DGpsk.so as the module and a host see it: the setup record, the narrow
+// DGpsk.so as the module and a host see it: the narrow
 // encoder and decoder with the module's capacity and odd arguments, the
 // settings file, and the run-time control keys.
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-#include <stdlib.h>
-
-#include <algorithm>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include <DGSnapin.h>
 
+#include "SnapinLibrary.h"
 #include "psk_channel.h"
 #include "psk_transmitter.h"
 #include "rtty_channel.h"
@@ -28,40 +21,14 @@ using Audio = std::vector<int16_t>;
 constexpr int16_t kSentinel = 0x5A5A;
 constexpr int kSecond = rz::psk::kSampleRate;
 
-class PskSnapin : public ::testing::Test {
+class PskSnapin : public ::testing::Test, protected rz::test::support::SnapinLibrary {
 protected:
+    PskSnapin() : SnapinLibrary(DGPSK_PATH) {}
+
     void SetUp() override
     {
-        if (const char* settings = getenv("RUZADA_INI"))
-            m_settings = settings;
-        m_library = dlopen(DGPSK_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(m_library, nullptr) << dlerror();
-        getSetup = Resolve<PFN_GetDGSetup>("GetDGSetup");
-        init = Resolve<PFN_InitRUZada>("InitRUZada");
-        twiddle = Resolve<PFN_GetDGTwiddle>("GetDGTwiddle");
-        hasData = Resolve<PFN_HasDGData>("HasDGData");
-        encodeA = Resolve<PFN_EncodeDGDataA>("EncodeDGDataA");
-        decodeA = Resolve<PFN_DecodeDGDataA>("DecodeDGDataA");
-        command = Resolve<PFN_DoDGCommand>("DoDGCommand");
-        control = Resolve<PFN_InvokeDGFunc>("InvokeDGFunc20");
-        ASSERT_TRUE(getSetup && init && twiddle && hasData && encodeA && decodeA && command && control);
+        ASSERT_TRUE(Loaded());
         init(8000.0);
-    }
-
-    void TearDown() override
-    {
-        if (m_library != nullptr)
-            dlclose(m_library);
-        if (m_settings)
-            setenv("RUZADA_INI", m_settings->c_str(), 1);
-        else
-            unsetenv("RUZADA_INI");
-    }
-
-    template <typename Function>
-    Function Resolve(const char* name)
-    {
-        return reinterpret_cast<Function>(dlsym(m_library, name));
     }
 
     // Sends `text` as the transmit thread does, then idle until the postamble is out.
@@ -81,57 +48,13 @@ protected:
         return audio;
     }
 
-    // Feeds `audio` and `silence` seconds of silence in 3250-sample blocks to
-    // the narrow decoder: the decisions wait for the symbols after.
+    // The decisions wait for the symbols after: `silence` seconds of it follow.
     std::string Receive(Audio audio, int silence = 6)
     {
         audio.resize(audio.size() + static_cast<size_t>(silence * kSecond));
-        std::string text;
-        for (size_t at = 0; at + kDecodeBlock <= audio.size(); at += kDecodeBlock) {
-            char chars[DG_DECODE_CAPACITY];
-            const int n = decodeA(audio.data() + at, kDecodeBlock, chars, DG_DECODE_CAPACITY);
-            text.append(chars, static_cast<size_t>(std::clamp(n, 0, DG_DECODE_CAPACITY)));
-        }
-        return text;
+        return Decode(audio);
     }
-
-    int32_t Read(int key) { return static_cast<int32_t>(command(DG_CONTROL_READ | static_cast<uint32_t>(key))); }
-    int Write(int key, int32_t value)
-    {
-        return control(nullptr, static_cast<uint32_t>(key), static_cast<uint32_t>(value));
-    }
-
-    void UseSettings(const std::string& contents)
-    {
-        const std::string path = (std::filesystem::path(::testing::TempDir()) / "psk-settings.ini").string();
-        std::ofstream(path) << contents;
-        setenv("RUZADA_INI", path.c_str(), 1);
-    }
-
-    PFN_GetDGSetup getSetup = nullptr;
-    PFN_InitRUZada init = nullptr;
-    PFN_GetDGTwiddle twiddle = nullptr;
-    PFN_HasDGData hasData = nullptr;
-    PFN_EncodeDGDataA encodeA = nullptr;
-    PFN_DecodeDGDataA decodeA = nullptr;
-    PFN_DoDGCommand command = nullptr;
-    PFN_InvokeDGFunc control = nullptr;
-
-private:
-    void* m_library = nullptr;
-    std::optional<std::string> m_settings;
 };
-
-TEST_F(PskSnapin, SetupRecordNamesMaskOne)
-{
-    DGSETUP setup;
-    std::memset(&setup, 0, sizeof setup);
-    setup.cbSize = DGSETUP_SIZE;
-    getSetup(&setup);
-    EXPECT_EQ(std::u16string(setup.szName), u"PSK");
-    EXPECT_EQ(setup.qwMode, 1u);
-    EXPECT_EQ(setup.bNoSoundCard | setup.bNoSoundOutput | setup.bNoSoundInput, 0);
-}
 
 TEST_F(PskSnapin, EncoderKeepsToItsCapacityAndToVaricode)
 {
@@ -150,12 +73,12 @@ TEST_F(PskSnapin, EncoderKeepsToItsCapacityAndToVaricode)
     EXPECT_EQ(block[100], kSentinel);
     EXPECT_EQ(encodeA(nullptr, 500, "Q", 1), 0);
     EXPECT_EQ(encodeA(block.data(), 0, "7", 1), 0);
+    EXPECT_EQ(encodeA(block.data(), -5, "3", 1), 0);
     EXPECT_NE(hasData(), 0);
     Audio audio(block.begin(), block.begin() + 100);
     const Audio rest = Send("");
     audio.insert(audio.end(), rest.begin(), rest.end());
-    EXPECT_EQ(hasData(), 0);
-    EXPECT_EQ(Receive(audio), "KQ7");
+    EXPECT_EQ(Receive(audio), "KQ73");
 }
 
 TEST_F(PskSnapin, DecoderTakesOddCallsAndHoldsWhatDoesNotFit)
@@ -207,7 +130,7 @@ TEST_F(PskSnapin, ControlKeysReadWriteAndRefuse)
     const struct {
         int key;
         int32_t value;
-        int taken;
+        bool taken;
         int32_t readBack;
     } writes[] = {
         {DG_KEY_CARRIER, 15005, 1, 15005},
@@ -227,13 +150,13 @@ TEST_F(PskSnapin, ControlKeysReadWriteAndRefuse)
         EXPECT_EQ(Write(w.key, w.value), w.taken) << "key " << w.key << " = " << w.value;
         EXPECT_EQ(Read(w.key), w.readBack) << "key " << w.key;
     }
-    EXPECT_EQ(Write(DG_KEY_TRACKED, 12000), 0);
+    EXPECT_FALSE(Write(DG_KEY_TRACKED, 12000));
     EXPECT_EQ(control(nullptr, 0x10000u | DG_KEY_CARRIER, 10000), 0);
 }
 
 TEST_F(PskSnapin, TrackedFrequencyAndQualityFollowTheSignal)
 {
-    ASSERT_EQ(Write(DG_KEY_CARRIER, 15000), 1);
+    ASSERT_TRUE(Write(DG_KEY_CARRIER, 15000));
     const Audio audio = rz::rtty::testing::AddNoise(TransmitText(kSampleText, DG_PSK_BPSK31, 1510.0), -3.0, 5, 0, 0);
     const size_t half = audio.size() / 2;
     Receive(Audio(audio.begin(), audio.begin() + static_cast<long>(half)), 0);
