@@ -195,10 +195,11 @@ TEST(HostLinkThreads, TheQueueDescriptorIsReadableExactlyWhileMessagesWait)
     EXPECT_TRUE(Readable(fd)) << "a peeked message still waits";
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_FALSE(Readable(fd)) << "drained once the queue is empty";
-    PostMessageA(window, WM_USER, 3, 0);
     {
+        // The queue is empty: only the send's arrival makes the descriptor readable.
         SendFromAnotherThread send(window, 21);
         ASSERT_TRUE(WaitUntil([&] { return Readable(fd); }));
+        PostMessageA(window, WM_USER, 3, 0);
         ASSERT_TRUE(DestroyHostWindow(window));
         EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) << "the post and the send went with the window";
         EXPECT_FALSE(Readable(fd));
