@@ -1,21 +1,12 @@
 #include "rtty_channel.h"
 
 #include <algorithm>
-#include <cmath>
-#include <random>
 
 #include "RttyReceiver.h"
 #include "RttyTiming.h"
 #include "RttyTransmitter.h"
 
 namespace rz::rtty::testing {
-
-namespace {
-
-// Root-mean-square level of the noisy mix: peaks of eight times this still fit.
-constexpr double kMixRms = 3500.0;
-
-}  // namespace
 
 std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idleSamples, BitTiming timing)
 {
@@ -50,44 +41,6 @@ std::string ReceiveText(const std::vector<int16_t>& samples, Tones tones, int bl
             text.append(chars, static_cast<size_t>(n));
     }
     return text;
-}
-
-std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, uint64_t seed, int leadSamples,
-                              int tailSamples)
-{
-    double power = 0.0;
-    for (int16_t s : signal)
-        power += static_cast<double>(s) * s;
-    power /= static_cast<double>(std::max<size_t>(signal.size(), 1));
-    const double sigma = std::sqrt(power / std::pow(10.0, snrDb / 10.0));
-    const double scale = kMixRms / std::sqrt(power + sigma * sigma);
-
-    std::mt19937_64 random(seed);
-    std::normal_distribution<double> noise(0.0, sigma);
-    std::vector<int16_t> mix(signal.size() + static_cast<size_t>(leadSamples + tailSamples));
-    for (size_t i = 0; i < mix.size(); ++i) {
-        const size_t at = i - static_cast<size_t>(leadSamples);
-        const double s = i >= static_cast<size_t>(leadSamples) && at < signal.size() ? signal[at] : 0.0;
-        mix[i] = static_cast<int16_t>(std::clamp(std::lround((s + noise(random)) * scale), -32768L, 32767L));
-    }
-    return mix;
-}
-
-double CharacterErrorRate(const std::string& sent, const std::string& received)
-{
-    std::vector<size_t> previous(received.size() + 1);
-    std::vector<size_t> current(received.size() + 1);
-    for (size_t j = 0; j <= received.size(); ++j)
-        previous[j] = j;
-    for (size_t i = 1; i <= sent.size(); ++i) {
-        current[0] = i;
-        for (size_t j = 1; j <= received.size(); ++j) {
-            const size_t substitute = previous[j - 1] + (sent[i - 1] == received[j - 1] ? 0 : 1);
-            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitute});
-        }
-        std::swap(previous, current);
-    }
-    return sent.empty() ? 0.0 : static_cast<double>(previous[received.size()]) / static_cast<double>(sent.size());
 }
 
 }  // namespace rz::rtty::testing

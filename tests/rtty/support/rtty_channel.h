@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ErrorRate.h"
+#include "NoisyChannel.h"
 #include "RttyTiming.h"
 #include "RttyTones.h"
 
@@ -30,15 +32,10 @@ std::vector<int16_t> TransmitText(const std::string& text, Tones tones, int idle
 std::string ReceiveText(const std::vector<int16_t>& samples, Tones tones = kDefaultTones, int block = kDecodeBlock,
                         BitTiming timing = {}, bool unshiftOnSpace = true);
 
-// `signal` with `leadSamples` of channel before and `tailSamples` after, plus
-// white Gaussian noise over 0-4000 Hz at `snrDb` (signal power over noise power,
-// the signal's power measured where it is sent), scaled so that the mix stays
-// well inside 16 bits.
-std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, uint64_t seed, int leadSamples,
-                              int tailSamples);
-
-// Edit distance between the two texts over the length of `sent`.
-double CharacterErrorRate(const std::string& sent, const std::string& received);
+// The shared noisy channel and error rate, under the names the RTTY and PSK
+// suites and benches use.
+using rz::test::support::AddNoise;
+using rz::test::support::CharacterErrorRate;
 
 }  // namespace rz::rtty::testing
 

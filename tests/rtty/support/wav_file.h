@@ -1,17 +1,13 @@
-// Mono 16-bit WAV files at 8000 samples per second, for exchanging audio with minimodem.
+// The shared WAV helpers, under the names the RTTY and PSK suites use.
 #ifndef RTTY_TEST_WAV_FILE_H
 #define RTTY_TEST_WAV_FILE_H
 
-#include <cstdint>
-#include <optional>
-#include <string>
-#include <vector>
+#include "WavFile.h"
 
 namespace rz::rtty::testing {
 
-bool WriteWav(const std::string& path, const std::vector<int16_t>& samples);
-// Nothing when the file cannot be read or is not mono at 8000 samples per second.
-std::optional<std::vector<int16_t>> ReadWav(const std::string& path);
+using rz::test::support::ReadWav;
+using rz::test::support::WriteWav;
 
 }  // namespace rz::rtty::testing
 
