@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "psk_channel.h"
+#include "PskChannel.h"
 #include "rtty_channel.h"
-#include "varicode.h"
+#include "Varicode.h"
 #include "wav_file.h"
 
 namespace {

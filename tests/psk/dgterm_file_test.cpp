@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dgterm_run.h"
-#include "psk_channel.h"
+#include "PskChannel.h"
 #include "wav_file.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "psk_channel.h"
+#include "PskChannel.h"
 #include "rtty_channel.h"
 
 namespace {

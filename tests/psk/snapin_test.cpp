@@ -9,8 +9,8 @@
 #include <DGSnapin.h>
 
 #include "SnapinLibrary.h"
-#include "psk_channel.h"
-#include "psk_transmitter.h"
+#include "PskChannel.h"
+#include "PskTransmitter.h"
 #include "rtty_channel.h"
 
 namespace {

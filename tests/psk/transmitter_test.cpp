@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "psk_channel.h"
-#include "psk_transmitter.h"
+#include "PskChannel.h"
+#include "PskTransmitter.h"
 
 namespace {
 

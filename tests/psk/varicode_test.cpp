@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "varicode.h"
+#include "Varicode.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "psk_receiver.h"
-#include "psk_submode.h"
+#include "PskReceiver.h"
+#include "PskSubmode.h"
 
 namespace rz::psk::testing {
 

@@ -1,8 +1,8 @@
-#include "phase_trellis.h"
+#include "PhaseTrellis.h"
 
 #include <algorithm>
 
-#include "psk_symbols.h"
+#include "PskSymbols.h"
 
 namespace rz::psk {
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "fir.h"
+#include "Fir.h"
 
 namespace rz::psk {
 

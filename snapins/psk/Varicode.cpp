@@ -1,4 +1,4 @@
-#include "varicode.h"
+#include "Varicode.h"
 
 #include <algorithm>
 #include <array>

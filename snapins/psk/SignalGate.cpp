@@ -1,4 +1,4 @@
-#include "signal_gate.h"
+#include "SignalGate.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
-#include "symbol_sampler.h"
+#include "SymbolSampler.h"
 
 #include <cmath>
 #include <numbers>
 
-#include "downconverter.h"
+#include "Downconverter.h"
 
 namespace rz::psk {
 

@@ -1,10 +1,10 @@
-#include "psk_transmitter.h"
+#include "PskTransmitter.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#include "varicode.h"
+#include "Varicode.h"
 
 namespace rz::psk {
 

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <deque>
 
-#include "psk_submode.h"
-#include "psk_symbols.h"
+#include "PskSubmode.h"
+#include "PskSymbols.h"
 
 namespace rz::psk {
 

@@ -25,7 +25,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "symbol_sampler.h"
+#include "SymbolSampler.h"
 
 namespace rz::psk {
 

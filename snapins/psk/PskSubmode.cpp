@@ -1,4 +1,4 @@
-#include "psk_submode.h"
+#include "PskSubmode.h"
 
 #include <algorithm>
 #include <array>

@@ -1,10 +1,10 @@
-#include "carrier_search.h"
+#include "CarrierSearch.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#include "downconverter.h"
+#include "Downconverter.h"
 
 namespace rz::psk {
 

@@ -9,9 +9,9 @@
 
 #include "Settings.h"
 #include "Snapin.h"
-#include "psk_receiver.h"
-#include "psk_submode.h"
-#include "psk_transmitter.h"
+#include "PskReceiver.h"
+#include "PskSubmode.h"
+#include "PskTransmitter.h"
 
 namespace rz::psk {
 namespace {

@@ -1,10 +1,10 @@
-#include "psk_receiver.h"
+#include "PskReceiver.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#include "psk_symbols.h"
+#include "PskSymbols.h"
 
 namespace rz::psk {
 

@@ -12,13 +12,13 @@
 #include <cstdint>
 #include <deque>
 
-#include "carrier_search.h"
-#include "downconverter.h"
-#include "phase_trellis.h"
-#include "psk_submode.h"
-#include "signal_gate.h"
-#include "symbol_sampler.h"
-#include "varicode.h"
+#include "CarrierSearch.h"
+#include "Downconverter.h"
+#include "PhaseTrellis.h"
+#include "PskSubmode.h"
+#include "SignalGate.h"
+#include "SymbolSampler.h"
+#include "Varicode.h"
 
 namespace rz::psk {
 

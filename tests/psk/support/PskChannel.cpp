@@ -1,8 +1,8 @@
-#include "psk_channel.h"
+#include "PskChannel.h"
 
 #include <algorithm>
 
-#include "psk_transmitter.h"
+#include "PskTransmitter.h"
 
 namespace rz::psk::testing {
 

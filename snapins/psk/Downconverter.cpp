@@ -1,9 +1,9 @@
-#include "downconverter.h"
+#include "Downconverter.h"
 
 #include <cmath>
 #include <numbers>
 
-#include "psk_submode.h"
+#include "PskSubmode.h"
 
 namespace rz::psk {
 

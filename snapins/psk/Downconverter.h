@@ -6,7 +6,7 @@
 
 #include <complex>
 
-#include "fir.h"
+#include "Fir.h"
 
 namespace rz::psk {
 

@@ -1,4 +1,4 @@
-#include "fir.h"
+#include "Fir.h"
 
 #include <cmath>
 #include <numbers>
