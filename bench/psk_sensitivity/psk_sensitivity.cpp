@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "PskChannel.h"
-#include "rtty_channel.h"
 #include "Varicode.h"
+#include "rtty_channel.h"
 #include "wav_file.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <cmath>
 #include <optional>
 
-#include "Settings.h"
-#include "Snapin.h"
 #include "PskReceiver.h"
 #include "PskSubmode.h"
 #include "PskTransmitter.h"
+#include "Settings.h"
+#include "Snapin.h"
 
 namespace rz::psk {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "dgterm_run.h"
 #include "PskChannel.h"
+#include "dgterm_run.h"
 #include "wav_file.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include <DGSnapin.h>
 
-#include "SnapinLibrary.h"
 #include "PskChannel.h"
 #include "PskTransmitter.h"
+#include "SnapinLibrary.h"
 #include "rtty_channel.h"
 
 namespace {
