@@ -152,19 +152,6 @@ TEST_F(DgtermWithMinimodem, PrintsARecordingsTextExactly)
     EXPECT_EQ(run.err, "");
 }
 
-// A recording smaller than a pipe holds is written out before the card opens
-// its stream: it must still arrive whole, and the run end.
-TEST(DgtermFiles, AShortRecordingIsReadWhole)
-{
-    const std::string wav = TempPath("short.wav");
-    ASSERT_EQ(RunDgterm({"--mode", "RTTY", "--tx-file", wav, "--text", "CQ DE DL1ABC"}).exitCode, 0);
-    ASSERT_LT(std::filesystem::file_size(wav), 65536u);
-    const rz::test::dgterm::Run run = RunDgterm({"--mode", "RTTY", "--rx-file", wav});
-    std::filesystem::remove(wav);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "CQ DE DL1ABC");
-}
-
 TEST_F(DgtermWithMinimodem, DecodesWideShiftReversedAndFiftyBaudSignalsWithTheMatchingSettings)
 {
     const std::pair<const char*, std::vector<std::string>> cases[] = {

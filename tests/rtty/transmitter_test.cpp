@@ -1,5 +1,5 @@
 // The transmitter: character framing at any baud, continuous phase and exact
-// tones however the calls cut the audio, idle, the start and the end of an over.
+// tones however the calls cut the audio, idle and the start of an over.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -174,37 +174,6 @@ TEST(RttyTransmitter, AnOverStartsWithMarkAndTwoLettersShiftsAndDropsIdleButNotC
     transmitter.Render(block.data(), 500);
     transmitter.BeginOver();
     EXPECT_EQ(RenderAll(transmitter).size(), static_cast<size_t>(kCharSamples - 500));
-}
-
-TEST(RttyTransmitter, WithoutIdleAnOverEndsWithItsWholeLastCharacterAndTheTailAtRest)
-{
-    RttyTransmitter transmitter(kDefaultTones);
-    transmitter.SetIdle(false);
-    transmitter.BeginOver();
-    QueueText(transmitter, "TEST K");
-    Audio audio = RenderAll(transmitter);
-    // The tail waits for text that may still come; then it ends the over.
-    EXPECT_TRUE(transmitter.HasData());
-    const Audio tail = RenderIdle(transmitter, 8000);
-    EXPECT_EQ(tail.size(), static_cast<size_t>(RttyTransmitter::kTailSamples));
-    EXPECT_FALSE(transmitter.HasData());
-    EXPECT_EQ(RenderIdle(transmitter, 8000).size(), 0u);
-    audio.insert(audio.end(), tail.begin(), tail.end());
-    // Lead-in, two letters shifts, six characters, the tail.
-    EXPECT_EQ(audio.size(),
-              static_cast<size_t>(RttyTransmitter::kLeadInSamples + 8 * kCharSamples + RttyTransmitter::kTailSamples));
-    // The last stop bit is out whole, and the audio fades to silence.
-    EXPECT_TRUE(HoldsMark(
-        audio.data() + RttyTransmitter::kLeadInSamples + 8 * kCharSamples + transmitter.Delay() - kSamplesPerBit,
-        kSamplesPerBit, kDefaultTones));
-    for (size_t i = audio.size() - 100; i < audio.size(); ++i)
-        ASSERT_LE(std::abs(audio[i]), RttyTransmitter::kAmplitude / 1000) << i;
-    EXPECT_EQ(audio.back(), 0);
-    EXPECT_EQ(rz::rtty::testing::ReceiveText(audio), "TEST K");
-
-    // Text after the end starts a new over, with its lead-in.
-    QueueText(transmitter, "E");
-    EXPECT_EQ(RenderAll(transmitter).size(), static_cast<size_t>(RttyTransmitter::kLeadInSamples + 3 * kCharSamples));
 }
 
 TEST(RttyTransmitter, RefusesCharactersBeyondTenMinutesOfAudio)
