@@ -38,7 +38,7 @@ protected:
     rz::test::harness::HostWindow host;
 };
 
-// The carrier of both ends moves while the second text is going out: what is
+// The carrier of both ends moves while the first over is going out: what is
 // on the air then may be lost (the audio already handed to the card still
 // plays on the old carrier), but the text keeps coming on the new one.
 TEST_P(PskModule, TextComesBackAndFollowsTheCarrier)
@@ -65,20 +65,17 @@ TEST_P(PskModule, TextComesBackAndFollowsTheCarrier)
     const auto received = [&] { return Text(host.msgChar); };
 
     const std::string first = "CQ de DL2XYZ: 73, k?\r\n";
-    send(first);
-    ASSERT_TRUE(host.PumpUntil([&] { return received().size() >= first.size(); }, 60s)) << received();
-    EXPECT_EQ(received(), first);
-
-    const std::string flowing = "THE QUICK BROWN FOX 0123456789 ";
-    send(flowing);
-    host.PumpUntil([&] { return received().size() > first.size(); }, 60s);
+    const std::string flowing = "QRL? 0123 ";
+    send(first + flowing);
+    ASSERT_TRUE(host.PumpUntil([&] { return received().size() > first.size(); }, 60s)) << received();
+    EXPECT_EQ(received().substr(0, first.size()), first);
     EXPECT_EQ(invokeFunc(kPskMode, DG_CONTROL_FUNC, DG_KEY_CARRIER, 15000), 1);
-    const std::string third = "de DK1ABC: 599 (Karl) sk\r\n";
+    const std::string third = "de DK1ABC 599 sk\r\n";
     send(third);
     const std::string tail = third.substr(third.size() / 2);
     host.PumpUntil([&] { return received().ends_with(tail); }, 60s);
     EXPECT_EQ(Text(host.msgSentChar), first + flowing + third);
-    EXPECT_TRUE(received().starts_with(first) && received().ends_with(tail)) << received();
+    EXPECT_TRUE(received().ends_with(tail)) << received();
     EXPECT_NEAR(read(DG_KEY_TRACKED), 15000, 20);
 }
 
