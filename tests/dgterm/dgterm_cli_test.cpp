@@ -45,13 +45,6 @@ struct CommandLineCase {
     std::vector<std::string> environment = {};
 };
 
-void PrintTo(const CommandLineCase& c, std::ostream* out)
-{
-    *out << "dgterm";
-    for (const std::string& argument : c.arguments)
-        *out << " " << argument;
-}
-
 class DgtermCommandLine : public ::testing::TestWithParam<CommandLineCase> {};
 
 TEST_P(DgtermCommandLine, AnswersWithItsExitCodeAndMessage)
@@ -71,7 +64,6 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DgtermCommandLine,
     ::testing::Values(
         CommandLineCase{"Help", {"--help"}, 0, "--rx-file", ""},
-        CommandLineCase{"Version", {"--version"}, 0, std::string("dgterm ") + DGTERM_VERSION, ""},
         // Names that --mode and --device take, the default marked, no numbers.
         CommandLineCase{"List", {"--list"}, 0, "loopback cable  (default)", "", "0x"},
         CommandLineCase{"HelpMode", {"--help-mode", "rtty"}, 0, "UnshiftOnSpace", ""},

@@ -223,8 +223,7 @@ TEST_P(DgtermPtt, KeysOnlyAroundThePlayedAudio)
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, DgtermPtt,
-                         ::testing::Values(KeyingCase{"Rts", PttLine::Rts, {}},
-                                           KeyingCase{"BothWithLeadAndTail",
+                         ::testing::Values(KeyingCase{"BothWithLeadAndTail",
                                                       PttLine::Both,
                                                       {std::chrono::milliseconds(300), std::chrono::milliseconds(400)}},
                                            // The server's output latency (200 ms) is still to play when

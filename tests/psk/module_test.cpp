@@ -1,12 +1,14 @@
-// DGpsk.so inside the whole module, driven as a host drives it over the
-// loopback card: text sent with SendDGCharA comes back as "DG_CHAR" in every
+// DGpsk.so inside the whole module: driven as a host drives it over the
+// loopback card, text sent with SendDGCharA comes back as "DG_CHAR" in every
 // submode, and the control convention moves the carrier of both ends while
-// text flows.
+// text flows; through dgterm on WAV files, as scripts use it, a transmission it
+// writes copies, and it prints the text of recordings of fldigi's.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -14,6 +16,9 @@
 #include <RUZada.h>
 
 #include "HostHarness.h"
+#include "PskChannel.h"
+#include "dgterm_run.h"
+#include "wav_file.h"
 
 namespace {
 
@@ -80,5 +85,35 @@ TEST_P(PskModule, TextComesBackAndFollowsTheCarrier)
 }
 
 INSTANTIATE_TEST_SUITE_P(Submodes, PskModule, ::testing::Values("BPSK31", "BPSK63", "BPSK125", "QPSK31", "QPSK63"));
+
+const std::string kText = "CQ CQ de DL2XYZ, pse K? 73!";
+
+TEST(PskDgterm, WritesATransmissionThatCopies)
+{
+    const std::string path = rz::test::dgterm::TempPath("psk-tx.wav");
+    const rz::test::dgterm::Run run =
+        rz::test::dgterm::RunDgterm({"--mode", "PSK", "--tx-file", path, "--text", kText});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::optional<std::vector<int16_t>> audio = rz::rtty::testing::ReadWav(path);
+    std::remove(path.c_str());
+    ASSERT_TRUE(audio.has_value());
+    EXPECT_EQ(rz::psk::testing::ReceiveText(*audio, DG_PSK_BPSK31), kText);
+}
+
+// fldigi's transmissions (recorded by bench/psk_sensitivity/fldigi_interop.sh),
+// so DGpsk is checked against an independent modem without running one.
+class PskDgtermFldigi : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PskDgtermFldigi, PrintsTheTextOfItsRecording)
+{
+    const std::string data = PSK_TEST_DATA;
+    const std::string mode = GetParam();
+    const rz::test::dgterm::Run run = rz::test::dgterm::RunDgterm(
+        {"--mode", "PSK", "--option", "Submode=" + mode, "--rx-file", data + "/fldigi_" + mode + ".wav"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, rz::test::dgterm::ReadText(data + "/" + mode + ".txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, PskDgtermFldigi, ::testing::Values("BPSK31", "BPSK63", "QPSK31"));
 
 }  // namespace
