@@ -108,10 +108,11 @@ protected:
             std::filesystem::remove(path);
     }
 
-    // minimodem's RTTY at `rate`, written with `channels` (the same audio in each).
-    void Transmit(int rate, int channels, int silentSeconds = 0)
+    // What `minimodem --tx MODE` sends at `rate`, written with `channels` (the
+    // same audio in each) after `silentSeconds` of silence.
+    void Transmit(const std::string& mode, int rate, int channels, int silentSeconds)
     {
-        ASSERT_TRUE(Minimodem("--tx rtty -R " + std::to_string(rate) + " -f " + Quoted(m_wavPath), m_text));
+        ASSERT_TRUE(Minimodem("--tx " + mode + " -R " + std::to_string(rate) + " -f " + Quoted(m_wavPath), m_text));
         SF_INFO info = {};
         SNDFILE* in = sf_open(m_wavPath.c_str(), SFM_READ, &info);
         ASSERT_TRUE(in);
@@ -134,35 +135,34 @@ protected:
     const std::string m_text = "RYRY CQ DE DL1ABC/P 599 QTH 52.5N $3,000? (OK) 73\r\n";
 };
 
-TEST_F(DgtermWithMinimodem, DecodesWideShiftReversedAndFiftyBaudSignalsWithTheMatchingSettings)
-{
-    const std::pair<const char*, std::vector<std::string>> cases[] = {
-        {"rtty -M 2125 -S 1275", {"--option", "MarkFrequency=2125", "--option", "Shift=850"}},
-        {"rtty -i", {"--option", "Reverse=1"}},
-        // Baudot at 50 baud on RTTY's tones, with one stop bit as minimodem sends it.
-        {"--baudot 50 --stopbits 1", {"--option", "Baud=50"}},
-    };
-    for (const auto& [tones, settings] : cases) {
-        ASSERT_TRUE(Minimodem("--tx -R 8000 -f " + Quoted(m_wavPath) + " " + tones, m_text));
-        std::vector<std::string> arguments = {"--mode", "RTTY", "--rx-file", m_wavPath};
-        arguments.insert(arguments.end(), settings.begin(), settings.end());
-        const rz::test::dgterm::Run run = RunDgterm(arguments);
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(run.out, m_text) << "minimodem " << tones;
-    }
-}
-
-TEST_F(DgtermWithMinimodem, PrintsRecordingsAtAnyRateExactly)
+TEST_F(DgtermWithMinimodem, PrintsRecordingsExactlyAtAnyRateAndWithTheMatchingSettings)
 {
     std::ofstream(m_iniPath) << "[RUZada]\nUse48KHz=1\n";
-    // A long quiet start must not pass for the end of the recording.
-    for (const auto& [rate, channels, silence, ini] :
-         {std::tuple{8000, 1, 60, false}, std::tuple{44100, 2, 0, false}, std::tuple{48000, 1, 0, true}}) {
-        Transmit(rate, channels, silence);
-        const rz::test::dgterm::Run run =
-            RunDgterm({"--mode", "RTTY", "--rx-file", m_wavPath}, {ini ? "RUZADA_INI=" + m_iniPath : "UNUSED=1"});
+    const struct {
+        std::string mode;
+        int rate;
+        int channels;
+        int silentSeconds;
+        std::vector<std::string> options;
+        std::string environment = "UNUSED=1";
+    } cases[] = {
+        // A long quiet start must not pass for the end of the recording.
+        {"rtty", 8000, 1, 60, {}},
+        {"rtty", 44100, 2, 0, {}},
+        {"rtty", 48000, 1, 0, {}, "RUZADA_INI=" + m_iniPath},
+        {"rtty -M 2125 -S 1275", 8000, 1, 0, {"--option", "MarkFrequency=2125", "--option", "Shift=850"}},
+        {"rtty -i", 8000, 1, 0, {"--option", "Reverse=1"}},
+        // Baudot at 50 baud on RTTY's tones, with one stop bit as minimodem sends it.
+        {"--baudot 50 --stopbits 1", 8000, 1, 0, {"--option", "Baud=50"}},
+    };
+    for (const auto& c : cases) {
+        Transmit(c.mode, c.rate, c.channels, c.silentSeconds);
+        std::vector<std::string> arguments = {"--mode", "RTTY", "--rx-file", m_wavPath};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const rz::test::dgterm::Run run = RunDgterm(arguments, {c.environment});
         EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(run.out, m_text) << rate << " Hz, " << channels << " channels";
+        EXPECT_EQ(run.out, m_text) << "minimodem --tx " << c.mode << " at " << c.rate << " Hz, " << c.channels
+                                   << " channels";
         EXPECT_EQ(run.err, "");
     }
 }
@@ -179,7 +179,7 @@ TEST_F(DgtermWithMinimodem, WritesTransmissionsThatMinimodemDecodes)
 
 TEST_F(DgtermWithMinimodem, DecodesAStreamAsItComesAndEndsOnInterrupt)
 {
-    Transmit(8000, 1);
+    Transmit("rtty", 8000, 1, 0);
     const std::string recording = rz::test::dgterm::ReadText(m_wavPath);
     const std::string fifo = TempPath("stream");
     const std::string out = TempPath("stream-out");

@@ -86,18 +86,16 @@ TEST_P(PskModule, TextComesBackAndFollowsTheCarrier)
 
 INSTANTIATE_TEST_SUITE_P(Submodes, PskModule, ::testing::Values("BPSK31", "BPSK63", "BPSK125", "QPSK31", "QPSK63"));
 
-const std::string kText = "CQ CQ de DL2XYZ, pse K? 73!";
-
 TEST(PskDgterm, WritesATransmissionThatCopies)
 {
+    const std::string text = "CQ CQ de DL2XYZ, pse K? 73!";
     const std::string path = rz::test::dgterm::TempPath("psk-tx.wav");
-    const rz::test::dgterm::Run run =
-        rz::test::dgterm::RunDgterm({"--mode", "PSK", "--tx-file", path, "--text", kText});
+    const rz::test::dgterm::Run run = rz::test::dgterm::RunDgterm({"--mode", "PSK", "--tx-file", path, "--text", text});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const std::optional<std::vector<int16_t>> audio = rz::rtty::testing::ReadWav(path);
     std::remove(path.c_str());
     ASSERT_TRUE(audio.has_value());
-    EXPECT_EQ(rz::psk::testing::ReceiveText(*audio, DG_PSK_BPSK31), kText);
+    EXPECT_EQ(rz::psk::testing::ReceiveText(*audio, DG_PSK_BPSK31), text);
 }
 
 // fldigi's transmissions (recorded by bench/psk_sensitivity/fldigi_interop.sh),

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <cstring>
 #include <numbers>
 #include <optional>
 #include <string>
@@ -193,20 +192,6 @@ TEST_F(RttySnapin, ControlsStartFromTheSettingsFileAndTakeWritesWithinWhatTheMod
     // Selecting the mode starts again from the settings file.
     init(8000.0);
     EXPECT_EQ(Read(DG_KEY_CARRIER), 22100);
-}
-
-TEST_F(RttySnapin, WrittenTonesAndBaudTakeEffectAtTheNextCallInBothDirections)
-{
-    const std::string text = "RYRY DE DL2XYZ 599";
-    EXPECT_TRUE(Write(DG_KEY_CARRIER, 20000));
-    std::vector<int16_t> audio(kTwiddleBlock);
-    twiddle(audio.data(), kTwiddleBlock);
-    // The lead-in holds mark, now half a shift above 2000 Hz.
-    EXPECT_GT(TonePower(audio.data(), 1320, 2085.0), 100.0 * TonePower(audio.data(), 1320, 1585.0));
-    EXPECT_EQ(Receive(Send(text)), text);
-    EXPECT_TRUE(Write(DG_KEY_BAUD, 10000));
-    EXPECT_TRUE(Write(DG_KEY_REVERSE, 1));
-    EXPECT_EQ(Receive(Send(text)), text);
 }
 
 TEST_F(RttySnapin, ReceiverTellsWhereItListensAndHowWellAndItsSquelchHoldsBackWeakText)
