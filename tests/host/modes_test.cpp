@@ -37,36 +37,30 @@ TEST_F(ModesTest, EachFileIsReportedInNameOrderAndModuleLibrariesAreNeverLoaded)
     EXPECT_EQ(LoadTrace(), (Lines{PathOf("DGa.so"), PathOf("DGb.so"), PathOf("DGnosetup.so")}));
 }
 
-TEST_F(ModesTest, EnumKeepsTheFoundMaskAndEachInitDGSearchesAgainAndAppends)
+// While no mode is found every call searches again; once one is, Enum keeps the
+// mask and each InitDG searches again and appends.
+TEST_F(ModesTest, EnumSearchesUntilAModeIsFoundAndKeepsItAndEachInitDGSearchesAgainAndAppends)
 {
     TraceLoads();
-    dir.AddTestSnapin("DGmask1.so", "DGb.so");
-    ASSERT_EQ(api.EnumRUZadas(), 1u);
-    fs::remove(PathOf("DGb.so"));
-    dir.AddTestSnapin("DGmask4.so");
-    EXPECT_EQ(api.EnumRUZadas(), 1u);
-    EXPECT_EQ(LoadTrace().size(), 1u);
-
-    // Mask 1 again, first in name order now: lookups keep finding the first record.
-    dir.AddTestSnapin("DGemptyname.so", "DGa.so");
-    EXPECT_EQ(api.InitDG(host.Handle()), 5u);
-    EXPECT_EQ(DiscoveryLines().size(), 3u);
-    EXPECT_EQ(NameA(1), "Test PSK");
-    EXPECT_EQ(FileNameA(1), PathOf("DGb.so"));
-    EXPECT_EQ(FileNameA(4), PathOf("DGmask4.so"));
-}
-
-TEST_F(ModesTest, WhileNoModeIsFoundEveryCallSearchesAgain)
-{
     EXPECT_EQ(api.EnumRUZadas(), 0u);
     dir.AddTestSnapin("DGmask0.so");
     EXPECT_EQ(api.EnumRUZadas(), 0u);
     EXPECT_EQ(api.EnumRUZadas(), 0u);
     EXPECT_EQ(DiscoveryLines().size(), 2u);
-    dir.AddTestSnapin("DGmask1.so");
+    dir.AddTestSnapin("DGmask1.so", "DGb.so");
+    ASSERT_EQ(api.EnumRUZadas(), 1u);
+    fs::remove(PathOf("DGb.so"));
+    dir.AddTestSnapin("DGmask4.so");
     EXPECT_EQ(api.EnumRUZadas(), 1u);
-    EXPECT_EQ(api.EnumRUZadas(), 1u);
-    EXPECT_EQ(DiscoveryLines().size(), 4u);
+    EXPECT_EQ(LoadTrace().size(), 4u);
+
+    // Mask 1 again, first in name order now: lookups keep finding the first record.
+    dir.AddTestSnapin("DGemptyname.so", "DGa.so");
+    EXPECT_EQ(api.InitDG(host.Handle()), 5u);
+    EXPECT_EQ(DiscoveryLines().size(), 7u);
+    EXPECT_EQ(NameA(1), "Test PSK");
+    EXPECT_EQ(FileNameA(1), PathOf("DGb.so"));
+    EXPECT_EQ(FileNameA(4), PathOf("DGmask4.so"));
 }
 
 // The temporary folder is made long enough that the module folder inside it

@@ -8,7 +8,6 @@
 #include "SuiteHelpers.h"
 #include "audio/Feeders.h"
 #include "audio/Resample.h"
-#include "audio/SendQueue.h"
 #include "audio/SoundControl.h"
 #include "audio/XmitThread.h"
 #include "core/Globals.h"
@@ -32,16 +31,6 @@ TEST(Resample, DecimateTakesEverySixthSampleAndRepeatWritesEachSixTimes)
     EXPECT_EQ(Repeat6(card.data(), block.data() + 249, 2), 12);
     EXPECT_EQ(std::vector<int16_t>(card.begin(), card.begin() + 13),
               (std::vector<int16_t>{1494, 1494, 1494, 1494, 1494, 1494, -1, -1, -1, -1, -1, -1, 12}));
-}
-
-TEST(SendQueue, Windows1252MapsTheHighControlsAndKeepsTheRest)
-{
-    // Bytes undefined in the code page stand for themselves.
-    const std::pair<unsigned char, char16_t> cases[] = {{0x80, u'\u20AC'}, {0x8A, u'\u0160'}, {0x9F, u'\u0178'},
-                                                        {0x81, u'\u0081'}, {0x9D, u'\u009D'}, {0x7F, u'\u007F'},
-                                                        {0xA0, u'\u00A0'}, {0xE9, u'\u00E9'}, {0x00, u'\0'}};
-    for (const auto& [byte, unit] : cases)
-        EXPECT_EQ(Windows1252ToUnit(byte), unit) << int{byte};
 }
 
 // The transmit thread on its own, transmit and receive off, in a mode that needs
