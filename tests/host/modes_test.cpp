@@ -167,13 +167,13 @@ TEST_F(ModesTest, NarrowTextFollowsTheCurrentLocaleAndNeverHoldsHalfACharacter)
     const std::string utf8Name =
         "Gr\xC3\xBC\xC3\x9F"
         "e \xF0\x9D\x84\x9E";
-    const std::string fileName = "DG\xF0\x9D\x84\x9E.so";
+    const std::string fileName = "DG\xF0\x90\x80\x80.so";
     dir.AddTestSnapin("DGunicode.so", fileName);
     ASSERT_EQ(api.EnumRUZadas(), 16u);
     EXPECT_EQ(DiscoveryLines(), (Lines{DetectedLine(utf8Name, PathOf(fileName))}));
     EXPECT_EQ(NameW(16), u"Gr\u00FC\u00DFe \U0001D11E");
     EXPECT_EQ(NameA(16), utf8Name);
-    EXPECT_EQ(FileNameW(16), Widened(dir.Path()) + u"/DG\U0001D11E.so");
+    EXPECT_EQ(FileNameW(16), Widened(dir.Path()) + u"/DG\U00010000.so");
     EXPECT_EQ(Left(api.GetRUZadaNameA, 16, 3), "Gr~~~~~~~~~~");
     EXPECT_EQ(Left(api.GetRUZadaNameA, 16, 11), utf8Name.substr(0, 8) + "~~~~");
     const size_t beforePair = dir.Path().size() + 3;
