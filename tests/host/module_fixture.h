@@ -18,7 +18,6 @@
 #include <ruzada/wave.h>
 
 #include "../snapins/TestSnapinProbe.h"
-#include "../snapins/codec/CodecProbe.h"
 #include "HostHarness.h"
 
 namespace rz::test::host {

@@ -172,19 +172,6 @@ TEST_F(RunningTest, SendIdleFollowsTheQueueAndHasDataAndCharactersWithoutAModeAr
     EXPECT_EQ(SentChars(), (std::vector<uint32_t>{'q'}));
 }
 
-TEST_F(RunningTest, AnEncoderWithoutAudioGetsNoSentChar)
-{
-    CodecLog* codec = LoadCodecs({"DGcodecsilent.so"});
-    Start(32, kTransmit | kReceive);
-    for (char16_t unit : std::u16string(u"xyz"))
-        api.SendDGCharW(unit);
-    ASSERT_TRUE(WaitUntil([&] { return codec->encodedUnits.count == 3; }));
-    // Idle comes after the last post of the pass.
-    ASSERT_TRUE(WaitUntil([&] { return api.IsDGSendIdle() == 1; }));
-    host.Drain();
-    EXPECT_TRUE(SentChars().empty());
-}
-
 // Two host threads switch modes and the sound mode and send characters while
 // audio runs, for three seconds: nothing deadlocks, and every character comes out
 // once, in order. A character sent while a mode is being selected has no mode to
