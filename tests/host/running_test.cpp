@@ -133,23 +133,10 @@ TEST_F(RunningTest, CountsAboveCapacityAreClamped)
     EXPECT_EQ(Chars().size() % 64, 0u);
 }
 
-TEST_F(RunningTest, FortyQueuedCharactersAreEncodedInBatchesOf19)
-{
-    CodecLog* codec = LoadCodecs({"DGcodecwide.so"});
-    Start(1, kReceive);
-    const std::u16string text = u"0123456789abcdefghijklmnopqrstuvwxyzABCD";
-    for (char16_t unit : text)
-        api.SendDGCharW(unit);
-    EXPECT_EQ(api.IsDGSendIdle(), 0);
-    api.SetDGSoundMode(kTransmit | kReceive, -1);
-    ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 40; }, 10s));
-    EXPECT_EQ(Entries(codec->encodeBatches), (std::vector<int>{19, 19, 2}));
-    EXPECT_EQ(SentChars(), Units(text));
-}
-
 // Idle means nothing queued and the encoder without data; characters sent
-// without a mode, and the mark 0xFFFF, are dropped.
-TEST_F(RunningTest, SendIdleFollowsTheQueueAndHasDataAndCharactersWithoutAModeAreDropped)
+// without a mode, and the mark 0xFFFF, are dropped. The queue goes to the encoder
+// in batches of at most 19.
+TEST_F(RunningTest, SendIdleFollowsTheQueueAndHasDataAndQueuedCharactersGoInBatchesOf19)
 {
     CodecLog* codec = LoadCodecs({"DGcodecwide.so"});
     api.SetDGFreq(8000.0);
@@ -160,16 +147,19 @@ TEST_F(RunningTest, SendIdleFollowsTheQueueAndHasDataAndCharactersWithoutAModeAr
     Start(1, kReceive);
     api.SendDGCharW(0xFFFF);
     EXPECT_EQ(api.IsDGSendIdle(), 1);
-    api.SendDGCharW(u'q');
+    const std::u16string text = u"0123456789abcdefghijklmnopqrstuvwxyzABCD";
+    for (char16_t unit : text)
+        api.SendDGCharW(unit);
     EXPECT_EQ(api.IsDGSendIdle(), 0);
     codec->hasData = 1;
     api.SetDGSoundMode(kTransmit | kReceive, -1);
-    ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 1; }, 10s));
+    ASSERT_TRUE(host.PumpUntil([&] { return SentChars().size() == 40; }, 10s));
     EXPECT_EQ(api.IsDGSendIdle(), 0);
     codec->hasData = 0;
     EXPECT_TRUE(WaitUntil([&] { return api.IsDGSendIdle() == 1; }));
+    EXPECT_EQ(Entries(codec->encodeBatches), (std::vector<int>{19, 19, 2}));
     host.Drain();
-    EXPECT_EQ(SentChars(), (std::vector<uint32_t>{'q'}));
+    EXPECT_EQ(SentChars(), Units(text));
 }
 
 // Two host threads switch modes and the sound mode and send characters while
