@@ -1,18 +1,16 @@
-// The receiver: exact copy of independent senders and of our own keyer at every
-// speed and in blocks of any size, what it survives (hand-sent timing,
-// Farnsworth spacing, mistuning, noise), and what must print nothing.
+// The receiver: exact copy of independent senders and of our own keyer, what
+// it survives (hand-sent timing, mistuning, noise), and what must print nothing.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
-#include <iterator>
 #include <numbers>
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -27,31 +25,15 @@ using Audio = std::vector<int16_t>;
 
 constexpr int kMargin = 8000;
 
-TEST(CwReceiver, CopiesOurKeyerFrom12To40WpmAndInBlocksOfAnySize)
-{
-    for (const int wpm : {12, 20, 30, 40})
-        EXPECT_EQ(ReceiveText(KeyText(kEveryCharacter, wpm), Receiver()), kEveryCharacter) << wpm << " WPM";
-    const Audio audio = KeyText(kEveryCharacter, 25);
-    for (const int block : {1, 7, 65536})
-        EXPECT_EQ(ReceiveText(audio, Receiver(), block), kEveryCharacter) << "blocks of " << block;
-}
-
-std::string FileText(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
-
 // ebook2cw's Morse of `text` at `wpm` (Ogg Vorbis, 700 Hz); its settings file goes to `folder`.
 std::optional<Audio> Ebook2cw(const std::string& program, const std::string& text, int wpm, const std::string& folder)
 {
-    using rz::test::support::ShellQuoted;
     std::ofstream(folder + "/text.txt") << text << "\n";
     const std::string name = folder + "/ebook2cw-" + std::to_string(wpm);
-    const std::string command = "HOME=" + ShellQuoted(folder) + " " + ShellQuoted(program) + " -O -s 8000 -f 700 -w " +
-                                std::to_string(wpm) + " -c '' -o " + ShellQuoted(name) + " " +
-                                ShellQuoted(folder + "/text.txt") + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0 ? ReadWav(name + ".ogg") : std::nullopt;
+    return RunProgram({"env", "HOME=" + folder, program, "-O", "-s", "8000", "-f", "700", "-w", std::to_string(wpm),
+                       "-c", "", "-o", name, folder + "/text.txt"})
+               ? ReadWav(name + ".ogg")
+               : std::nullopt;
 }
 
 // fldigi's transmissions (recorded by bench/cw_sensitivity/cw_interop.py) and
@@ -66,7 +48,9 @@ TEST(CwReceiver, CopiesIndependentSendersExactly)
         const std::string name = std::string(CW_TEST_DATA) + "/fldigi-" + std::to_string(wpm) + "wpm";
         const std::optional<Audio> fldigi = ReadWav(name + ".flac");
         ASSERT_TRUE(fldigi.has_value()) << name;
-        EXPECT_EQ(ReceiveText(*fldigi, Receiver()), FileText(name + ".txt")) << "fldigi at " << wpm << " WPM";
+        std::string sent;
+        std::getline(std::ifstream(name + ".txt"), sent);
+        EXPECT_EQ(ReceiveText(*fldigi, Receiver()), sent) << "fldigi at " << wpm << " WPM";
         if (!ebook2cw)
             continue;
         const std::optional<Audio> audio = Ebook2cw(*ebook2cw, text, wpm, ::testing::TempDir());
@@ -75,46 +59,25 @@ TEST(CwReceiver, CopiesIndependentSendersExactly)
     }
 }
 
-// Speeds far from the one expected, and Farnsworth spacing, are learned within
-// the first word; what follows copies exactly.
-TEST(CwReceiver, LearnsUnexpectedTimingWithinAWarmUp)
+// Our keyer: speeds far from the one expected, and Farnsworth spacing, are
+// learned within the first word; what follows copies exactly, in blocks of any size.
+TEST(CwReceiver, CopiesOurKeyerAfterAWarmUpAtAnySpeedAndBlockSize)
 {
-    const std::string text = "CQ DE DL2XYZ 599 <KN>";
-    for (const auto& [wpm, farnsworthWpm] : {std::pair{8, 0}, {45, 0}, {20, 10}})
-        EXPECT_THAT(ReceiveText(KeyText("VVV VVV " + text, wpm, farnsworthWpm), Receiver()), ::testing::EndsWith(text))
-            << wpm << " WPM";
+    for (const auto& [wpm, farnsworthWpm, block] :
+         {std::tuple{8, 0, kDecodeBlock}, {45, 0, 7}, {20, 10, 1}, {25, 0, 65536}})
+        EXPECT_THAT(
+            ReceiveText(KeyText("VVV VVV " + std::string(kEveryCharacter), wpm, farnsworthWpm), Receiver(), block),
+            ::testing::EndsWith(std::string(" ") + kEveryCharacter))
+            << wpm << " WPM, blocks of " << block;
 }
 
 TEST(CwReceiver, CopiesHandSentCodeWithAtMostTwoPercentErrors)
 {
     const std::string text = std::string(kEveryCharacter) + " " + kEveryCharacter;
     for (const auto& [weight, seed] : {std::pair{0.0, 1}, {0.0, 2}, {0.2, 3}, {-0.1, 4}}) {
-        Hand hand;
-        hand.weight = weight;
-        hand.seed = static_cast<uint64_t>(seed);
+        const Hand hand{.weight = weight, .seed = static_cast<uint64_t>(seed)};
         const std::string received = ReceiveText(Render(HandKeying(text, hand), kCarrierHz), Receiver());
         EXPECT_LE(CharacterErrorRate(text, received), 0.02) << "weight " << weight << ": " << received;
-    }
-}
-
-TEST(CwReceiver, CopiesThroughImpairedChannels)
-{
-    const std::string text = kEveryCharacter;
-    const struct {
-        const char* channel;
-        std::function<Audio()> audio;
-        ReceiverSettings receiver;
-        double errorRate;
-    } cases[] = {
-        {"90 Hz high", [&] { return KeyText(text, 20, 0, kCarrierHz + 90.0); }, Receiver(), 0.0},
-        {"95 Hz low", [&] { return KeyText(text, 20, 0, kCarrierHz - 95.0); }, Receiver(), 0.0},
-        {"tuned to 1500 Hz without AFC", [&] { return KeyText(text, 20, 0, 1500.0); }, Receiver(1500.0, false), 0.0},
-        {"noise at -6 dB", [&] { return AddNoise(KeyText(text, 20), -6.0, 1, kMargin, kMargin, kKeyDownPower); },
-         Receiver(), 0.02},
-    };
-    for (const auto& c : cases) {
-        const std::string received = ReceiveText(c.audio(), c.receiver);
-        EXPECT_LE(CharacterErrorRate(text, received), c.errorRate) << c.channel << ": " << received;
     }
 }
 
@@ -127,25 +90,22 @@ Audio OtherMode(double hz, bool rtty, double turns, uint64_t seed)
     std::bernoulli_distribution turn(turns);
     const size_t symbol = rtty ? 176 : 256;
     Audio audio(30 * 8000);
-    double previous = 1.0;
-    double sign = 1.0;
-    double phase = 0.0;
+    double from = 1.0, to = 1.0, phase = 0.0;
     for (size_t n = 0; n < audio.size(); ++n) {
-        if (n % symbol == 0) {
-            previous = sign;
-            sign = turn(random) ? -sign : sign;
-        }
+        if (n % symbol == 0)
+            from = std::exchange(to, turn(random) ? -to : to);
         const double shape = 0.5 + 0.5 * std::cos(std::numbers::pi * static_cast<double>(n % symbol) / symbol);
-        const double amplitude = rtty ? 1.0 : previous * shape + sign * (1.0 - shape);
-        phase = std::remainder(phase + 2.0 * std::numbers::pi * (rtty && sign < 0 ? hz - 170.0 : hz) / 8000.0,
-                               2.0 * std::numbers::pi);
-        audio[n] = static_cast<int16_t>(kToneAmplitude * amplitude * std::sin(phase));
+        phase += 2.0 * std::numbers::pi * (rtty && to < 0 ? hz - 170.0 : hz) / 8000.0;
+        audio[n] =
+            static_cast<int16_t>(kToneAmplitude * (rtty ? 1.0 : from * shape + to * (1.0 - shape)) * std::sin(phase));
     }
     return audio;
 }
 
-TEST(CwReceiver, PrintsNothingForSilenceNoiseCarriersAndOtherModes)
+// What the receiver copies through impaired channels, and what must print nothing at all.
+TEST(CwReceiver, CopiesThroughImpairedChannelsAndPrintsNothingForNoiseCarriersAndOtherModes)
 {
+    const std::string text = kEveryCharacter;
     std::mt19937_64 random(5);
     Audio fullScale(30 * rz::cw::kSampleRate);
     std::uniform_int_distribution<int> anyValue(-32768, 32767);
@@ -155,22 +115,34 @@ TEST(CwReceiver, PrintsNothingForSilenceNoiseCarriersAndOtherModes)
     const Audio signal =
         AddNoise(KeyText("CQ CQ DE DL2XYZ", 20, 0, kCarrierHz + 60.0), 10.0, 3, kMargin, kMargin, kKeyDownPower);
     const struct {
-        const char* input;
+        const char* channel;
         Audio audio;
         ReceiverSettings receiver;
+        std::string sent;  // empty: nothing may print
+        double errorRate;
     } cases[] = {
-        {"silence", silence, Receiver()},
-        {"full-scale noise", fullScale, Receiver()},
-        {"quiet noise", AddNoise(silence, 60.0, 6, 0, 0, kKeyDownPower), Receiver()},
-        {"loud noise", AddNoise(silence, -10.0, 7, 0, 0, kKeyDownPower), Receiver()},
+        {"90 Hz high", KeyText(text, 20, 0, kCarrierHz + 90.0), Receiver(), text, 0.0},
+        {"95 Hz low", KeyText(text, 20, 0, kCarrierHz - 95.0), Receiver(), text, 0.0},
+        {"tuned to 1500 Hz without AFC", KeyText(text, 20, 0, 1500.0), Receiver(1500.0, false), text, 0.0},
+        {"noise at -6 dB", AddNoise(KeyText(text, 20), -6.0, 1, kMargin, kMargin, kKeyDownPower), Receiver(), text,
+         0.02},
+        {"silence", silence, Receiver(), "", 0.0},
+        {"full-scale noise", fullScale, Receiver(), "", 0.0},
+        {"quiet noise", AddNoise(silence, 60.0, 6, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
+        {"loud noise", AddNoise(silence, -10.0, 7, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
         {"a steady carrier in noise", AddNoise(OtherMode(730.0, false, 0.0, 0), 0.0, 8, 0, 0, kKeyDownPower),
-         Receiver()},
-        {"BPSK31", AddNoise(OtherMode(kCarrierHz, false, 0.5, 9), 10.0, 9, 0, 0, kKeyDownPower), Receiver()},
-        {"RTTY", AddNoise(OtherMode(kCarrierHz + 85.0, true, 0.5, 10), 10.0, 10, 0, 0, kKeyDownPower), Receiver()},
-        {"CW 140 Hz away without AFC", signal, Receiver(kCarrierHz + 200.0, false)},
+         Receiver(), "", 0.0},
+        {"BPSK31", AddNoise(OtherMode(kCarrierHz, false, 0.5, 9), 10.0, 9, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
+        {"RTTY", AddNoise(OtherMode(kCarrierHz + 85.0, true, 0.5, 10), 10.0, 10, 0, 0, kKeyDownPower), Receiver(), "",
+         0.0},
+        {"CW 140 Hz away without AFC", signal, Receiver(kCarrierHz + 200.0, false), "", 0.0},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ReceiveText(c.audio, c.receiver), "") << c.input;
+    for (const auto& c : cases) {
+        const std::string received = ReceiveText(c.audio, c.receiver);
+        const double errors =
+            c.sent.empty() ? static_cast<double>(received.size()) : CharacterErrorRate(c.sent, received);
+        EXPECT_LE(errors, c.errorRate) << c.channel << ": " << received;
+    }
 }
 
 }  // namespace
