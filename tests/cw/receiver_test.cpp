@@ -126,6 +126,9 @@ TEST(CwReceiver, CopiesThroughImpairedChannelsAndPrintsNothingForNoiseCarriersAn
         {"tuned to 1500 Hz without AFC", KeyText(text, 20, 0, 1500.0), Receiver(1500.0, false), text, 0.0},
         {"noise at -6 dB", AddNoise(KeyText(text, 20), -6.0, 1, kMargin, kMargin, kKeyDownPower), Receiver(), text,
          0.02},
+        // Deep noise: copy, not rows of E and T.
+        {"noise at -12 dB", AddNoise(KeyText(text + " " + text, 20), -12.0, 4, kMargin, kMargin, kKeyDownPower),
+         Receiver(), text + " " + text, 0.8},
         {"silence", silence, Receiver(), "", 0.0},
         {"full-scale noise", fullScale, Receiver(), "", 0.0},
         {"quiet noise", AddNoise(silence, 60.0, 6, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
