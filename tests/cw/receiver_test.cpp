@@ -3,10 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <DGSnapin.h>
+
 #include <cstdlib>
 #include <fstream>
-#include <numbers>
 #include <optional>
 #include <random>
 #include <string>
@@ -16,6 +16,7 @@
 
 #include "CwChannel.h"
 #include "CwTiming.h"
+#include "SnapinLibrary.h"
 
 namespace {
 
@@ -25,19 +26,8 @@ using Audio = std::vector<int16_t>;
 
 constexpr int kMargin = 8000;
 
-// ebook2cw's Morse of `text` at `wpm` (Ogg Vorbis, 700 Hz); its settings file goes to `folder`.
-std::optional<Audio> Ebook2cw(const std::string& program, const std::string& text, int wpm, const std::string& folder)
-{
-    std::ofstream(folder + "/text.txt") << text << "\n";
-    const std::string name = folder + "/ebook2cw-" + std::to_string(wpm);
-    return RunProgram({"env", "HOME=" + folder, program, "-O", "-s", "8000", "-f", "700", "-w", std::to_string(wpm),
-                       "-c", "", "-o", name, folder + "/text.txt"})
-               ? ReadWav(name + ".ogg")
-               : std::nullopt;
-}
-
 // fldigi's transmissions (recorded by bench/cw_sensitivity/cw_interop.py) and
-// ebook2cw's Morse, from a receiver that expects 20 WPM.
+// ebook2cw's Morse (Ogg Vorbis, 700 Hz), from a receiver that expects 20 WPM.
 TEST(CwReceiver, CopiesIndependentSendersExactly)
 {
     const std::optional<std::string> ebook2cw = FindProgram("ebook2cw");
@@ -53,9 +43,13 @@ TEST(CwReceiver, CopiesIndependentSendersExactly)
         EXPECT_EQ(ReceiveText(*fldigi, Receiver()), sent) << "fldigi at " << wpm << " WPM";
         if (!ebook2cw)
             continue;
-        const std::optional<Audio> audio = Ebook2cw(*ebook2cw, text, wpm, ::testing::TempDir());
-        ASSERT_TRUE(audio.has_value()) << "ebook2cw at " << wpm << " WPM";
-        EXPECT_EQ(ReceiveText(*audio, Receiver()), text) << "ebook2cw at " << wpm << " WPM";
+        const std::string dir = ::testing::TempDir();
+        const std::string ogg = dir + "/ebook2cw-" + std::to_string(wpm);
+        std::ofstream(dir + "/text.txt") << text << "\n";
+        RunProgram({"env", "HOME=" + dir, *ebook2cw, "-O", "-s", "8000", "-f", "700", "-w", std::to_string(wpm), "-c",
+                    "", "-o", ogg, dir + "/text.txt"});
+        const std::optional<Audio> audio = ReadWav(ogg + ".ogg");
+        EXPECT_EQ(audio ? ReceiveText(*audio, Receiver()) : "no audio", text) << "ebook2cw at " << wpm << " WPM";
     }
 }
 
@@ -81,23 +75,17 @@ TEST(CwReceiver, CopiesHandSentCodeWithAtMostTwoPercentErrors)
     }
 }
 
-// 30 s of a tone at `hz` whose symbols change at random with probability
-// `turns`: by pi in phase, cosine-shaped (BPSK31: 32 ms symbols), or to 170 Hz
-// below and back (RTTY: 22 ms); with `turns` 0 a steady carrier.
-Audio OtherMode(double hz, bool rtty, double turns, uint64_t seed)
+// 30 s of another mode's text, sent by its own snap-in on `hz`.
+Audio OtherMode(const char* snapin, double hz)
 {
-    std::mt19937_64 random(seed);
-    std::bernoulli_distribution turn(turns);
-    const size_t symbol = rtty ? 176 : 256;
-    Audio audio(30 * 8000);
-    double from = 1.0, to = 1.0, phase = 0.0;
-    for (size_t n = 0; n < audio.size(); ++n) {
-        if (n % symbol == 0)
-            from = std::exchange(to, turn(random) ? -to : to);
-        const double shape = 0.5 + 0.5 * std::cos(std::numbers::pi * static_cast<double>(n % symbol) / symbol);
-        phase += 2.0 * std::numbers::pi * (rtty && to < 0 ? hz - 170.0 : hz) / 8000.0;
-        audio[n] =
-            static_cast<int16_t>(kToneAmplitude * (rtty ? 1.0 : from * shape + to * (1.0 - shape)) * std::sin(phase));
+    const rz::test::support::SnapinLibrary mode(snapin);
+    mode.init(8000.0);
+    mode.Write(DG_KEY_CARRIER, static_cast<int32_t>(10.0 * hz));
+    Audio audio;
+    Audio block(kEncodeCapacity);
+    for (const std::string text = kEveryCharacter; audio.size() < 30 * 8000;) {
+        const int n = mode.encodeA(block.data(), kEncodeCapacity, text.data(), static_cast<int>(text.size()));
+        audio.insert(audio.end(), block.begin(), block.begin() + n);
     }
     return audio;
 }
@@ -133,10 +121,10 @@ TEST(CwReceiver, CopiesThroughImpairedChannelsAndPrintsNothingForNoiseCarriersAn
         {"full-scale noise", fullScale, Receiver(), "", 0.0},
         {"quiet noise", AddNoise(silence, 60.0, 6, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
         {"loud noise", AddNoise(silence, -10.0, 7, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
-        {"a steady carrier in noise", AddNoise(OtherMode(730.0, false, 0.0, 0), 0.0, 8, 0, 0, kKeyDownPower),
-         Receiver(), "", 0.0},
-        {"BPSK31", AddNoise(OtherMode(kCarrierHz, false, 0.5, 9), 10.0, 9, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
-        {"RTTY", AddNoise(OtherMode(kCarrierHz + 85.0, true, 0.5, 10), 10.0, 10, 0, 0, kKeyDownPower), Receiver(), "",
+        {"a steady carrier in noise", AddNoise(Render({{true, 30.0}}, 730.0), 0.0, 8, 0, 0, kKeyDownPower), Receiver(),
+         "", 0.0},
+        {"BPSK31", AddNoise(OtherMode(DGPSK_PATH, kCarrierHz), 10.0, 9, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
+        {"RTTY", AddNoise(OtherMode(DGRTTY_PATH, kCarrierHz + 85.0), 10.0, 10, 0, 0, kKeyDownPower), Receiver(), "",
          0.0},
         {"CW 140 Hz away without AFC", signal, Receiver(kCarrierHz + 200.0, false), "", 0.0},
     };

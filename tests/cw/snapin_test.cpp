@@ -29,8 +29,6 @@ using namespace std::chrono_literals;
 using namespace rz::cw::testing;
 
 constexpr int16_t kSentinel = 0x5A5A;
-// Senders far from the expected timing are learned within the first words.
-constexpr char kWarmUp[] = "VVV VVV ";
 
 class CwSnapin : public ::testing::Test {
 protected:
@@ -40,8 +38,7 @@ protected:
         dg.init(8000.0);
     }
 
-    // `text` in one batch, then what stays queued, and silence long enough for
-    // the last character to be printed when it is received.
+    // `text` and what stays queued, then silence enough for the last character to print.
     std::vector<int16_t> Send(const std::string& text)
     {
         std::vector<int16_t> audio;
@@ -102,13 +99,13 @@ TEST_F(CwSnapin, SettingsAndWhatItHearsAreReadThroughTheKeys)
     }
     // The receiver reports what it hears: the speed of the characters, where it listens, the quality.
     const std::string text = "CQ DE DL2XYZ";
-    EXPECT_THAT(dg.Decode(Send(kWarmUp + text)), ::testing::EndsWith(" " + text));
+    EXPECT_THAT(dg.Decode(Send("VVV VVV " + text)), ::testing::EndsWith(" " + text));
     EXPECT_NEAR(dg.Read(DG_KEY_RX_WPM), 30, 2);
     EXPECT_EQ(dg.Read(DG_KEY_TRACKED), 12000);
     EXPECT_GT(dg.Read(DG_KEY_QUALITY), 50);
     dg.init(8000.0);
     dg.Write(DG_KEY_AFC, 1);
-    EXPECT_THAT(dg.Decode(AddNoise(KeyText(kWarmUp + text, 30, 0, 1260.0), 0.0, 4, 8000, 3 * 8000, kKeyDownPower)),
+    EXPECT_THAT(dg.Decode(AddNoise(KeyText("VVV VVV " + text, 30, 0, 1260.0), 0.0, 4, 8000, 3 * 8000, kKeyDownPower)),
                 ::testing::EndsWith(" " + text));
     EXPECT_NEAR(dg.Read(DG_KEY_TRACKED), 12600, 20);
 }
@@ -143,36 +140,25 @@ TEST_F(CwSnapin, NamesItselfAndTakesTheControlKeys)
 }
 
 constexpr uint64_t kCwMode = 16;
-constexpr int kTransmit = 1;
-constexpr int kReceive = 2;
+constexpr int kTransmitAndReceive = 3;
 constexpr char kText[] = "CQ DE DL2XYZ 599 <KN>";
 
-class CwModule : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::filesystem::copy_file(DGCW_PATH, dir.Path() + "/DGcw.so");
-        const std::string settings = dir.Path() + "/RUZada.ini";
-        // 40 WPM keeps the run short.
-        std::ofstream(settings) << "[RUZada]\nUse48KHz=0\n[CW]\nWPM=40\n";
-        setenv("RUZADA_INI", settings.c_str(), 1);
-        setenv("RUZADA_AUDIODRIVER", "loopback", 1);
-    }
-
-    std::string Text(UINT message) const
-    {
+TEST(CwModule, TextSentOverTheLoopbackCardComesBack)
+{
+    rz::test::harness::ModuleDir dir;
+    rz::test::harness::HostWindow host;
+    std::filesystem::copy_file(DGCW_PATH, dir.Path() + "/DGcw.so");
+    const std::string settings = dir.Path() + "/RUZada.ini";
+    // 40 WPM keeps the run short.
+    std::ofstream(settings) << "[RUZada]\nUse48KHz=0\n[CW]\nWPM=40\n";
+    setenv("RUZADA_INI", settings.c_str(), 1);
+    setenv("RUZADA_AUDIODRIVER", "loopback", 1);
+    const auto text = [&](UINT message) {
         std::string text;
         for (const rz::test::harness::Received& m : host.Messages(message))
             text += static_cast<char>(m.wParam);
         return text;
-    }
-
-    rz::test::harness::ModuleDir dir;
-    rz::test::harness::HostWindow host;
-};
-
-TEST_F(CwModule, TextSentOverTheLoopbackCardComesBack)
-{
+    };
     rz::test::harness::LoadedModule module(dir.ModulePath());
     ASSERT_TRUE(module.Loaded());
     const auto initDG = module.Get<decltype(&::InitDG)>("InitDG");
@@ -184,20 +170,20 @@ TEST_F(CwModule, TextSentOverTheLoopbackCardComesBack)
     ASSERT_EQ(initDG(host.Handle()) & kCwMode, kCwMode);
     setRUZada(kCwMode);
     setFreq(8000.0);
-    setSoundMode(kTransmit | kReceive, -1);
+    setSoundMode(kTransmitAndReceive, -1);
     const std::string expected = kText;
     for (const char c : expected)
         sendA(c);
-    host.PumpUntil([&] { return Text(host.msgChar).size() >= expected.size(); }, 60s);
+    host.PumpUntil([&] { return text(host.msgChar).size() >= expected.size(); }, 60s);
     setSoundMode(0, -1);
     setFreq(0.0);
-    EXPECT_EQ(Text(host.msgSentChar), expected);
-    EXPECT_EQ(Text(host.msgChar), expected);
+    EXPECT_EQ(text(host.msgSentChar), expected);
+    EXPECT_EQ(text(host.msgChar), expected);
 }
 
-TEST_F(CwModule, DgtermWritesAndReadsCwFiles)
+TEST(CwModule, DgtermWritesAndReadsCwFiles)
 {
-    const std::string written = dir.Path() + "/tx.wav";
+    const std::string written = ::testing::TempDir() + "/cw-tx.wav";
     ASSERT_TRUE(RunProgram({DGTERM_PATH, "--mode", "CW", "--tx-file", written, "--text", kText}).has_value());
     const std::optional<std::string> read = RunProgram({DGTERM_PATH, "--mode", "CW", "--rx-file", written});
     ASSERT_TRUE(read.has_value());

@@ -11,12 +11,8 @@
 
 namespace rz::cw::testing {
 
-namespace {
-
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kEdgeSeconds = 0.005;
-
-}  // namespace
 
 std::vector<Segment> HandKeying(const std::string& text, const Hand& hand)
 {
