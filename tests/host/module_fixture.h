@@ -18,7 +18,6 @@
 #include <ruzada/wave.h>
 
 #include "../snapins/TestSnapinProbe.h"
-#include "../snapins/codec/CodecProbe.h"
 #include "HostHarness.h"
 
 namespace rz::test::host {
@@ -29,18 +28,13 @@ inline constexpr int kTransmit = 1;
 inline constexpr int kReceive = 2;
 
 // The exports the tests call, each typed as RUZada.h declares it.
-#define HOSTTEST_EXPORTS(X)                                                                                         \
-    X(InitDG)                                                                                                       \
-    X(DGSetRecv)                                                                                                    \
-    X(DGSetXmit)                                                                                                    \
-    X(DGRequestComPort)                                                                                             \
-    X(GetDGVersion)                                                                                                 \
-    X(GetDGProcessorSpeedKHz)                                                                                       \
-    X(GetDGSoundCount)                                                                                              \
-    X(EnumRUZadas) X(SetRUZada) X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW)              \
-        X(GetRUZadaFileNameA) X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(InvokeDGCommand) X(SetDGFreq) X(GetDGFreq) \
-            X(SetDGSoundMode) X(SendDGCharW) X(SendDGCharA) X(IsDGSendIdle) X(GetDGLevel) X(GetDGFFTData)           \
-                X(DGOpenComPort) X(DGCloseComPort) X(DGReadComPort) X(DGWriteComPort) X(DGEnablePortRTS) X(DGSetRTS)
+// clang-format off
+#define HOSTTEST_EXPORTS(X)                                                                                     \
+    X(InitDG) X(DGSetXmit) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(GetDGSoundCount) X(EnumRUZadas)          \
+    X(SetRUZada) X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW) X(GetRUZadaFileNameA)   \
+    X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(InvokeDGCommand) X(SetDGFreq) X(GetDGFreq) X(SetDGSoundMode)     \
+    X(SendDGCharW) X(SendDGCharA) X(IsDGSendIdle)
+// clang-format on
 
 struct ModuleExports {
 #define HOSTTEST_DECLARE(name) decltype(&::name) name = nullptr;

@@ -113,7 +113,6 @@ struct Received {
     UINT message;
     WPARAM wParam;
     LPARAM lParam;
-    DWORD threadId;
 };
 
 // A host window on the calling thread that records every message it is given and
@@ -161,7 +160,7 @@ private:
         if (!self)
             return 0;
         std::lock_guard hold(self->m_lock);
-        self->m_received.push_back({message, wParam, lParam, GetCurrentThreadId()});
+        self->m_received.push_back({message, wParam, lParam});
         return self->m_reply;
     }
     HWND m_hwnd;
