@@ -109,6 +109,13 @@ protected:
     }
     void Keys(const std::string& keys) const { Tmux("send-keys " + keys); }
     void Type(const std::string& text) const { Tmux("send-keys -l " + Quoted(text)); }
+    // Types `text` on the transmit line and sends it.
+    void SendLine(const std::string& text) const
+    {
+        Keys("t");
+        Type(text);
+        Keys("Enter");
+    }
 
     ScreenParts Capture() const
     {
@@ -153,16 +160,11 @@ TEST_F(DgtermSession, TypedLineAndMacroComeBackDecodedAndLoggedAndEscapeStopsAnO
     for (double tone : {1415.0, 1585.0})
         EXPECT_EQ(idle.scale.at(static_cast<size_t>(rz::dgterm::FrequencyColumn(tone, kColumns))), '^') << idle.scale;
 
-    Keys("t");
-    Type("CQ DE TEST");
-    Keys("Enter");
+    SendLine("CQ DE TEST");
+    const std::string strongest(1, rz::dgterm::kShadeChars[rz::dgterm::kShades - 1]);
     std::set<std::vector<std::string>> signalRows;
     ASSERT_TRUE(WaitFor([&](const ScreenParts& s) {
-        const auto strongest = [](const std::string& row) {
-            return row.find(rz::dgterm::kShadeChars[rz::dgterm::kShades - 1]);
-        };
-        if (std::any_of(s.waterfall.begin(), s.waterfall.end(),
-                        [&](const std::string& row) { return strongest(row) != std::string::npos; }))
+        if (std::ranges::any_of(s.waterfall, [&](const std::string& row) { return Has(row, strongest); }))
             signalRows.insert(s.waterfall);
         return Has(s.received, "CQ DE TEST");
     })) << Capture().received;
@@ -181,9 +183,7 @@ TEST_F(DgtermSession, TypedLineAndMacroComeBackDecodedAndLoggedAndEscapeStopsAnO
     // Esc stops an over of about 25 s at once.
     const std::string longLine =
         "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 0123456789 " + std::string(80, 'R') + " END";
-    Keys("t");
-    Type(longLine);
-    Keys("Enter");
+    SendLine(longLine);
     ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.received, "THE QUICK"); })) << Capture().received;
     Keys("Escape");
     const auto stopped = Clock::now();
@@ -192,9 +192,7 @@ TEST_F(DgtermSession, TypedLineAndMacroComeBackDecodedAndLoggedAndEscapeStopsAnO
     EXPECT_TRUE(Has(Capture().over, "[not sent: ")) << Capture().over;
     // Nothing more arrives: the rest of the line was never played. A line sent
     // next comes back after anything that was still on its way.
-    Keys("t");
-    Type("QSY");
-    Keys("Enter");
+    SendLine("QSY");
     ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.received, "QSY"); })) << Capture().received;
     const std::string heard = Capture().received;
     EXPECT_FALSE(Has(heard, "RRRRRRRRRRRRRRRRRRRR")) << heard;
