@@ -97,10 +97,11 @@ TEST(KernelThreads, SuspendedAndAttachHeldThreadsStartOnlyWhenReleased)
     HANDLE second = CreateThread(nullptr, 0, &Record, &both, CREATE_SUSPENDED, nullptr);
     HANDLE neverRunsHeld = CreateThread(nullptr, 0, &Record, &stoppedHeld, 0, nullptr);
     ASSERT_TRUE(first && second && neverRuns && neverRunsHeld);
-    EXPECT_TRUE(TerminateThread(neverRuns, 3));
-    EXPECT_TRUE(TerminateThread(neverRunsHeld, 4));
     EXPECT_EQ(ResumeThread(second), 1u);
     EXPECT_EQ(WaitForSingleObject(first, kHeldWatchMs), WAIT_TIMEOUT);
+    // Watched long enough to be waiting for their release, these must be woken to end.
+    EXPECT_TRUE(TerminateThread(neverRuns, 3));
+    EXPECT_TRUE(TerminateThread(neverRunsHeld, 4));
     EndModuleAttach();
     EXPECT_EQ(WaitForSingleObject(first, kHeldWatchMs), WAIT_TIMEOUT);
     EXPECT_FALSE(plain.ran || both.ran);
