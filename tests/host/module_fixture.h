@@ -30,7 +30,7 @@ inline constexpr int kReceive = 2;
 // The exports the tests call, each typed as RUZada.h declares it.
 // clang-format off
 #define HOSTTEST_EXPORTS(X)                                                                                     \
-    X(InitDG) X(DGSetXmit) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(GetDGSoundCount) X(EnumRUZadas)          \
+    X(InitDG) X(DGSetXmit) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(EnumRUZadas)          \
     X(SetRUZada) X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW) X(GetRUZadaFileNameA)   \
     X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(InvokeDGCommand) X(SetDGFreq) X(GetDGFreq) X(SetDGSoundMode)     \
     X(SendDGCharW) X(SendDGCharA) X(IsDGSendIdle)
@@ -165,9 +165,8 @@ protected:
         if (HasFatalFailure())
             return nullptr;
         api.InitDG(host.Handle());
-        return Codec(snapins.front());
+        return Hold<CodecLog>(snapins.front(), "CodecCalls");
     }
-    CodecLog* Codec(const std::string& fileName) { return Hold<CodecLog>(fileName, "CodecCalls"); }
 
     // Selects the mode and starts the card at 8000 with the given sound mode.
     void Start(uint64_t mask, int soundMode)

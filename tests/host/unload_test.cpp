@@ -1,7 +1,9 @@
-// Unloading while a worker thread is stuck in a snap-in, as a host process sees
-// it: the unload ends in time with the worker's warning line, the snap-in stays
+// The module's life in a host process: load, bind, report, unload, leaving no
+// thread or descriptor behind, also while a worker thread is stuck in a snap-in:
+// then the unload ends in time with the worker's warning line, the snap-in stays
 // loaded while its call is out, nothing of the module runs afterwards, and the
-// host goes on with its work; a call that returns late ends its thread.
+// host goes on with its work (the card among it); a call that returns late ends
+// its thread.
 #include <dlfcn.h>
 #include <time.h>
 
@@ -16,6 +18,35 @@ namespace {
 using rz::test::harness::ThreadCount;
 using rz::test::harness::WaitUntil;
 using std::chrono::steady_clock;
+
+// Loading reports the processor once (its wording is the core suite's) and starts
+// the workers. Whether or not a host window was bound, unloading leaves no thread
+// and no descriptor behind; a post made before still arrives, as the host outlives it.
+class UnloadTest : public ModuleTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnloadTest, LoadingStartsTheWorkersAndUnloadingReleasesEverything)
+{
+    const bool bound = GetParam();
+    // The unload waits on this thread's queue descriptor, which stays the thread's.
+    ASSERT_GE(GetMessageQueueFd(), 0);
+    const int descriptors = rz::test::harness::OpenDescriptorCount();
+    const int threads = ThreadCount();
+    Load();
+    EXPECT_EQ(debug.Count("Processor\r\n"), 1);
+    EXPECT_EQ(api.GetDGVersion(), 0xEB930003u);
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() >= threads + 2; }));
+    if (bound) {
+        api.InitDG(host.Handle());
+        api.DGSetXmit(1);
+    }
+    module.reset();
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threads; }));
+    EXPECT_EQ(rz::test::harness::OpenDescriptorCount(), descriptors);
+    host.Drain();
+    EXPECT_EQ(host.Messages(host.msgXmitRecv).size(), bound ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(HostWindow, UnloadTest, ::testing::Bool());
 
 // What becomes of the stuck worker: cancelled while the unload waits, ended when
 // its call returns after the unload, or left in the snap-in for good.
