@@ -237,7 +237,6 @@ TEST_F(RunningTest, PlayedStreamIsContinuousAndOneSampleLate)
 {
     setenv("RUZADA_AUDIO_OUT", PathOf("played.wav").c_str(), 1);
     CodecLog* codec = LoadCodecs({"DGcodecwide.so"}, "", "file");
-    codec->twiddleSignal = TwiddleSignal::Ramp;
     Start(1, kTransmit);
     // The third call comes once most of two blocks have played.
     ASSERT_TRUE(WaitUntil([&] { return codec->twiddleWanted.count >= 3; }, 30s));
