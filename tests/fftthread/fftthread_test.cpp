@@ -127,9 +127,8 @@ TEST_F(FFTThreadTest, RangeChecksRefuseAndABatchIsTrimmedToItsNewestBlockWhichPo
     EXPECT_EQ(data[30], -7);
 }
 
-// Below 1500 kHz the thread transforms blocks one, three, five...: each block
-// goes out at a rate of its own, so every post names its block. From 1500 on,
-// that slow mode follows the setting.
+// Below 1500 kHz every other block is transformed (each posts a rate of its own,
+// naming it); from 1500 on, that slow mode follows the setting.
 TEST_F(FFTThreadTest, SlowMachineTransformsEveryOtherBlockAndOthersFollowTheSetting)
 {
     Start(1499);

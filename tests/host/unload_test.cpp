@@ -1,9 +1,5 @@
-// The module's life in a host process: load, bind, report, unload, leaving no
-// thread or descriptor behind, also while a worker thread is stuck in a snap-in:
-// then the unload ends in time with the worker's warning line, the snap-in stays
-// loaded while its call is out, nothing of the module runs afterwards, and the
-// host goes on with its work (the card among it); a call that returns late ends
-// its thread.
+// Unloading in a host process: nothing of the module left behind, also while a
+// worker is stuck in a snap-in, and the host goes on (the card among it).
 #include <dlfcn.h>
 #include <time.h>
 
@@ -19,9 +15,8 @@ using rz::test::harness::ThreadCount;
 using rz::test::harness::WaitUntil;
 using std::chrono::steady_clock;
 
-// Loading reports the processor once (its wording is the core suite's) and starts
-// the workers. Whether or not a host window was bound, unloading leaves no thread
-// and no descriptor behind; a post made before still arrives, as the host outlives it.
+// Loading reports the processor once (the core suite owns the wording) and starts
+// the workers; a post made before the unload still arrives, as the host outlives it.
 class UnloadTest : public ModuleTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(UnloadTest, LoadingStartsTheWorkersAndUnloadingReleasesEverything)
@@ -71,9 +66,8 @@ double ThreadCpuSeconds()
 
 class UnloadStuckTest : public RunningTest {
 protected:
-    // Starts the mode with the card open and waits until its codec call is out.
-    // The test takes no load of the snap-in itself, so the record it reads lives
-    // exactly as long as the library.
+    // Waits until the mode's codec call is out. The test holds no load of the
+    // snap-in, so the record it reads lives exactly as long as the library.
     void StartStuck(const char* snapin, uint64_t mask, int soundMode)
     {
         Load({snapin, "DGcodecwide.so"}, "", "loopback");

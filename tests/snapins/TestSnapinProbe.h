@@ -1,7 +1,5 @@
-// What a test snap-in records about the calls the module makes into it, and the
-// signals its encoder, decoder and twiddle share with the tests. A test that holds
-// the snap-in loaded (so the module's loads share its copy) reads the records
-// through the exports "TestSnapinCalls" and "CodecCalls".
+// What a test snap-in records (exports "TestSnapinCalls" and "CodecCalls") and
+// the signals it shares with the tests.
 #pragma once
 
 #include <atomic>

@@ -16,10 +16,8 @@
 //   CODEC_STALL_DECODER=<s> the decoder stalls as Stall s says (TestSnapinProbe.h)
 //   CODEC_STALL_ENCODER=<s> the encoder likewise
 //   CODEC_NO_TWIDDLE        no GetDGTwiddle
-// Every build traces its loads and records the calls made into it. The encoder
-// turns each character into a burst at its own level; the decoder finds the
-// bursts again, across block boundaries. The twiddle plays a ramp, continuing
-// from one call to the next, which the decoder never takes for a burst.
+// The encoder turns each character into a burst at its own level, which the
+// decoder finds again; the twiddle plays a ramp, which it never takes for one.
 #include <dlfcn.h>
 
 #include <algorithm>
