@@ -32,6 +32,14 @@ constexpr int kScoutDebounce = 3;
 constexpr double kScoutContrast = 4.0;
 constexpr double kScoutFasterBy = 0.6;
 constexpr int kScoutMarksToTrust = 8;
+// The key-down level over the noise's through the matched filter below which
+// the reader works as in deep noise (about -11 dB SNR at 20 WPM), and above
+// which it returns to the shorter filter. Where the spectrum's median is a
+// strong signal's own sidebands, the key-up level tells there is no noise.
+constexpr double kDeepBelow = 3.5;
+constexpr double kDeepAbove = 4.5;
+constexpr double kKeyUpBelow = 7.0;
+constexpr double kKeyUpAbove = 9.0;
 
 }  // namespace
 
@@ -110,6 +118,10 @@ void CwReceiver::OnBaseband(Complex sample)
              m_detector.SignalLevel() > kOpenContrast * m_detector.NoiseLevel() &&
              m_bandDown.mean - m_bandUp.mean > kKeyedShare * (m_bandDown.mean - m_search.NoisePower());
     m_reader.SetOpen(m_open);
+    const double signal = m_detector.SignalLevel();
+    const bool weak = signal < kDeepBelow * NoiseEnvelope() && signal < kKeyUpBelow * m_detector.NoiseLevel();
+    const bool strong = signal > kDeepAbove * NoiseEnvelope() || signal > kKeyUpAbove * m_detector.NoiseLevel();
+    m_reader.SetDeepNoise(m_reader.DeepNoise() ? !strong : weak);
     m_reader.OnOngoing(m_detector.KeyDown(), m_detector.Current(), m_decoded);
     WatchScout(tuned);
 

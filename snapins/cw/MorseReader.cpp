@@ -21,6 +21,11 @@ constexpr double kFirstFilterScale = 0.4;
 // A gap shorter than the filter by more than half never shows: the filter is
 // kept below the shortest element, dot or gap, that the sender makes.
 constexpr double kFullFilterScale = 0.8;
+// In deep noise the filter spans the whole shortest element, which gains a
+// dB over 0.8 of it, and a change must last half the filter: a hand's short
+// gaps may merge, but the noise no longer cuts dashes into dots.
+constexpr double kDeepFilterScale = 1.0 / kFullFilterScale;
+constexpr double kDeepDebounce = 0.5;
 // Gaps shorter than two dots lie between the elements of a character.
 constexpr double kGapBetweenDots = 2.0;
 constexpr double kFilterStep = 0.125;
@@ -52,14 +57,19 @@ double MorseReader::Wpm() const { return 4.0 * kBasebandRate * 1.2 / (m_dot + m_
 
 double MorseReader::ShortestElement() const { return std::min(m_dot, m_elementGap); }
 
-int MorseReader::FilterLength() const
+// Only once the timing is known: until then the short filter shows a sender much faster than expected.
+bool MorseReader::DeepFilter() const { return m_deepNoise; }
+
+double MorseReader::FilterSamples() const
 {
-    return std::max(2, static_cast<int>(std::lround(ShortestElement() * m_filterScale)));
+    return ShortestElement() * m_filterScale * (DeepFilter() ? kDeepFilterScale : 1.0);
 }
+
+int MorseReader::FilterLength() const { return std::max(2, static_cast<int>(std::lround(FilterSamples()))); }
 
 int MorseReader::Debounce() const
 {
-    return std::max(2, static_cast<int>(std::lround(ShortestElement() * m_filterScale * kDebounceDots)));
+    return std::max(2, static_cast<int>(std::lround(FilterSamples() * (DeepFilter() ? kDeepDebounce : kDebounceDots))));
 }
 
 double MorseReader::MarkThreshold() const { return std::sqrt(m_dot * m_dash); }

@@ -26,6 +26,9 @@ public:
 
     // While closed, characters are read but not printed and timing is not learned.
     void SetOpen(bool open) { m_open = open; }
+    // In deep noise the filter is longer and a change must last longer to count.
+    void SetDeepNoise(bool deep) { m_deepNoise = deep; }
+    bool DeepNoise() const { return m_deepNoise; }
     // Starts learning again from this dot length (another station's speed).
     void Restart(double dotSamples);
 
@@ -34,7 +37,8 @@ public:
     double Wpm() const;
     // The matched filter: 0.4 of the shortest element (dot or gap between
     // elements) at first, so that a sender up to 2.5 times faster still shows
-    // its elements, 0.8 once characters read well. The debounce is 0.3 of the filter.
+    // its elements, 0.8 once characters read well (the whole element in deep
+    // noise). The debounce is 0.3 of the filter (0.5 in deep noise).
     int FilterLength() const;
     int Debounce() const;
 
@@ -50,6 +54,8 @@ private:
     void LearnGaps();
     void FinishCharacter(std::string& text);
     double ShortestElement() const;
+    bool DeepFilter() const;
+    double FilterSamples() const;
     double MarkThreshold() const;
     double CharThreshold() const;
     double WordThreshold() const;
@@ -74,6 +80,7 @@ private:
     bool m_spacePending = false;
     bool m_printedAny = false;
     bool m_open = true;
+    bool m_deepNoise = false;
     double m_filterScale = 0.4;
     bool m_settled = false;
     std::vector<std::pair<bool, int>> m_early;

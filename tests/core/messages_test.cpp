@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <utility>
 #include <vector>
 
 #include <RUZada.h>
@@ -23,17 +24,10 @@ protected:
     }
     void TearDown() override { g_hwndHost = nullptr; }
     RecordingWindow m_host;
+    // Found by name, as a host finds them.
+    const UINT m_xmitRecv = RegisterWindowMessageA("DG_XMITRECV");
+    const UINT m_requestCom = RegisterWindowMessageA("DG_REQUESTCOM");
 };
-
-TEST_F(MessagesTest, TheSixNamesAreRegisteredProcessWide)
-{
-    const std::vector<UINT> ids = {g_uMsgChar, g_uMsgSentChar, g_uMsgRawData,
-                                   g_uMsgVU,   g_uMsgXmitRecv, g_uMsgRequestCom};
-    std::vector<UINT> registered;
-    for (const char* name : {"DG_CHAR", "DG_SENTCHAR", "DG_RAWDATA", "DG_VU", "DG_XMITRECV", "DG_REQUESTCOM"})
-        registered.push_back(RegisterWindowMessageA(name));
-    EXPECT_EQ(ids, registered);
-}
 
 // Each call posts both states, normalised to 0 or 1, and keeps the other one.
 TEST_F(MessagesTest, SetXmitSetRecvAndPostXmitRecvPostBothStatesInOrder)
@@ -46,7 +40,7 @@ TEST_F(MessagesTest, SetXmitSetRecvAndPostXmitRecvPostBothStatesInOrder)
     DGSetXmit(0);
     m_host.Drain();
     std::vector<std::pair<WPARAM, LPARAM>> posted;
-    for (const Received& post : m_host.Messages(g_uMsgXmitRecv))
+    for (const Received& post : m_host.Messages(m_xmitRecv))
         posted.emplace_back(post.wParam, post.lParam);
     EXPECT_EQ(posted, (std::vector<std::pair<WPARAM, LPARAM>>{{1, 0}, {1, 1}, {0, 1}, {0, 0}, {1, 1}, {0, 1}}));
 }
@@ -57,14 +51,14 @@ TEST_F(MessagesTest, RequestComPortFromAWorkerReturnsTheHostsReplyAndWithoutAHos
     auto answer = std::async(std::launch::async, [] { return DGRequestComPort(); });
     m_host.PumpUntil([&] { return answer.wait_for(0s) == std::future_status::ready; });
     EXPECT_EQ(answer.get(), 3);
-    ASSERT_EQ(m_host.Messages(g_uMsgRequestCom).size(), 1u);
+    ASSERT_EQ(m_host.Messages(m_requestCom).size(), 1u);
 
     g_hwndHost = nullptr;
     EXPECT_FALSE(DGSetXmit(1));
     EXPECT_EQ(DGRequestComPort(), 0);
     m_host.Drain();
-    EXPECT_TRUE(m_host.Messages(g_uMsgXmitRecv).empty());
-    EXPECT_EQ(m_host.Messages(g_uMsgRequestCom).size(), 1u);
+    EXPECT_TRUE(m_host.Messages(m_xmitRecv).empty());
+    EXPECT_EQ(m_host.Messages(m_requestCom).size(), 1u);
 }
 
 }  // namespace

@@ -1,23 +1,22 @@
-// The receiver: exact copy of independent senders and of our own keyer at every
-// speed and in blocks of any size, what it survives (hand-sent timing,
-// Farnsworth spacing, mistuning, noise), and what must print nothing.
+// The receiver: exact copy of independent senders and of our own keyer, what
+// it survives (hand-sent timing, mistuning, noise), and what must print nothing.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <DGSnapin.h>
+
 #include <cstdlib>
 #include <fstream>
-#include <functional>
-#include <iterator>
-#include <numbers>
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "CwChannel.h"
 #include "CwTiming.h"
+#include "SnapinLibrary.h"
 
 namespace {
 
@@ -27,35 +26,8 @@ using Audio = std::vector<int16_t>;
 
 constexpr int kMargin = 8000;
 
-TEST(CwReceiver, CopiesOurKeyerFrom12To40WpmAndInBlocksOfAnySize)
-{
-    for (const int wpm : {12, 20, 30, 40})
-        EXPECT_EQ(ReceiveText(KeyText(kEveryCharacter, wpm), Receiver()), kEveryCharacter) << wpm << " WPM";
-    const Audio audio = KeyText(kEveryCharacter, 25);
-    for (const int block : {1, 7, 65536})
-        EXPECT_EQ(ReceiveText(audio, Receiver(), block), kEveryCharacter) << "blocks of " << block;
-}
-
-std::string FileText(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
-
-// ebook2cw's Morse of `text` at `wpm` (Ogg Vorbis, 700 Hz); its settings file goes to `folder`.
-std::optional<Audio> Ebook2cw(const std::string& program, const std::string& text, int wpm, const std::string& folder)
-{
-    using rz::test::support::ShellQuoted;
-    std::ofstream(folder + "/text.txt") << text << "\n";
-    const std::string name = folder + "/ebook2cw-" + std::to_string(wpm);
-    const std::string command = "HOME=" + ShellQuoted(folder) + " " + ShellQuoted(program) + " -O -s 8000 -f 700 -w " +
-                                std::to_string(wpm) + " -c '' -o " + ShellQuoted(name) + " " +
-                                ShellQuoted(folder + "/text.txt") + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0 ? ReadWav(name + ".ogg") : std::nullopt;
-}
-
 // fldigi's transmissions (recorded by bench/cw_sensitivity/cw_interop.py) and
-// ebook2cw's Morse, from a receiver that expects 20 WPM.
+// ebook2cw's Morse (Ogg Vorbis, 700 Hz), from a receiver that expects 20 WPM.
 TEST(CwReceiver, CopiesIndependentSendersExactly)
 {
     const std::optional<std::string> ebook2cw = FindProgram("ebook2cw");
@@ -66,86 +38,62 @@ TEST(CwReceiver, CopiesIndependentSendersExactly)
         const std::string name = std::string(CW_TEST_DATA) + "/fldigi-" + std::to_string(wpm) + "wpm";
         const std::optional<Audio> fldigi = ReadWav(name + ".flac");
         ASSERT_TRUE(fldigi.has_value()) << name;
-        EXPECT_EQ(ReceiveText(*fldigi, Receiver()), FileText(name + ".txt")) << "fldigi at " << wpm << " WPM";
+        std::string sent;
+        std::getline(std::ifstream(name + ".txt"), sent);
+        EXPECT_EQ(ReceiveText(*fldigi, Receiver()), sent) << "fldigi at " << wpm << " WPM";
         if (!ebook2cw)
             continue;
-        const std::optional<Audio> audio = Ebook2cw(*ebook2cw, text, wpm, ::testing::TempDir());
-        ASSERT_TRUE(audio.has_value()) << "ebook2cw at " << wpm << " WPM";
-        EXPECT_EQ(ReceiveText(*audio, Receiver()), text) << "ebook2cw at " << wpm << " WPM";
+        const std::string dir = ::testing::TempDir();
+        const std::string ogg = dir + "/ebook2cw-" + std::to_string(wpm);
+        std::ofstream(dir + "/text.txt") << text << "\n";
+        RunProgram({"env", "HOME=" + dir, *ebook2cw, "-O", "-s", "8000", "-f", "700", "-w", std::to_string(wpm), "-c",
+                    "", "-o", ogg, dir + "/text.txt"});
+        const std::optional<Audio> audio = ReadWav(ogg + ".ogg");
+        EXPECT_EQ(audio ? ReceiveText(*audio, Receiver()) : "no audio", text) << "ebook2cw at " << wpm << " WPM";
     }
 }
 
-// Speeds far from the one expected, and Farnsworth spacing, are learned within
-// the first word; what follows copies exactly.
-TEST(CwReceiver, LearnsUnexpectedTimingWithinAWarmUp)
+// Our keyer: speeds far from the one expected, and Farnsworth spacing, are
+// learned within the first word; what follows copies exactly, in blocks of any size.
+TEST(CwReceiver, CopiesOurKeyerAfterAWarmUpAtAnySpeedAndBlockSize)
 {
-    const std::string text = "CQ DE DL2XYZ 599 <KN>";
-    for (const auto& [wpm, farnsworthWpm] : {std::pair{8, 0}, {45, 0}, {20, 10}})
-        EXPECT_THAT(ReceiveText(KeyText("VVV VVV " + text, wpm, farnsworthWpm), Receiver()), ::testing::EndsWith(text))
-            << wpm << " WPM";
+    for (const auto& [wpm, farnsworthWpm, block] :
+         {std::tuple{8, 0, kDecodeBlock}, {45, 0, 7}, {20, 10, 1}, {25, 0, 65536}})
+        EXPECT_THAT(
+            ReceiveText(KeyText("VVV VVV " + std::string(kEveryCharacter), wpm, farnsworthWpm), Receiver(), block),
+            ::testing::EndsWith(std::string(" ") + kEveryCharacter))
+            << wpm << " WPM, blocks of " << block;
 }
 
 TEST(CwReceiver, CopiesHandSentCodeWithAtMostTwoPercentErrors)
 {
     const std::string text = std::string(kEveryCharacter) + " " + kEveryCharacter;
     for (const auto& [weight, seed] : {std::pair{0.0, 1}, {0.0, 2}, {0.2, 3}, {-0.1, 4}}) {
-        Hand hand;
-        hand.weight = weight;
-        hand.seed = static_cast<uint64_t>(seed);
+        const Hand hand{.weight = weight, .seed = static_cast<uint64_t>(seed)};
         const std::string received = ReceiveText(Render(HandKeying(text, hand), kCarrierHz), Receiver());
         EXPECT_LE(CharacterErrorRate(text, received), 0.02) << "weight " << weight << ": " << received;
     }
 }
 
-TEST(CwReceiver, CopiesThroughImpairedChannels)
+// 30 s of another mode's text, sent by its own snap-in on `hz`.
+Audio OtherMode(const char* snapin, double hz)
 {
-    const std::string text = kEveryCharacter;
-    const struct {
-        const char* channel;
-        std::function<Audio()> audio;
-        ReceiverSettings receiver;
-        double errorRate;
-    } cases[] = {
-        {"90 Hz high", [&] { return KeyText(text, 20, 0, kCarrierHz + 90.0); }, Receiver(), 0.0},
-        {"95 Hz low", [&] { return KeyText(text, 20, 0, kCarrierHz - 95.0); }, Receiver(), 0.0},
-        {"tuned to 1500 Hz without AFC", [&] { return KeyText(text, 20, 0, 1500.0); }, Receiver(1500.0, false), 0.0},
-        {"noise at -6 dB", [&] { return AddNoise(KeyText(text, 20), -6.0, 1, kMargin, kMargin, kKeyDownPower); },
-         Receiver(), 0.02},
-    };
-    for (const auto& c : cases) {
-        const std::string received = ReceiveText(c.audio(), c.receiver);
-        EXPECT_LE(CharacterErrorRate(text, received), c.errorRate) << c.channel << ": " << received;
-    }
-}
-
-// 30 s of a tone at `hz` whose symbols change at random with probability
-// `turns`: by pi in phase, cosine-shaped (BPSK31: 32 ms symbols), or to 170 Hz
-// below and back (RTTY: 22 ms); with `turns` 0 a steady carrier.
-Audio OtherMode(double hz, bool rtty, double turns, uint64_t seed)
-{
-    std::mt19937_64 random(seed);
-    std::bernoulli_distribution turn(turns);
-    const size_t symbol = rtty ? 176 : 256;
-    Audio audio(30 * 8000);
-    double previous = 1.0;
-    double sign = 1.0;
-    double phase = 0.0;
-    for (size_t n = 0; n < audio.size(); ++n) {
-        if (n % symbol == 0) {
-            previous = sign;
-            sign = turn(random) ? -sign : sign;
-        }
-        const double shape = 0.5 + 0.5 * std::cos(std::numbers::pi * static_cast<double>(n % symbol) / symbol);
-        const double amplitude = rtty ? 1.0 : previous * shape + sign * (1.0 - shape);
-        phase = std::remainder(phase + 2.0 * std::numbers::pi * (rtty && sign < 0 ? hz - 170.0 : hz) / 8000.0,
-                               2.0 * std::numbers::pi);
-        audio[n] = static_cast<int16_t>(kToneAmplitude * amplitude * std::sin(phase));
+    const rz::test::support::SnapinLibrary mode(snapin);
+    mode.init(8000.0);
+    mode.Write(DG_KEY_CARRIER, static_cast<int32_t>(10.0 * hz));
+    Audio audio;
+    Audio block(kEncodeCapacity);
+    for (const std::string text = kEveryCharacter; audio.size() < 30 * 8000;) {
+        const int n = mode.encodeA(block.data(), kEncodeCapacity, text.data(), static_cast<int>(text.size()));
+        audio.insert(audio.end(), block.begin(), block.begin() + n);
     }
     return audio;
 }
 
-TEST(CwReceiver, PrintsNothingForSilenceNoiseCarriersAndOtherModes)
+// What the receiver copies through impaired channels, and what must print nothing at all.
+TEST(CwReceiver, CopiesThroughImpairedChannelsAndPrintsNothingForNoiseCarriersAndOtherModes)
 {
+    const std::string text = kEveryCharacter;
     std::mt19937_64 random(5);
     Audio fullScale(30 * rz::cw::kSampleRate);
     std::uniform_int_distribution<int> anyValue(-32768, 32767);
@@ -155,22 +103,37 @@ TEST(CwReceiver, PrintsNothingForSilenceNoiseCarriersAndOtherModes)
     const Audio signal =
         AddNoise(KeyText("CQ CQ DE DL2XYZ", 20, 0, kCarrierHz + 60.0), 10.0, 3, kMargin, kMargin, kKeyDownPower);
     const struct {
-        const char* input;
+        const char* channel;
         Audio audio;
         ReceiverSettings receiver;
+        std::string sent;  // empty: nothing may print
+        double errorRate;
     } cases[] = {
-        {"silence", silence, Receiver()},
-        {"full-scale noise", fullScale, Receiver()},
-        {"quiet noise", AddNoise(silence, 60.0, 6, 0, 0, kKeyDownPower), Receiver()},
-        {"loud noise", AddNoise(silence, -10.0, 7, 0, 0, kKeyDownPower), Receiver()},
-        {"a steady carrier in noise", AddNoise(OtherMode(730.0, false, 0.0, 0), 0.0, 8, 0, 0, kKeyDownPower),
-         Receiver()},
-        {"BPSK31", AddNoise(OtherMode(kCarrierHz, false, 0.5, 9), 10.0, 9, 0, 0, kKeyDownPower), Receiver()},
-        {"RTTY", AddNoise(OtherMode(kCarrierHz + 85.0, true, 0.5, 10), 10.0, 10, 0, 0, kKeyDownPower), Receiver()},
-        {"CW 140 Hz away without AFC", signal, Receiver(kCarrierHz + 200.0, false)},
+        {"90 Hz high", KeyText(text, 20, 0, kCarrierHz + 90.0), Receiver(), text, 0.0},
+        {"95 Hz low", KeyText(text, 20, 0, kCarrierHz - 95.0), Receiver(), text, 0.0},
+        {"tuned to 1500 Hz without AFC", KeyText(text, 20, 0, 1500.0), Receiver(1500.0, false), text, 0.0},
+        {"noise at -6 dB", AddNoise(KeyText(text, 20), -6.0, 1, kMargin, kMargin, kKeyDownPower), Receiver(), text,
+         0.02},
+        // Deep noise: copy, not rows of E and T.
+        {"noise at -12 dB", AddNoise(KeyText(text + " " + text, 20), -12.0, 4, kMargin, kMargin, kKeyDownPower),
+         Receiver(), text + " " + text, 0.8},
+        {"silence", silence, Receiver(), "", 0.0},
+        {"full-scale noise", fullScale, Receiver(), "", 0.0},
+        {"quiet noise", AddNoise(silence, 60.0, 6, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
+        {"loud noise", AddNoise(silence, -10.0, 7, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
+        {"a steady carrier in noise", AddNoise(Render({{true, 30.0}}, 730.0), 0.0, 8, 0, 0, kKeyDownPower), Receiver(),
+         "", 0.0},
+        {"BPSK31", AddNoise(OtherMode(DGPSK_PATH, kCarrierHz), 10.0, 9, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
+        {"RTTY", AddNoise(OtherMode(DGRTTY_PATH, kCarrierHz + 85.0), 10.0, 10, 0, 0, kKeyDownPower), Receiver(), "",
+         0.0},
+        {"CW 140 Hz away without AFC", signal, Receiver(kCarrierHz + 200.0, false), "", 0.0},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ReceiveText(c.audio, c.receiver), "") << c.input;
+    for (const auto& c : cases) {
+        const std::string received = ReceiveText(c.audio, c.receiver);
+        const double errors =
+            c.sent.empty() ? static_cast<double>(received.size()) : CharacterErrorRate(c.sent, received);
+        EXPECT_LE(errors, c.errorRate) << c.channel << ": " << received;
+    }
 }
 
 }  // namespace

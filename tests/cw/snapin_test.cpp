@@ -1,24 +1,34 @@
-// DGcw.so as the module sees it: setup record, encoder capacity and queue,
-// bad arguments, the settings file and the control keys.
+// DGcw.so as the module sees it (setup record, encoder capacity and queue, bad
+// arguments, the settings file and the control keys), and inside the whole
+// module and dgterm as an operator runs it: text sent over the loopback card
+// comes back as "DG_CHAR", and dgterm writes and reads CW files.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <DGSnapin.h>
+#include <RUZada.h>
 
 #include "CwChannel.h"
+#include "HostHarness.h"
 #include "SnapinLibrary.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using namespace rz::cw::testing;
 
 constexpr int16_t kSentinel = 0x5A5A;
-// Senders far from the expected timing are learned within the first words.
-constexpr char kWarmUp[] = "VVV VVV ";
 
 class CwSnapin : public ::testing::Test {
 protected:
@@ -28,39 +38,22 @@ protected:
         dg.init(8000.0);
     }
 
-    void UseSettings(const std::string& contents)
-    {
-        dg.UseSettings(contents);
-        dg.init(8000.0);
-    }
-
+    // `text` and what stays queued, then silence enough for the last character to print.
     std::vector<int16_t> Send(const std::string& text)
     {
         std::vector<int16_t> audio;
         std::vector<int16_t> block(kEncodeCapacity);
-        for (size_t at = 0; at < text.size(); at += kEncodeBatch) {
-            const std::string batch = text.substr(at, kEncodeBatch);
-            const int n = dg.encodeA(block.data(), kEncodeCapacity, batch.data(), static_cast<int>(batch.size()));
+        for (int n = dg.encodeA(block.data(), kEncodeCapacity, text.data(), static_cast<int>(text.size())); n > 0;
+             n = dg.encodeA(block.data(), kEncodeCapacity, nullptr, 0))
             audio.insert(audio.end(), block.begin(), block.begin() + n);
-        }
-        while (dg.hasData() != 0) {
-            const int n = dg.twiddle(block.data(), 8000);
-            audio.insert(audio.end(), block.begin(), block.begin() + n);
-        }
-        return audio;
-    }
-
-    // Followed by silence long enough for the last character to be printed.
-    std::string Receive(std::vector<int16_t> audio)
-    {
         audio.resize(audio.size() + 3 * 8000);
-        return dg.Decode(audio);
+        return audio;
     }
 
     rz::test::support::SnapinLibrary dg{DGCW_PATH};
 };
 
-TEST_F(CwSnapin, EncoderKeepsWhatDoesNotFitAndDropsWhatMorseCannotCarry)
+TEST_F(CwSnapin, ExportsKeepWhatDoesNotFitAndDropWhatMorseCannotCarry)
 {
     std::vector<int16_t> block(kEncodeCapacity + 16, kSentinel);
     EXPECT_EQ(dg.encodeA(block.data(), 100, "E", 1), 100);
@@ -77,13 +70,11 @@ TEST_F(CwSnapin, EncoderKeepsWhatDoesNotFitAndDropsWhatMorseCannotCarry)
     EXPECT_EQ(dg.encodeA(block.data(), kEncodeCapacity, nullptr, 0), 4 * 480);
     EXPECT_EQ(dg.twiddle(block.data(), 1000), 1000);
     EXPECT_TRUE(std::all_of(block.begin(), block.begin() + 1000, [](int16_t s) { return s == 0; }));
-    EXPECT_EQ(Receive(Send("cq de dl2xyz#<AR")), "CQ DE DL2XYZ");
-}
+    EXPECT_EQ(dg.Decode(Send("cq de dl2xyz#<AR")), "CQ DE DL2XYZ");
 
-TEST_F(CwSnapin, DecoderTakesOddCallsAndHoldsWhatDoesNotFit)
-{
+    // The decoder takes odd calls and holds what does not fit.
+    dg.init(8000.0);
     std::vector<int16_t> audio = Send("PARIS PARIS");
-    audio.resize(audio.size() + 3 * 8000);
     char chars[DG_DECODE_CAPACITY] = {};
     EXPECT_EQ(dg.decodeA(nullptr, kDecodeBlock, chars, DG_DECODE_CAPACITY), 0);
     EXPECT_EQ(dg.decodeA(audio.data(), -20, chars, DG_DECODE_CAPACITY), 0);
@@ -96,28 +87,27 @@ TEST_F(CwSnapin, DecoderTakesOddCallsAndHoldsWhatDoesNotFit)
 
 TEST_F(CwSnapin, SettingsAndWhatItHearsAreReadThroughTheKeys)
 {
-    UseSettings("[CW]\nCarrier=1200\nWPM=30\nFarnsworth=15\nAFC=0\nSquelch=50\n");
-    EXPECT_EQ(dg.Read(DG_KEY_CARRIER), 12000);
-    EXPECT_EQ(dg.Read(DG_KEY_WPM), 30);
-    EXPECT_EQ(dg.Read(DG_KEY_FARNSWORTH), 15);
-    EXPECT_EQ(dg.Read(DG_KEY_AFC), 0);
-    EXPECT_EQ(dg.Read(DG_KEY_SQUELCH), 50);
+    // Values out of range fall back to their defaults.
+    const uint32_t keys[] = {DG_KEY_CARRIER, DG_KEY_WPM, DG_KEY_FARNSWORTH, DG_KEY_AFC, DG_KEY_SQUELCH};
+    for (const auto& [settings, values] :
+         {std::pair{"[CW]\nCarrier=100\nWPM=99\nFarnsworth=40\n", std::array{7000, 20, 0, 1, 35}},
+          {"[CW]\nCarrier=1200\nWPM=30\nFarnsworth=15\nAFC=0\nSquelch=50\n", {12000, 30, 15, 0, 50}}}) {
+        dg.UseSettings(settings);
+        dg.init(8000.0);
+        for (size_t i = 0; i < values.size(); ++i)
+            EXPECT_EQ(dg.Read(keys[i]), values[i]) << settings << " key " << keys[i];
+    }
     // The receiver reports what it hears: the speed of the characters, where it listens, the quality.
     const std::string text = "CQ DE DL2XYZ";
-    EXPECT_THAT(Receive(Send(kWarmUp + text)), ::testing::EndsWith(" " + text));
+    EXPECT_THAT(dg.Decode(Send("VVV VVV " + text)), ::testing::EndsWith(" " + text));
     EXPECT_NEAR(dg.Read(DG_KEY_RX_WPM), 30, 2);
     EXPECT_EQ(dg.Read(DG_KEY_TRACKED), 12000);
     EXPECT_GT(dg.Read(DG_KEY_QUALITY), 50);
     dg.init(8000.0);
     dg.Write(DG_KEY_AFC, 1);
-    EXPECT_THAT(Receive(AddNoise(KeyText(kWarmUp + text, 30, 0, 1260.0), 0.0, 4, 8000, 0, kKeyDownPower)),
+    EXPECT_THAT(dg.Decode(AddNoise(KeyText("VVV VVV " + text, 30, 0, 1260.0), 0.0, 4, 8000, 3 * 8000, kKeyDownPower)),
                 ::testing::EndsWith(" " + text));
     EXPECT_NEAR(dg.Read(DG_KEY_TRACKED), 12600, 20);
-
-    UseSettings("[CW]\nCarrier=100\nWPM=99\nFarnsworth=40\n");
-    EXPECT_EQ(dg.Read(DG_KEY_CARRIER), 7000);
-    EXPECT_EQ(dg.Read(DG_KEY_WPM), 20);
-    EXPECT_EQ(dg.Read(DG_KEY_FARNSWORTH), 0);
 }
 
 TEST_F(CwSnapin, NamesItselfAndTakesTheControlKeys)
@@ -128,25 +118,76 @@ TEST_F(CwSnapin, NamesItselfAndTakesTheControlKeys)
     EXPECT_EQ(std::u16string(setup.szName), u"CW");
     EXPECT_EQ(setup.qwMode, 16u);
     EXPECT_EQ(dg.command(DG_CONTROL_READ | DG_KEY_CONTROL), static_cast<uint32_t>(DG_CONTROL_VERSION));
-    const struct {
-        int key;
-        uint32_t written;
-        int taken;
-        int32_t readBack;
-    } cases[] = {
-        {DG_KEY_CARRIER, 8505, 1, 8505}, {DG_KEY_CARRIER, 50000, 1, 35000},
-        {DG_KEY_WPM, 35, 1, 35},         {DG_KEY_WPM, 200, 1, 50},
-        {DG_KEY_FARNSWORTH, 12, 1, 12},  {DG_KEY_FARNSWORTH, 90, 1, 50},
-        {DG_KEY_AFC, 0, 1, 0},           {DG_KEY_AFC, 7, 0, 0},
-        {DG_KEY_SQUELCH, 150, 1, 100},   {DG_KEY_RX_WPM, 30, 0, 20},
-        {DG_KEY_QUALITY, 50, 0, 0},      {DG_KEY_TRACKED, 1, 0, 7000},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(dg.control(nullptr, static_cast<uint32_t>(c.key), c.written), c.taken) << "key " << c.key;
-        EXPECT_EQ(dg.Read(c.key), c.readBack) << "key " << c.key;
+    // Key, value written, whether it is taken, value read back.
+    for (const auto& [key, written, taken, readBack] : {std::tuple{DG_KEY_CARRIER, 8505, 1, 8505},
+                                                        {DG_KEY_CARRIER, 50000, 1, 35000},
+                                                        {DG_KEY_WPM, 35, 1, 35},
+                                                        {DG_KEY_WPM, 200, 1, 50},
+                                                        {DG_KEY_FARNSWORTH, 12, 1, 12},
+                                                        {DG_KEY_FARNSWORTH, 90, 1, 50},
+                                                        {DG_KEY_AFC, 0, 1, 0},
+                                                        {DG_KEY_AFC, 7, 0, 0},
+                                                        {DG_KEY_SQUELCH, 150, 1, 100},
+                                                        {DG_KEY_RX_WPM, 30, 0, 20},
+                                                        {DG_KEY_QUALITY, 50, 0, 0},
+                                                        {DG_KEY_TRACKED, 1, 0, 7000}}) {
+        EXPECT_EQ(dg.control(nullptr, static_cast<uint32_t>(key), static_cast<uint32_t>(written)), taken)
+            << "key " << key;
+        EXPECT_EQ(dg.Read(static_cast<uint32_t>(key)), readBack) << "key " << key;
     }
     EXPECT_EQ(dg.Read(DG_KEY_REVERSE), DG_CONTROL_NONE);
     EXPECT_EQ(dg.control(nullptr, DG_KEY_BAUD, 4545), 0);
+}
+
+constexpr uint64_t kCwMode = 16;
+constexpr int kTransmitAndReceive = 3;
+constexpr char kText[] = "CQ DE DL2XYZ 599 <KN>";
+
+TEST(CwModule, TextSentOverTheLoopbackCardComesBack)
+{
+    rz::test::harness::ModuleDir dir;
+    rz::test::harness::HostWindow host;
+    std::filesystem::copy_file(DGCW_PATH, dir.Path() + "/DGcw.so");
+    const std::string settings = dir.Path() + "/RUZada.ini";
+    // 40 WPM keeps the run short.
+    std::ofstream(settings) << "[RUZada]\nUse48KHz=0\n[CW]\nWPM=40\n";
+    setenv("RUZADA_INI", settings.c_str(), 1);
+    setenv("RUZADA_AUDIODRIVER", "loopback", 1);
+    const auto text = [&](UINT message) {
+        std::string text;
+        for (const rz::test::harness::Received& m : host.Messages(message))
+            text += static_cast<char>(m.wParam);
+        return text;
+    };
+    rz::test::harness::LoadedModule module(dir.ModulePath());
+    ASSERT_TRUE(module.Loaded());
+    const auto initDG = module.Get<decltype(&::InitDG)>("InitDG");
+    const auto setRUZada = module.Get<decltype(&::SetRUZada)>("SetRUZada");
+    const auto setFreq = module.Get<decltype(&::SetDGFreq)>("SetDGFreq");
+    const auto setSoundMode = module.Get<decltype(&::SetDGSoundMode)>("SetDGSoundMode");
+    const auto sendA = module.Get<decltype(&::SendDGCharA)>("SendDGCharA");
+    ASSERT_TRUE(initDG && setRUZada && setFreq && setSoundMode && sendA);
+    ASSERT_EQ(initDG(host.Handle()) & kCwMode, kCwMode);
+    setRUZada(kCwMode);
+    setFreq(8000.0);
+    setSoundMode(kTransmitAndReceive, -1);
+    const std::string expected = kText;
+    for (const char c : expected)
+        sendA(c);
+    host.PumpUntil([&] { return text(host.msgChar).size() >= expected.size(); }, 60s);
+    setSoundMode(0, -1);
+    setFreq(0.0);
+    EXPECT_EQ(text(host.msgSentChar), expected);
+    EXPECT_EQ(text(host.msgChar), expected);
+}
+
+TEST(CwModule, DgtermWritesAndReadsCwFiles)
+{
+    const std::string written = ::testing::TempDir() + "/cw-tx.wav";
+    ASSERT_TRUE(RunProgram({DGTERM_PATH, "--mode", "CW", "--tx-file", written, "--text", kText}).has_value());
+    const std::optional<std::string> read = RunProgram({DGTERM_PATH, "--mode", "CW", "--rx-file", written});
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(*read, kText);
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
-// Mode records in a host process: which files beside the module become records,
-// what the debug output says about each, when the folder is searched, the names
-// a host reads back, and the calls made into a mode's snap-ins on its behalf.
+// Mode records in a host process: discovery and its lines, the names a host
+// reads back, and the calls made into a mode's snap-ins.
 #include <clocale>
 #include <filesystem>
-#include <stdexcept>
 
 #include "module_fixture.h"
 
@@ -37,70 +35,35 @@ TEST_F(ModesTest, EachFileIsReportedInNameOrderAndModuleLibrariesAreNeverLoaded)
     EXPECT_EQ(LoadTrace(), (Lines{PathOf("DGa.so"), PathOf("DGb.so"), PathOf("DGnosetup.so")}));
 }
 
-TEST_F(ModesTest, EnumKeepsTheFoundMaskAndEachInitDGSearchesAgainAndAppends)
+// While no mode is found every call searches again; once one is, Enum keeps the
+// mask and each InitDG searches again and appends.
+TEST_F(ModesTest, EnumSearchesUntilAModeIsFoundAndKeepsItAndEachInitDGSearchesAgainAndAppends)
 {
     TraceLoads();
-    dir.AddTestSnapin("DGmask1.so", "DGb.so");
-    ASSERT_EQ(api.EnumRUZadas(), 1u);
-    fs::remove(PathOf("DGb.so"));
-    dir.AddTestSnapin("DGmask4.so");
-    EXPECT_EQ(api.EnumRUZadas(), 1u);
-    EXPECT_EQ(LoadTrace().size(), 1u);
-
-    // Mask 1 again, first in name order now: lookups keep finding the first record.
-    dir.AddTestSnapin("DGemptyname.so", "DGa.so");
-    EXPECT_EQ(api.InitDG(host.Handle()), 5u);
-    EXPECT_EQ(DiscoveryLines().size(), 3u);
-    EXPECT_EQ(NameA(1), "Test PSK");
-    EXPECT_EQ(FileNameA(1), PathOf("DGb.so"));
-    EXPECT_EQ(FileNameA(4), PathOf("DGmask4.so"));
-}
-
-TEST_F(ModesTest, WhileNoModeIsFoundEveryCallSearchesAgain)
-{
     EXPECT_EQ(api.EnumRUZadas(), 0u);
     dir.AddTestSnapin("DGmask0.so");
     EXPECT_EQ(api.EnumRUZadas(), 0u);
     EXPECT_EQ(api.EnumRUZadas(), 0u);
     EXPECT_EQ(DiscoveryLines().size(), 2u);
-    dir.AddTestSnapin("DGmask1.so");
+    dir.AddTestSnapin("DGmask1.so", "DGb.so");
+    ASSERT_EQ(api.EnumRUZadas(), 1u);
+    fs::remove(PathOf("DGb.so"));
+    dir.AddTestSnapin("DGmask4.so");
     EXPECT_EQ(api.EnumRUZadas(), 1u);
-    EXPECT_EQ(api.EnumRUZadas(), 1u);
-    EXPECT_EQ(DiscoveryLines().size(), 4u);
+    EXPECT_EQ(LoadTrace().size(), 4u);
+
+    // Mask 1 again, first in name order now: lookups keep finding the first record.
+    dir.AddTestSnapin("DGemptyname.so", "DGa.so");
+    EXPECT_EQ(api.InitDG(host.Handle()), 5u);
+    EXPECT_EQ(DiscoveryLines().size(), 7u);
+    EXPECT_EQ(NameA(1), "Test PSK");
+    EXPECT_EQ(FileNameA(1), PathOf("DGb.so"));
+    EXPECT_EQ(FileNameA(4), PathOf("DGmask4.so"));
 }
 
-// The temporary folder is made long enough that the module folder inside it
-// takes 240 characters: room for the module's own name, not for every snap-in's.
-class LongTempDir {
-protected:
-    LongTempDir()
-    {
-        std::string base = (fs::temp_directory_path() / "ruzada-long-XXXXXX").string();
-        if (!mkdtemp(base.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_root = base;
-        const size_t length = 240 - std::string("/ruzada-test-XXXXXX").size();
-        while (base.size() < length)
-            base += "/" + std::string(std::min<size_t>(50, length - base.size() - 1), 'd');
-        fs::create_directories(base);
-        setenv("TMPDIR", base.c_str(), 1);
-    }
-    ~LongTempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-
-private:
-    std::string m_root;
-};
-
-class LongPathTest : private LongTempDir, public ModesTest {};
-
-TEST_F(LongPathTest, ASnapinWhosePathDoesNotFitIsSkippedAsOneThatDoesNotLoad)
+// Paths of MAX_PATH - 1 characters fit with their terminator; one more does not.
+TEST_F(ModesTest, ASnapinWhosePathDoesNotFitIsSkippedAsOneThatDoesNotLoad)
 {
-    ASSERT_EQ(dir.Path().size(), 240u);
-    // Paths of MAX_PATH - 1 characters fit with their terminator; one more does not.
     const size_t nameRoom = MAX_PATH - 1 - dir.Path().size() - 1;
     const std::string fits = "DG" + std::string(nameRoom - 5, 'x') + ".so";
     const std::string tooLong = "DG" + std::string(nameRoom - 4, 'x') + ".so";
@@ -173,13 +136,13 @@ TEST_F(ModesTest, NarrowTextFollowsTheCurrentLocaleAndNeverHoldsHalfACharacter)
     const std::string utf8Name =
         "Gr\xC3\xBC\xC3\x9F"
         "e \xF0\x9D\x84\x9E";
-    const std::string fileName = "DG\xF0\x9D\x84\x9E.so";
+    const std::string fileName = "DG\xF0\x90\x80\x80.so";
     dir.AddTestSnapin("DGunicode.so", fileName);
     ASSERT_EQ(api.EnumRUZadas(), 16u);
     EXPECT_EQ(DiscoveryLines(), (Lines{DetectedLine(utf8Name, PathOf(fileName))}));
     EXPECT_EQ(NameW(16), u"Gr\u00FC\u00DFe \U0001D11E");
     EXPECT_EQ(NameA(16), utf8Name);
-    EXPECT_EQ(FileNameW(16), Widened(dir.Path()) + u"/DG\U0001D11E.so");
+    EXPECT_EQ(FileNameW(16), Widened(dir.Path()) + u"/DG\U00010000.so");
     EXPECT_EQ(Left(api.GetRUZadaNameA, 16, 3), "Gr~~~~~~~~~~");
     EXPECT_EQ(Left(api.GetRUZadaNameA, 16, 11), utf8Name.substr(0, 8) + "~~~~");
     const size_t beforePair = dir.Path().size() + 3;

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <numeric>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <RUZada.h>
 
 #include "SuiteHelpers.h"
 #include "audio/Feeders.h"
@@ -11,7 +15,10 @@
 #include "audio/SendQueue.h"
 #include "audio/SoundControl.h"
 #include "audio/XmitThread.h"
+#include "base/ScopedLock.h"
 #include "core/Globals.h"
+#include "core/Messages.h"
+#include "modes/ModeFuncs.h"
 
 namespace {
 
@@ -34,28 +41,8 @@ TEST(Resample, DecimateTakesEverySixthSampleAndRepeatWritesEachSixTimes)
               (std::vector<int16_t>{1494, 1494, 1494, 1494, 1494, 1494, -1, -1, -1, -1, -1, -1, 12}));
 }
 
-TEST(SendQueue, Windows1252MapsTheHighControlsAndKeepsTheRest)
-{
-    // Bytes undefined in the code page stand for themselves.
-    const std::pair<unsigned char, char16_t> cases[] = {{0x80, u'\u20AC'}, {0x8A, u'\u0160'}, {0x9F, u'\u0178'},
-                                                        {0x81, u'\u0081'}, {0x9D, u'\u009D'}, {0x7F, u'\u007F'},
-                                                        {0xA0, u'\u00A0'}, {0xE9, u'\u00E9'}, {0x00, u'\0'}};
-    for (const auto& [byte, unit] : cases)
-        EXPECT_EQ(Windows1252ToUnit(byte), unit) << int{byte};
-}
-
-// The transmit thread on its own, transmit and receive off, in a mode that needs
-// no card: every pass is an idle pass, which feeds the spectrum silence, 18/35 of
-// the module's rate each time.
-struct IdleCase {
-    DWORD cardRate;
-    bool use48KHz;
-    int samples;
-};
-
-void PrintTo(const IdleCase& c, std::ostream* out) { *out << c.cardRate; }
-
-class IdlePassTest : public ::testing::TestWithParam<IdleCase> {
+// The transmit thread on its own, in a mode that needs no card.
+class XmitThreadTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -63,6 +50,10 @@ protected:
             InitializeCriticalSection(lock);
         g_hXmitEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         g_hStopXmitEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        g_bNoSoundCard = 1;
+        g_bModeBusy = 0;
+        g_bRunning = 1;
+        g_FFTFifo.empty();
     }
     void TearDown() override
     {
@@ -71,25 +62,70 @@ protected:
         for (CRITICAL_SECTION* lock : {&g_csSendQueue, &g_csMode, &g_csSound})
             DeleteCriticalSection(lock);
     }
+    // Runs the thread while `meanwhile` does.
+    static void Run(const std::function<void()>& meanwhile)
+    {
+        std::thread xmit(XmitThreadProc, nullptr);
+        meanwhile();
+        SetEvent(g_hStopXmitEvent);
+        xmit.join();
+        g_bRunning = 0;
+    }
 };
+
+// What the test encoder answers: the samples it claims to have written.
+std::atomic<int> g_nEncoded{0};
+int Encode(int16_t*, int, const char16_t*, int) { return g_nEncoded; }
+
+// Each character of a batch that gave audio is reported once; a batch that gave
+// none is not reported at all.
+TEST_F(XmitThreadTest, ACharacterPassReportsEachCharacterOfABatchThatGaveAudio)
+{
+    rz::test::support::RecordingWindow host;
+    g_hwndHost = host.Handle();
+    g_dwSoundMode = kSoundModeTransmit | kSoundModeReceive;
+    g_ModeFuncs.EncodeDGDataW = &Encode;
+    Run([] {
+        for (const auto& [samples, text] : {std::pair{0, u"ab"}, std::pair{480, u"cd"}}) {
+            g_nEncoded = samples;
+            {
+                CScopedLock queue(&g_csSendQueue);
+                for (const char16_t* unit = text; *unit; ++unit)
+                    g_SendQueue.Append(*unit);
+            }
+            EXPECT_TRUE(rz::test::support::WaitUntil([] { return IsDGSendIdle() == 1; }));
+        }
+    });
+    g_ModeFuncs.EncodeDGDataW = nullptr;
+    g_hwndHost = nullptr;
+    host.Drain();
+    std::vector<WPARAM> sent;
+    for (const rz::test::support::Received& post : host.Messages(g_uMsgSentChar))
+        sent.push_back(post.wParam);
+    EXPECT_EQ(sent, (std::vector<WPARAM>{'c', 'd'}));
+}
+
+// Transmit and receive off, every pass is an idle pass, which feeds the spectrum
+// silence, 18/35 of the module's rate each time.
+struct IdleCase {
+    DWORD cardRate;
+    bool use48KHz;
+    int samples;
+};
+
+void PrintTo(const IdleCase& c, std::ostream* out) { *out << c.cardRate; }
+
+class IdlePassTest : public XmitThreadTest, public ::testing::WithParamInterface<IdleCase> {};
 
 TEST_P(IdlePassTest, EachPassFeedsTheSpectrumItsShareOfSilence)
 {
     const IdleCase& c = GetParam();
     g_WaveFormat.nSamplesPerSec = c.cardRate;
     g_bUse48KHz = c.use48KHz;
-    g_bNoSoundCard = 1;
     g_dwSoundMode = 0;
-    g_bModeBusy = 0;
     g_bUseFFT = true;
-    g_bRunning = 1;
-    g_FFTFifo.empty();
-    std::thread xmit(XmitThreadProc, nullptr);
     const int passBytes = 2 * c.samples;
-    rz::test::support::WaitUntil([&] { return g_FFTFifo.size() >= 3 * passBytes; });
-    SetEvent(g_hStopXmitEvent);
-    xmit.join();
-    g_bRunning = 0;
+    Run([&] { rz::test::support::WaitUntil([&] { return g_FFTFifo.size() >= 3 * passBytes; }); });
 
     const int queued = g_FFTFifo.size();
     EXPECT_GE(queued, 3 * passBytes);

@@ -1,8 +1,9 @@
-// What a test snap-in records about the calls the module makes into it. A test
-// that holds the snap-in loaded (so the module's loads share its copy) reads it
-// through the snap-in's export "TestSnapinCalls".
+// What a test snap-in records (exports "TestSnapinCalls" and "CodecCalls") and
+// the signals it shares with the tests.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 
 #include <ruzada/wintypes.h>
@@ -15,13 +16,57 @@ struct SnapinCallLog {
     uint32_t funcA = 0;
     uint32_t funcB = 0;
 };
-using PFN_TestSnapinCalls = const SnapinCallLog* (*)();
 
 // The n-th call of InvokeDGSetup answers kSetupResultBase + n, of InvokeDGFunc7
 // kFuncResultBase + n.
 inline constexpr int kSetupResultBase = 100;
 inline constexpr int kFuncResultBase = 700;
-// The unit that fills the whole name of a snap-in built with TESTSNAPIN_LONG_NAME.
+// The unit that fills the whole name of a snap-in built with SNAPIN_LONG_NAME.
 inline constexpr char16_t kLongNameUnit = u'L';
 // When set, names a file to which each test snap-in appends its path as it loads.
 inline constexpr char kLoadTraceVariable[] = "RUZADA_TEST_LOAD_TRACE";
+
+inline constexpr int kCodecLogSize = 4096;
+
+// A character is kBurstLength samples at its level, then kBurstLength of silence.
+inline constexpr int kBurstLength = 24;
+inline constexpr int kLevelStep = 64;
+constexpr int16_t CodecLevel(uint16_t unit) { return static_cast<int16_t>((unit & 0xFF) * kLevelStep + kLevelStep); }
+constexpr uint16_t CodecUnit(int level) { return static_cast<uint16_t>(level / kLevelStep - 1); }
+
+// How a stalling codec call behaves: asleep in the platform (where it can be
+// cancelled), spinning without system calls for ever, or spinning for
+// kSlowCallLength and then returning.
+enum class Stall { Sleep, Spin, SpinFiveSeconds };
+inline constexpr std::chrono::seconds kSlowCallLength{5};
+
+// The ramp the twiddle plays, its i-th sample: never 0, so that the played stream shows where it starts.
+constexpr int16_t RampSample(long i) { return static_cast<int16_t>(i % 30000 + 1); }
+
+// Append-only lists: a writer stores the entry, then publishes the count.
+struct CodecList {
+    std::atomic<int> count{0};
+    int entries[kCodecLogSize] = {};
+
+    void Add(int value)
+    {
+        const int n = count.load(std::memory_order_relaxed);
+        if (n < kCodecLogSize) {
+            entries[n] = value;
+            count.store(n + 1, std::memory_order_release);
+        }
+    }
+};
+
+struct CodecLog {
+    std::atomic<int> initCalls{0};
+    std::atomic<double> initRate{0.0};
+    std::atomic<bool> holdInit{false};  // InitRUZada returns only once this is clear
+    CodecList decodeSizes;              // the sample count of each decoder call
+    CodecList encodeBatches;            // the character count of each encoder call
+    CodecList encodedUnits;             // every character handed to the encoder, in order
+    CodecList twiddleWanted;            // the N of each twiddle call
+    CodecList twiddleTimes;             // when each twiddle call came, in ms since the snap-in loaded
+    std::atomic<int> hasData{0};        // what HasDGData answers
+};
+using PFN_CodecCalls = CodecLog* (*)();

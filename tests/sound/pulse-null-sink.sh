@@ -5,6 +5,8 @@
 #
 #   pulse-null-sink.sh start   prints why and fails when the daemon cannot start
 #   pulse-null-sink.sh stop    ends the reader and the daemon started here
+#   pulse-null-sink.sh pause   stops the daemon, as a server that hangs
+#   pulse-null-sink.sh resume  lets it go on
 set -u
 dir=${PULSE_RUNTIME_PATH:?PULSE_RUNTIME_PATH must name the folder of the daemon}
 
@@ -61,8 +63,14 @@ stop)
   done
   exit 0
   ;;
+pause)
+  kill -STOP "$(cat "$dir/pid")"
+  ;;
+resume)
+  kill -CONT "$(cat "$dir/pid")"
+  ;;
 *)
-  echo "usage: $0 start|stop" >&2
+  echo "usage: $0 start|stop|pause|resume" >&2
   exit 2
   ;;
 esac

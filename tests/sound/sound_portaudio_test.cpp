@@ -1,6 +1,8 @@
 // The card through PortAudio for real, against a PulseAudio daemon with a null
-// sink: real time, nothing lost, and a card whose server dies goes on as a zombie
-// and opens on the server again once it is back.
+// sink: real time, nothing lost, a card whose server dies goes on as a zombie
+// and opens on the server again once it is back, and one whose server hangs
+// still closes.
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -260,6 +262,24 @@ TEST_F(PortAudioCard, ALostCardGoesOnAtItsPaceAndOpensAgainOnceTheServerIsBack)
         const std::vector<int16_t> heard = found.Samples();
         return std::find(heard.begin(), heard.end(), ramp.back()) != heard.end();
     }));
+}
+
+TEST_F(PortAudioCard, ACloseThatTheServerNeverAnswersReturnsAnyway)
+{
+    HWAVEOUT device = nullptr;
+    const WAVEFORMATEX format = MonoFormat(8000);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(RunScript("pause"), "");
+    std::atomic<bool> closed{false};
+    std::thread host([&] {
+        EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+        closed = true;
+    });
+    const bool returned = WaitUntil([&] { return closed.load(); }, 5s);
+    // The stream closes for real once the server answers again.
+    RunScript("resume");
+    host.join();
+    EXPECT_TRUE(returned) << "the close waited for the server";
 }
 
 }  // namespace

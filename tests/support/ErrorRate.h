@@ -1,6 +1,5 @@
 // How far a received text is from the one sent.
-#ifndef TEST_SUPPORT_ERROR_RATE_H
-#define TEST_SUPPORT_ERROR_RATE_H
+#pragma once
 
 #include <string>
 
@@ -11,5 +10,3 @@ namespace rz::test::support {
 double CharacterErrorRate(const std::string& sent, const std::string& received);
 
 }  // namespace rz::test::support
-
-#endif

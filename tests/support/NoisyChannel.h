@@ -1,8 +1,7 @@
 // A channel with white Gaussian noise over the whole 0-4000 Hz band at 8000
 // samples per second, from a fixed seed, so that a measurement can be repeated
 // and another program can decode the very same audio.
-#ifndef TEST_SUPPORT_NOISY_CHANNEL_H
-#define TEST_SUPPORT_NOISY_CHANNEL_H
+#pragma once
 
 #include <cstdint>
 #include <optional>
@@ -19,5 +18,3 @@ std::vector<int16_t> AddNoise(const std::vector<int16_t>& signal, double snrDb, 
                               int tailSamples, std::optional<double> signalPower = std::nullopt);
 
 }  // namespace rz::test::support
-
-#endif

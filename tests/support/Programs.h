@@ -1,6 +1,5 @@
 // Other programs that tests run: found on PATH, run with their output read.
-#ifndef TEST_SUPPORT_PROGRAMS_H
-#define TEST_SUPPORT_PROGRAMS_H
+#pragma once
 
 #include <optional>
 #include <string>
@@ -19,5 +18,3 @@ std::string ShellQuoted(const std::string& text);
 std::optional<std::string> RunProgram(const std::vector<std::string>& arguments);
 
 }  // namespace rz::test::support
-
-#endif

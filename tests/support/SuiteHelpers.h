@@ -1,6 +1,5 @@
-// What the suites of the platform and the module share: waits with a deadline,
-// a temporary folder, environment variables, the debug output and the host
-// messages a test collects, and the process's threads and descriptors.
+// What the suites share: waits with a deadline, a temporary folder, the debug
+// output and host messages a test collects, the process's threads and descriptors.
 #pragma once
 
 #include <dirent.h>
@@ -113,7 +112,6 @@ struct Received {
     UINT message;
     WPARAM wParam;
     LPARAM lParam;
-    DWORD threadId;
 };
 
 // A host window on the calling thread that records every message it is given and
@@ -161,7 +159,7 @@ private:
         if (!self)
             return 0;
         std::lock_guard hold(self->m_lock);
-        self->m_received.push_back({message, wParam, lParam, GetCurrentThreadId()});
+        self->m_received.push_back({message, wParam, lParam});
         return self->m_reply;
     }
     HWND m_hwnd;

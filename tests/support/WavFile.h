@@ -1,8 +1,7 @@
 // Audio files for exchanging signals with other programs: mono 16-bit WAV at
 // 8000 samples per second written, anything libsndfile reads (WAV, Ogg Vorbis)
 // read back.
-#ifndef TEST_SUPPORT_WAV_FILE_H
-#define TEST_SUPPORT_WAV_FILE_H
+#pragma once
 
 #include <cstdint>
 #include <optional>
@@ -18,5 +17,3 @@ bool WriteWav(const std::string& path, const std::vector<int16_t>& samples);
 std::optional<std::vector<int16_t>> ReadWav(const std::string& path);
 
 }  // namespace rz::test::support
-
-#endif

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "wave/Backend.h"
+#include "wave/portaudio/StreamCloser.h"
 
 namespace rz::wave {
 namespace {
@@ -28,6 +29,9 @@ constexpr auto kPlaybackRing = std::chrono::milliseconds(300);
 constexpr PaTime kLeastLatency = 0.2;
 // A device whose callbacks stop for this long has failed.
 constexpr auto kStallLimit = std::chrono::seconds(2);
+// How long closing a stream may hold its caller up; one that takes longer is
+// left to close, or not, on its own.
+constexpr auto kCloseBound = std::chrono::seconds(1);
 constexpr auto kShortestWait = std::chrono::milliseconds(1);
 constexpr auto kLongestWait = std::chrono::milliseconds(50);
 
@@ -121,22 +125,33 @@ private:
     std::atomic<size_t> m_written{0};
 };
 
+// What a stream's callback reaches. It lives until the stream has closed, which
+// for a stream stuck on a vanished server is never.
+struct CallbackState {
+    CallbackState(const StreamFormat& streamFormat, size_t ringBytes) : format(streamFormat), ring(ringBytes) {}
+    const StreamFormat format;
+    ByteRing ring;
+    std::atomic<uint64_t> callbacks{0};
+    std::atomic<Clock::rep> lastAudio{0};  // when the callback last took audio
+};
+
+size_t RingBytes(const StreamFormat& format, Clock::duration ringTime)
+{
+    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(ringTime).count();
+    return std::max<size_t>(format.frameBytes,
+                            milliseconds * format.bytesPerSecond / 1000 / format.frameBytes * format.frameBytes);
+}
+
 // One open PortAudio stream and its ring.
 class Channel {
 public:
     Channel(const StreamFormat& format, Alarm& alarm, Clock::duration ringTime)
-        : m_format(format),
-          m_alarm(alarm),
-          m_ring(std::max<size_t>(format.frameBytes,
-                                  std::chrono::duration_cast<std::chrono::milliseconds>(ringTime).count() *
-                                      format.bytesPerSecond / 1000 / format.frameBytes * format.frameBytes))
+        : m_state(std::make_shared<CallbackState>(format, RingBytes(format, ringTime))), m_alarm(alarm)
     {}
     ~Channel()
     {
-        if (m_stream) {
-            Pa_AbortStream(m_stream);
-            Pa_CloseStream(m_stream);
-        }
+        if (m_stream)
+            CloseStream(m_stream, m_state, kCloseBound);
     }
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
@@ -146,12 +161,13 @@ public:
         const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
         if (!info)
             return paInvalidDevice;
+        const StreamFormat& format = m_state->format;
         const bool capture = direction == Direction::Capture;
         const PaTime latency = capture ? info->defaultHighInputLatency : info->defaultHighOutputLatency;
-        const PaStreamParameters parameters = {device, m_format.channels, m_format.bits == 8 ? paUInt8 : paInt16,
+        const PaStreamParameters parameters = {device, format.channels, format.bits == 8 ? paUInt8 : paInt16,
                                                std::max(latency, kLeastLatency), nullptr};
         PaError error = Pa_OpenStream(&m_stream, capture ? &parameters : nullptr, capture ? nullptr : &parameters,
-                                      m_format.rate, paFramesPerBufferUnspecified, paClipOff, Callback, this);
+                                      format.rate, paFramesPerBufferUnspecified, paClipOff, Callback, m_state.get());
         if (error != paNoError) {
             m_stream = nullptr;
             return error;
@@ -174,45 +190,46 @@ public:
             if (const char* failure = Failure())
                 return {moved, failure};
             const auto wait = std::clamp<Clock::duration>(
-                m_format.Duration(std::min(bytes - moved, m_ring.Capacity() / 2)), kShortestWait, kLongestWait);
+                m_state->format.Duration(std::min(bytes - moved, Ring().Capacity() / 2)), kShortestWait, kLongestWait);
             if (!m_alarm.SleepUntil(Clock::now() + wait))
                 return {moved};
         }
     }
 
-    ByteRing& Ring() { return m_ring; }
+    ByteRing& Ring() { return m_state->ring; }
 
     // Frames in the ring, and while the last of them is still in the sound
     // system, what its reported output latency leaves of it.
     size_t HeldFrames() const
     {
-        const size_t ringFrames = m_ring.Filled() / m_format.frameBytes;
+        const StreamFormat& format = m_state->format;
+        const size_t ringFrames = m_state->ring.Filled() / format.frameBytes;
         const PaStreamInfo* info = m_stream ? Pa_GetStreamInfo(m_stream) : nullptr;
         if (!info)
             return ringFrames;
         const auto latency = std::chrono::duration<double>(info->outputLatency);
-        const auto sinceLastAudio = Clock::now() - Clock::time_point(Clock::duration(m_lastAudio.load()));
+        const auto sinceLastAudio = Clock::now() - Clock::time_point(Clock::duration(m_state->lastAudio.load()));
         const std::chrono::duration<double> left =
             ringFrames > 0 ? latency : latency - std::chrono::duration<double>(sinceLastAudio);
-        return ringFrames + static_cast<size_t>(std::max(left.count(), 0.0) * m_format.rate);
+        return ringFrames + static_cast<size_t>(std::max(left.count(), 0.0) * format.rate);
     }
 
 private:
     static int Callback(const void* input, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
                         PaStreamCallbackFlags, void* user)
     {
-        auto* self = static_cast<Channel*>(user);
-        const size_t bytes = frames * self->m_format.frameBytes;
+        auto* state = static_cast<CallbackState*>(user);
+        const size_t bytes = frames * state->format.frameBytes;
         if (input)
-            self->m_ring.Write(static_cast<const uint8_t*>(input), bytes);
+            state->ring.Write(static_cast<const uint8_t*>(input), bytes);
         if (output) {
             auto* out = static_cast<uint8_t*>(output);
-            const size_t given = self->m_ring.Read(out, bytes);
-            std::memset(out + given, self->m_format.SilenceByte(), bytes - given);
+            const size_t given = state->ring.Read(out, bytes);
+            std::memset(out + given, state->format.SilenceByte(), bytes - given);
             if (given > 0)
-                self->m_lastAudio.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+                state->lastAudio.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
         }
-        self->m_callbacks.fetch_add(1, std::memory_order_relaxed);
+        state->callbacks.fetch_add(1, std::memory_order_relaxed);
         return paContinue;
     }
 
@@ -220,7 +237,7 @@ private:
     {
         if (Pa_IsStreamActive(m_stream) != 1)
             return "portaudio: the stream stopped";
-        const uint64_t count = m_callbacks.load(std::memory_order_relaxed);
+        const uint64_t count = m_state->callbacks.load(std::memory_order_relaxed);
         const Clock::time_point now = Clock::now();
         if (count != m_lastCount) {
             m_lastCount = count;
@@ -231,12 +248,9 @@ private:
         return nullptr;
     }
 
-    StreamFormat m_format;
+    const std::shared_ptr<CallbackState> m_state;
     Alarm& m_alarm;
-    ByteRing m_ring;
     PaStream* m_stream = nullptr;
-    std::atomic<uint64_t> m_callbacks{0};
-    std::atomic<Clock::rep> m_lastAudio{0};  // when the callback last took audio
     uint64_t m_lastCount = 0;
     Clock::time_point m_lastChange;
 };
@@ -315,9 +329,12 @@ public:
     PortAudioBackend() { ListDevices(); }
 
     // PortAudio lists the devices it found when it started, and a sound server
-    // that was away then is missing from them.
+    // that was away then is missing from them. While a stream is still closing
+    // the old list stays: a restart would wait for that stream too.
     void Rescan() override
     {
+        if (AnyClosePending())
+            return;
         if (paStarted)
             Pa_Terminate();
         paStarted = false;

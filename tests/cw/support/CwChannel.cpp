@@ -11,14 +11,8 @@
 
 namespace rz::cw::testing {
 
-namespace {
-
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kEdgeSeconds = 0.005;
-
-int16_t Clamped(double value) { return static_cast<int16_t>(std::clamp(std::lround(value), -32768L, 32767L)); }
-
-}  // namespace
 
 std::vector<Segment> HandKeying(const std::string& text, const Hand& hand)
 {
@@ -80,7 +74,9 @@ std::vector<int16_t> Render(const std::vector<Segment>& keying, double carrierHz
         const double t = static_cast<double>(n) / kSampleRate;
         const std::complex<double> g = gain ? gain(t) : std::complex<double>(1.0);
         const double phase = kTwoPi * carrierHz * t;
-        audio[n] = Clamped(kToneAmplitude * level * (g.real() * std::sin(phase) + g.imag() * std::cos(phase)));
+        audio[n] = static_cast<int16_t>(
+            std::clamp(std::lround(kToneAmplitude * level * (g.real() * std::sin(phase) + g.imag() * std::cos(phase))),
+                       -32768L, 32767L));
     }
     return audio;
 }

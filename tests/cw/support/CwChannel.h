@@ -23,9 +23,8 @@ inline constexpr int kDecodeBlock = 3250;
 inline constexpr int kEncodeCapacity = 89999;
 inline constexpr int kEncodeBatch = 19;
 inline constexpr double kCarrierHz = 700.0;
-// Peak level of the test renderer's tone, as the keyer's.
+// The test renderer's tone, as the keyer's: its peak, and its power while the key is down.
 inline constexpr double kToneAmplitude = 20000.0;
-// Its power while the key is down, against which the CW tests measure noise.
 inline constexpr double kKeyDownPower = kToneAmplitude * kToneAmplitude / 2.0;
 
 // Every letter, figure, punctuation mark and prosign, as the receiver prints them.
@@ -69,11 +68,7 @@ std::string ReceiveText(const std::vector<int16_t>& samples, const ReceiverSetti
 ReceiverSettings Receiver(double carrierHz = kCarrierHz, bool afc = true);
 
 // What every mode's tests share: noise, the error measure, WAV files, other programs.
-using rz::test::support::AddNoise;
-using rz::test::support::CharacterErrorRate;
-using rz::test::support::FindProgram;
-using rz::test::support::ReadWav;
-using rz::test::support::RunProgram;
+using namespace rz::test::support;
 
 }  // namespace rz::cw::testing
 
