@@ -75,10 +75,22 @@ protected:
 
 // Each transformed block posts the rate and the level; the FIFO is not the meter:
 // nothing was metered, so level 0 goes out as 1.
-TEST_F(FFTThreadTest, ABatchIsTrimmedToItsNewestBlockWhichPostsTheRateAndTheLevel)
+TEST_F(FFTThreadTest, RangeChecksRefuseAndABatchIsTrimmedToItsNewestBlockWhichPostsTheRateAndTheLevel)
 {
     Start(2000);
     EXPECT_EQ(m_debug.Lines(), std::vector<std::string>{"RUZada::InitDFT: Detected 2000 kHz machine.\r\n"});
+    // Requests out of range are refused without writing; the cleared spectrum
+    // has no overload.
+    std::vector<int32_t> data(2048, -7);
+    const int refused[][3] = {{100, 10, 101}, {100, 10, 9}, {2047, 1000, 1024}, {2047, -1, 5}};
+    for (const auto& [maxBin, first, last] : refused)
+        EXPECT_EQ(GetDGFFTData(data.data(), maxBin, first, last), 1) << first << " to " << last;
+    EXPECT_EQ(GetDGFFTData(nullptr, 100, 0, 10), 1);
+    EXPECT_EQ(data, std::vector<int32_t>(2048, -7));
+    EXPECT_EQ(GetDGFFTData(data.data(), 100, 10, 20), 0);
+    EXPECT_EQ(GetDGFFTData(data.data(), 100, 5, 5), 0);
+    for (int b = 0; b < 2048; ++b)
+        EXPECT_EQ(data[b], (b >= 10 && b <= 20) || b == 5 ? 0 : -7) << b;
     // Each sample carries its own index, so the block the thread kept is known:
     // 20000 bytes trimmed to 15904, 11808 and 7712, then samples 6144 to 8191 taken.
     std::vector<int16_t> batch(10000);
@@ -109,11 +121,14 @@ TEST_F(FFTThreadTest, ABatchIsTrimmedToItsNewestBlockWhichPostsTheRateAndTheLeve
     ASSERT_TRUE(PumpUntilPosted(2));
     EXPECT_EQ(Posted()[1].wParam, 48000u);
     EXPECT_EQ(GetDGFFTData(actual.data(), 1023, 250, 260), 1) << "the tone peaks above 29491.2";
+    // Before the engine is ready every request is refused.
+    g_bDFTReady = 0;
+    EXPECT_EQ(GetDGFFTData(data.data(), 100, 30, 30), 1);
+    EXPECT_EQ(data[30], -7);
 }
 
-// Below 1500 kHz the thread transforms blocks one, three, five...: each block
-// goes out at a rate of its own, so every post names its block. From 1500 on,
-// that slow mode follows the setting.
+// Below 1500 kHz every other block is transformed (each posts a rate of its own,
+// naming it); from 1500 on, that slow mode follows the setting.
 TEST_F(FFTThreadTest, SlowMachineTransformsEveryOtherBlockAndOthersFollowTheSetting)
 {
     Start(1499);
@@ -135,26 +150,6 @@ TEST_F(FFTThreadTest, SlowMachineTransformsEveryOtherBlockAndOthersFollowTheSett
     EXPECT_TRUE(WaitUntil([] { return g_bSlowMode == 1; }));
     g_bSlowFFT = false;
     EXPECT_TRUE(WaitUntil([] { return g_bSlowMode == 0; }));
-}
-
-TEST_F(FFTThreadTest, RangeChecksRefuseWithoutWriting)
-{
-    Start(2000);
-    std::vector<int32_t> data(2048, -7);
-    const int refused[][3] = {{100, 10, 101}, {100, 10, 9}, {2047, 1000, 1024}, {2047, -1, 5}};
-    for (const auto& [maxBin, first, last] : refused)
-        EXPECT_EQ(GetDGFFTData(data.data(), maxBin, first, last), 1) << first << " to " << last;
-    EXPECT_EQ(GetDGFFTData(nullptr, 100, 0, 10), 1);
-    EXPECT_EQ(data, std::vector<int32_t>(2048, -7));
-    // Nothing transformed yet: the cleared spectrum, no overload.
-    EXPECT_EQ(GetDGFFTData(data.data(), 100, 10, 20), 0);
-    EXPECT_EQ(GetDGFFTData(data.data(), 100, 5, 5), 0);
-    for (int b = 0; b < 2048; ++b)
-        EXPECT_EQ(data[b], (b >= 10 && b <= 20) || b == 5 ? 0 : -7) << b;
-    // Before the engine is ready every request is refused.
-    g_bDFTReady = 0;
-    EXPECT_EQ(GetDGFFTData(data.data(), 100, 30, 30), 1);
-    EXPECT_EQ(data[30], -7);
 }
 
 }  // namespace

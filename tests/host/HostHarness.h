@@ -1,6 +1,5 @@
-// What a host test needs beside the shared helpers: a fresh module folder, the
-// module loaded from it as a host loads it, and a host window that knows the
-// module's messages.
+// A fresh module folder, the module loaded from it as a host loads it, and a
+// host window that knows the module's messages.
 #pragma once
 
 #include <string>

@@ -1,6 +1,5 @@
-// Mode records in a host process: which files beside the module become records,
-// what the debug output says about each, when the folder is searched, the names
-// a host reads back, and the calls made into a mode's snap-ins on its behalf.
+// Mode records in a host process: discovery and its lines, the names a host
+// reads back, and the calls made into a mode's snap-ins.
 #include <clocale>
 #include <filesystem>
 

@@ -1,7 +1,5 @@
-// What the host tests of a running module share: a fresh module folder that each
-// test fills with test snap-ins, the module loaded from it as a host loads it with
-// its exports resolved, and snap-ins held loaded by the test, so that the module's
-// loads share the test's copy and what the snap-in records outlives them.
+// The host tests' module: loaded from a fresh folder of test snap-ins, which the
+// test holds loaded so that what a snap-in records outlives the module's loads.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,7 +28,7 @@ inline constexpr int kReceive = 2;
 // The exports the tests call, each typed as RUZada.h declares it.
 // clang-format off
 #define HOSTTEST_EXPORTS(X)                                                                                     \
-    X(InitDG) X(DGSetXmit) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(GetDGSoundCount) X(EnumRUZadas)          \
+    X(InitDG) X(DGSetXmit) X(GetDGVersion) X(GetDGProcessorSpeedKHz) X(EnumRUZadas)          \
     X(SetRUZada) X(GetRUZada) X(GetRUZadaNameW) X(GetRUZadaNameA) X(GetRUZadaFileNameW) X(GetRUZadaFileNameA)   \
     X(InvokeRUZadaFunc) X(InvokeRUZadaSetup) X(InvokeDGCommand) X(SetDGFreq) X(GetDGFreq) X(SetDGSoundMode)     \
     X(SendDGCharW) X(SendDGCharA) X(IsDGSendIdle)
@@ -53,8 +51,7 @@ protected:
 
     std::string PathOf(const std::string& fileName) const { return dir.Path() + "/" + fileName; }
 
-    // Copies the snap-ins, writes the settings (lines of the "RUZada" section) and
-    // loads the module over the sound driver named.
+    // `settings`: lines of the "RUZada" section.
     void Load(const std::vector<std::string>& snapins = {}, const std::string& settings = "",
               const char* driver = "null")
     {
@@ -78,8 +75,7 @@ protected:
 #undef HOSTTEST_RESOLVE
     }
 
-    // Holds a snap-in of the folder loaded and returns the record that its probe
-    // export answers.
+    // The record of a snap-in the test holds loaded.
     template <class Record>
     Record* Hold(const std::string& fileName, const char* probe)
     {
@@ -156,8 +152,7 @@ inline std::string DetectedLine(const std::string& name, const std::string& path
 
 class RunningTest : public ModuleTest {
 protected:
-    // Loads the module over the loopback card (or the driver named), binds the host
-    // window and holds the first snap-in, whose record it returns.
+    // Loads and binds the module; returns the first snap-in's record.
     CodecLog* LoadCodecs(const std::vector<std::string>& snapins, const std::string& settings = "",
                          const char* driver = "loopback")
     {
@@ -165,9 +160,8 @@ protected:
         if (HasFatalFailure())
             return nullptr;
         api.InitDG(host.Handle());
-        return Codec(snapins.front());
+        return Hold<CodecLog>(snapins.front(), "CodecCalls");
     }
-    CodecLog* Codec(const std::string& fileName) { return Hold<CodecLog>(fileName, "CodecCalls"); }
 
     // Selects the mode and starts the card at 8000 with the given sound mode.
     void Start(uint64_t mask, int soundMode)
@@ -178,8 +172,7 @@ protected:
         api.SetDGSoundMode(soundMode, -1);
     }
 
-    // Handles messages until the card has captured `samples` more: time enough, on
-    // the audio's own clock, for the worker threads to have acted on them.
+    // Time enough, on the audio's own clock, for the workers to act on `samples`.
     bool PumpWhileCapturing(DWORD samples)
     {
         DWORD start = 0;

@@ -1,6 +1,5 @@
-// The running module as a host drives it over the loopback card: characters
-// sent, encoded, played, captured, decoded and posted; the decode paths; mode
-// selection; and the worker threads while other host threads switch modes.
+// The running module as a host drives it over the loopback card: text both
+// ways, the decode paths, mode selection, and the workers while modes switch.
 #include <unistd.h>
 
 #include <algorithm>
@@ -162,10 +161,9 @@ TEST_F(RunningTest, SendIdleFollowsTheQueueAndHasDataAndQueuedCharactersGoInBatc
     EXPECT_EQ(SentChars(), Units(text));
 }
 
-// Two host threads switch modes and the sound mode and send characters while
-// audio runs, for three seconds: nothing deadlocks, and every character comes out
-// once, in order. A character sent while a mode is being selected has no mode to
-// go to, so the host's threads take turns at those two calls.
+// Two host threads switch modes and send for three seconds: nothing deadlocks and
+// every character comes out once, in order. A character sent during a selection
+// has no mode to go to, so the threads take turns at those two calls.
 TEST_F(RunningTest, SwitchingWhileSendingNeitherDeadlocksNorLosesOrReorders)
 {
     LoadCodecs({"DGcodecwide.so", "DGcodecwidetoo.so"});
@@ -237,7 +235,6 @@ TEST_F(RunningTest, PlayedStreamIsContinuousAndOneSampleLate)
 {
     setenv("RUZADA_AUDIO_OUT", PathOf("played.wav").c_str(), 1);
     CodecLog* codec = LoadCodecs({"DGcodecwide.so"}, "", "file");
-    codec->twiddleSignal = TwiddleSignal::Ramp;
     Start(1, kTransmit);
     // The third call comes once most of two blocks have played.
     ASSERT_TRUE(WaitUntil([&] { return codec->twiddleWanted.count >= 3; }, 30s));
@@ -257,9 +254,8 @@ protected:
     CodecLog* codec = nullptr;
 };
 
-// The same mask is kept, one no record has is refused; a mask of several modes,
-// or one whose record no longer loads, leaves no mode; zero clears. Commands go
-// to the selected mode's snap-in.
+// The same mask is kept, one without a record refused; several modes, or a record
+// that no longer loads, leave no mode; zero clears. Commands go to the mode.
 TEST_F(SelectionTest, SameMaskIsKeptAndAMaskWithoutARecordThatLoadsLeavesNoMode)
 {
     api.SetDGFreq(8000.0);
@@ -296,10 +292,9 @@ TEST_F(SelectionTest, LeavingAModeWithoutCardReopensItAt8000)
     EXPECT_TRUE(WaitUntil([&] { return codec->decodeSizes.count > decodedBefore; }));
 }
 
-// While a selection runs, both worker threads leave the audio alone. The new
-// snap-in's InitRUZada blocks meanwhile; the spectrum shows whether a thread still
-// works, since each feeds it without a lock: the transmit thread its idle
-// silence (sound mode 0), the receive thread each block before decoding it.
+// While a selection runs (its InitRUZada held), both workers leave the audio
+// alone: the spectrum would show it, fed by the transmit thread's idle silence
+// (sound mode 0) or by the receive thread before each decode.
 class ModeBusyTest : public RunningTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ModeBusyTest, TheWorkerFeedsNothingUntilTheSelectionEnds)

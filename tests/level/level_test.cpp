@@ -101,9 +101,8 @@ TEST(Squelch, ReceivedAudioIsGatedAfterTheSpectrumGotItAndSentAudioNever)
     EXPECT_EQ(GetLevelPercent(), 100);
 }
 
-// The meter keeps a running sum beside its window: an update lost to the other
-// feeder would leave the sum off for good, and the level of a window filled
-// afterwards from one thread would read wrong.
+// An update of the meter's running sum lost to the other feeder would leave it
+// off for good: a window filled afterwards would read wrong.
 TEST(LevelMeter, StaysConsistentWhenBothFeedersRunAtOnce)
 {
     auto feeder = [](int16_t value) {

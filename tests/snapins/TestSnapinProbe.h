@@ -1,7 +1,5 @@
-// What a test snap-in records about the calls the module makes into it, and the
-// signals its encoder, decoder and twiddle share with the tests. A test that holds
-// the snap-in loaded (so the module's loads share its copy) reads the records
-// through the exports "TestSnapinCalls" and "CodecCalls".
+// What a test snap-in records (exports "TestSnapinCalls" and "CodecCalls") and
+// the signals it shares with the tests.
 #pragma once
 
 #include <atomic>
@@ -37,14 +35,12 @@ constexpr int16_t CodecLevel(uint16_t unit) { return static_cast<int16_t>((unit 
 constexpr uint16_t CodecUnit(int level) { return static_cast<uint16_t>(level / kLevelStep - 1); }
 
 // How a stalling codec call behaves: asleep in the platform (where it can be
-// cancelled), blocked on a lock that another thread holds, spinning without
-// system calls for ever, or spinning for kSlowCallLength and then returning.
-enum class Stall { Sleep, Lock, Spin, SpinFiveSeconds };
+// cancelled), spinning without system calls for ever, or spinning for
+// kSlowCallLength and then returning.
+enum class Stall { Sleep, Spin, SpinFiveSeconds };
 inline constexpr std::chrono::seconds kSlowCallLength{5};
 
-// What the twiddle plays while nothing is queued.
-enum class TwiddleSignal { Silence, Ramp };
-// The ramp's i-th sample: never 0, so that the played stream shows where it starts.
+// The ramp the twiddle plays, its i-th sample: never 0, so that the played stream shows where it starts.
 constexpr int16_t RampSample(long i) { return static_cast<int16_t>(i % 30000 + 1); }
 
 // Append-only lists: a writer stores the entry, then publishes the count.
@@ -71,7 +67,6 @@ struct CodecLog {
     CodecList encodedUnits;             // every character handed to the encoder, in order
     CodecList twiddleWanted;            // the N of each twiddle call
     CodecList twiddleTimes;             // when each twiddle call came, in ms since the snap-in loaded
-    std::atomic<TwiddleSignal> twiddleSignal{TwiddleSignal::Silence};
-    std::atomic<int> hasData{0};  // what HasDGData answers
+    std::atomic<int> hasData{0};        // what HasDGData answers
 };
 using PFN_CodecCalls = CodecLog* (*)();

@@ -16,12 +16,9 @@
 //   CODEC_STALL_DECODER=<s> the decoder stalls as Stall s says (TestSnapinProbe.h)
 //   CODEC_STALL_ENCODER=<s> the encoder likewise
 //   CODEC_NO_TWIDDLE        no GetDGTwiddle
-// Every build traces its loads and records the calls made into it. The encoder
-// turns each character into a burst at its own level; the decoder finds the
-// bursts again, across block boundaries. The twiddle plays the signal the test
-// picks, continuing from one call to the next.
+// The encoder turns each character into a burst at its own level, which the
+// decoder finds again; the twiddle plays a ramp, which it never takes for one.
 #include <dlfcn.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <chrono>
@@ -83,10 +80,6 @@ constexpr int kOverCapacity = 1000;
 constexpr int kOverCapacity = 0;
 #endif
 
-// Held by the host thread from InitRUZada on, so that a codec call that takes it
-// waits for ever, and not at a cancellation point.
-pthread_mutex_t g_heldLock = PTHREAD_MUTEX_INITIALIZER;
-
 [[maybe_unused]] void StallCall(Stall how)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -94,9 +87,6 @@ pthread_mutex_t g_heldLock = PTHREAD_MUTEX_INITIALIZER;
         case Stall::Sleep:
             for (;;)
                 Sleep(1000);
-        case Stall::Lock:
-            pthread_mutex_lock(&g_heldLock);
-            break;
         case Stall::Spin: {
             // An atomic read, so that the loop is not one the compiler may drop.
             static std::atomic<bool> forever{true};
@@ -154,9 +144,6 @@ DG_SNAPIN_EXPORT int InvokeDGSetup(HWND host)
 
 DG_SNAPIN_EXPORT void InitRUZada(double rate)
 {
-#if defined(CODEC_STALL_DECODER) || defined(CODEC_STALL_ENCODER)
-    pthread_mutex_trylock(&g_heldLock);
-#endif
     g_log.initRate = rate;
     ++g_log.initCalls;
     while (g_log.holdInit)
@@ -235,9 +222,8 @@ DG_SNAPIN_EXPORT int GetDGTwiddle(int16_t* samples, int wanted)
     g_log.twiddleWanted.Add(wanted);
     const auto since = std::chrono::steady_clock::now() - g_loadTime;
     g_log.twiddleTimes.Add(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count()));
-    const bool ramp = g_log.twiddleSignal == TwiddleSignal::Ramp;
     for (int i = 0; i < wanted; ++i, ++played)
-        samples[i] = ramp ? RampSample(played) : int16_t{0};
+        samples[i] = RampSample(played);
     return wanted + kOverCapacity;
 }
 #endif

@@ -1,6 +1,5 @@
-// What the suites of the platform and the module share: waits with a deadline,
-// a temporary folder, environment variables, the debug output and the host
-// messages a test collects, and the process's threads and descriptors.
+// What the suites share: waits with a deadline, a temporary folder, the debug
+// output and host messages a test collects, the process's threads and descriptors.
 #pragma once
 
 #include <dirent.h>
