@@ -213,8 +213,9 @@ TEST_F(DgtermSession, TunesOntoASignalByKeyAndClickFollowsItAndEachModeKeepsItsC
     // 100 Hz above the receiver's carrier of 1500 Hz: beyond what its AFC follows.
     const std::string signal = TempPath("rtty-offtune.wav");
     const std::string text = "RYRY CQ CQ CQ DE DL1ABC DL1ABC PSE K ";
-    const rz::test::dgterm::Run written = rz::test::dgterm::RunDgterm(
-        {"--mode", "RTTY", "--tx-file", signal, "--carrier", "1600", "--text", text + text + text + text});
+    const rz::test::dgterm::Run written =
+        rz::test::dgterm::RunDgterm({"--mode", "RTTY", "--tx-file", signal, "--carrier", "1600", "--text",
+                                     text + text + text + text + text + text});
     ASSERT_EQ(written.exitCode, 0) << written.err;
     Start("RUZADA_AUDIODRIVER=file RUZADA_AUDIO_IN=" + Quoted(signal), "--mode RTTY --carrier 1490");
     Keys("Right S-Right");
@@ -234,10 +235,16 @@ TEST_F(DgtermSession, TunesOntoASignalByKeyAndClickFollowsItAndEachModeKeepsItsC
     // The markers stand on the tones the receiver listens to.
     for (double tone : {StatusHz(tuned) - 85.0, StatusHz(tuned) + 85.0})
         EXPECT_EQ(tuned.scale.at(static_cast<size_t>(rz::dgterm::FrequencyColumn(tone, kColumns))), '^') << tuned.scale;
-    // Squelch on the signal's quality, open above it; the limiter off unless asked for.
+    // Squelch on the signal's quality, open at or above it while the signal
+    // lasts; the limiter off unless asked for.
     Keys("+");
-    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.status, "squelch 5 open"); })) << Capture().status;
-    EXPECT_FALSE(Has(Capture().status, "limiter")) << Capture().status;
+    std::string status;
+    ASSERT_TRUE(WaitFor([&](const ScreenParts& s) { return Has(status = s.status, "squelch 5 "); })) << status;
+    std::smatch squelch;
+    ASSERT_TRUE(std::regex_search(status, squelch, std::regex(R"((\d+) squelch 5 (open|shut))"))) << status;
+    EXPECT_GE(std::stoi(squelch[1]), 5) << status;
+    EXPECT_EQ(squelch[2], "open") << status;
+    EXPECT_FALSE(Has(status, "limiter")) << status;
     Keys("a r");
     EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.status, "AFC off") && Has(s.status, "reverse"); }))
         << Capture().status;
