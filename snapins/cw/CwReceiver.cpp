@@ -40,6 +40,13 @@ constexpr double kDeepBelow = 3.5;
 constexpr double kDeepAbove = 4.5;
 constexpr double kKeyUpBelow = 7.0;
 constexpr double kKeyUpAbove = 9.0;
+// The marks' level around a moment is the filter's 95th percentile over 1.7
+// dots either side of it (a dot or part of a dash is nearly always there),
+// measured every few samples. Fading at 0.5 Hz changes little within it.
+constexpr double kAheadDots = 1.7;
+constexpr double kAheadQuantile = 0.95;
+constexpr int kAheadInterval = 4;
+constexpr int kMaxAheadHalf = 256;
 
 }  // namespace
 
@@ -49,6 +56,7 @@ CwReceiver::CwReceiver(const ReceiverSettings& settings)
       m_squelch(settings.squelch),
       m_baseband(settings.carrierHz),
       m_delay(kLookahead),
+      m_aheadLevels(kLookahead + kMaxAheadHalf),
       m_reader(settings.wpm)
 {
     m_scout.SetTiming(kScoutFilter, kScoutDebounce, kScoutFilter);
@@ -75,6 +83,7 @@ void CwReceiver::Process(const int16_t* samples, int count)
             continue;
         if (m_search.Push(baseband))
             OnSpectrum();
+        WatchAhead(baseband);
         Complex& slot = m_delay[static_cast<size_t>(m_delayAt)];
         const Complex delayed = slot;
         slot = baseband;
@@ -83,6 +92,27 @@ void CwReceiver::Process(const int16_t* samples, int count)
             OnBaseband(delayed);
         m_delayFilled = m_delayFilled || m_delayAt == 0;
     }
+}
+
+void CwReceiver::WatchAhead(Complex sample)
+{
+    const Complex tuned = sample * std::polar(1.0, -m_livePhase);
+    m_livePhase = std::remainder(m_livePhase + kTwoPi * m_offsetHz / kBasebandRate, kTwoPi);
+    m_aheadFilter.SetLength(m_reader.FilterLength());
+    const int size = static_cast<int>(m_aheadLevels.size());
+    m_aheadLevels[static_cast<size_t>(m_aheadAt)] = static_cast<float>(m_aheadFilter.Push(tuned));
+    m_aheadAt = (m_aheadAt + 1) % size;
+    if (!m_delayFilled || m_aheadAt % kAheadInterval != 0)
+        return;
+    // The sample the detector decides next is kLookahead samples old.
+    const int half = std::min(kMaxAheadHalf, static_cast<int>(std::lround(kAheadDots * m_reader.Dot())));
+    m_window.clear();
+    for (int age = kLookahead - half; age <= kLookahead + half && age < size; ++age)
+        m_window.push_back(m_aheadLevels[static_cast<size_t>((m_aheadAt - 1 - age + 2 * size) % size)]);
+    const auto at =
+        m_window.begin() + static_cast<std::ptrdiff_t>(kAheadQuantile * static_cast<double>(m_window.size() - 1));
+    std::nth_element(m_window.begin(), at, m_window.end());
+    m_detector.SetAheadLevel(*at);
 }
 
 void CwReceiver::OnSpectrum()

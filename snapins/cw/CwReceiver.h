@@ -16,6 +16,7 @@
 #include "CarrierSearch.h"
 #include "DurationGroups.h"
 #include "KeyingDetector.h"
+#include "MatchedFilter.h"
 #include "MorseReader.h"
 
 namespace rz::cw {
@@ -59,6 +60,7 @@ private:
     void OnSpectrum();
     void OnBaseband(Complex sample);
     void WatchScout(Complex sample);
+    void WatchAhead(Complex sample);
     void FollowBand();
     double NoiseEnvelope() const;
 
@@ -85,6 +87,13 @@ private:
     BandPower m_bandDown;
     BandPower m_bandUp;
     KeyingDetector m_detector;
+    // The matched filter on the live signal, a second ahead of the detector,
+    // and its recent output: how strong the marks around each moment decided are.
+    MatchedFilter m_aheadFilter;
+    double m_livePhase = 0.0;
+    std::vector<float> m_aheadLevels;
+    int m_aheadAt = 0;
+    std::vector<float> m_window;
     MorseReader m_reader;
     // A short filter that keeps watching for a sender faster than the matched filter passes.
     KeyingDetector m_scout;

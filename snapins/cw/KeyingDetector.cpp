@@ -25,21 +25,19 @@ constexpr double kHysteresis = 0.05;
 constexpr double kStartSignal = 2.0;
 // One second, longer than the dash of 5 WPM.
 constexpr int kLongestDown = kBasebandRate;
-// The running sum is rebuilt now and then, so rounding never accumulates.
-constexpr int kResumInterval = 4096;
+// The level ahead is a faded mark's only where it stands this far above the
+// key-up level: in a word gap it is the noise's highest peak, which must not
+// pull the threshold down.
+constexpr double kAheadOverNoise = 3.0;
 
 }  // namespace
 
 void KeyingDetector::SetTiming(int filterLength, int debounce, int dotSamples)
 {
-    filterLength = std::clamp(filterLength, 2, kMaxFilterLength);
+    m_filter.SetLength(filterLength);
     m_debounce = std::max(debounce, 1);
-    m_signalFollow = 1.0 / std::max(filterLength, 4);
+    m_signalFollow = 1.0 / std::max(m_filter.Length(), 4);
     m_pauseSamples = kPauseDots * std::max(dotSamples, 4);
-    if (filterLength != m_length) {
-        m_length = filterLength;
-        Resum();
-    }
 }
 
 void KeyingDetector::Start(double noiseLevel)
@@ -48,29 +46,12 @@ void KeyingDetector::Start(double noiseLevel)
     m_signal = kStartSignal * noiseLevel;
 }
 
-Complex KeyingDetector::OldestInFilter() const
-{
-    return m_history[static_cast<size_t>((m_at - m_length + kMaxFilterLength) % kMaxFilterLength)];
-}
-
-void KeyingDetector::Resum()
-{
-    m_sum = Complex();
-    for (int i = 1; i <= m_length; ++i)
-        m_sum += m_history[static_cast<size_t>((m_at - i + kMaxFilterLength) % kMaxFilterLength)];
-    m_sinceResum = 0;
-}
-
 std::optional<KeyingDetector::Run> KeyingDetector::Push(Complex sample)
 {
-    m_sum += sample - m_history[static_cast<size_t>((m_at - m_length + kMaxFilterLength) % kMaxFilterLength)];
-    m_history[static_cast<size_t>(m_at)] = sample;
-    m_at = (m_at + 1) % kMaxFilterLength;
-    if (++m_sinceResum >= kResumInterval)
-        Resum();
-    const double envelope = std::abs(m_sum) / m_length;
+    const double envelope = m_filter.Push(sample);
 
-    const double spread = m_signal - m_noise;
+    const bool faded = m_ahead > kAheadOverNoise * m_noise && m_ahead < m_signal;
+    const double spread = (faded ? m_ahead : m_signal) - m_noise;
     const double threshold = m_noise + (kThreshold + (m_keyDown ? -kHysteresis : kHysteresis)) * spread;
     const bool down = envelope > threshold;
     ++m_current;
@@ -95,7 +76,7 @@ std::optional<KeyingDetector::Run> KeyingDetector::Push(Complex sample)
     }
 
     // Levels are measured once the filter holds only this run, past its edges.
-    m_settled = m_current > m_length + kBasebandSettling && m_disagree == 0;
+    m_settled = m_current > m_filter.Length() + kBasebandSettling && m_disagree == 0;
     const bool settled = m_settled;
     if (m_keyDown && settled) {
         m_signal += m_signalFollow * (envelope - m_signal);

@@ -6,17 +6,15 @@
 #ifndef CW_KEYING_DETECTOR_H
 #define CW_KEYING_DETECTOR_H
 
-#include <array>
 #include <optional>
 
 #include "Baseband.h"
+#include "MatchedFilter.h"
 
 namespace rz::cw {
 
 class KeyingDetector {
 public:
-    static constexpr int kMaxFilterLength = 256;
-
     struct Run {
         bool keyDown;
         int samples;
@@ -28,6 +26,11 @@ public:
 
     // Sets the noise level before the first sample, from a measure of the noise elsewhere.
     void Start(double noiseLevel);
+
+    // The strongest output of the matched filter around the sample decided
+    // next, measured ahead of it; 0 when unknown. Where a fade has weakened
+    // the marks there, the threshold comes down with them at once.
+    void SetAheadLevel(double level) { m_ahead = level; }
 
     // Takes one baseband sample; returns the run that a change of the key has ended.
     std::optional<Run> Push(Complex sample);
@@ -41,21 +44,16 @@ public:
     // The filter holds only the current run, past its edges; its oldest sample
     // surely belongs to the run, whichever change may be on its way.
     bool Settled() const { return m_settled; }
-    Complex OldestInFilter() const;
+    Complex OldestInFilter() const { return m_filter.Oldest(); }
 
 private:
-    void Resum();
-
-    std::array<Complex, kMaxFilterLength> m_history{};
-    int m_at = 0;
-    int m_length = 16;
-    Complex m_sum;
-    int m_sinceResum = 0;
+    MatchedFilter m_filter;
     int m_debounce = 4;
     double m_signalFollow = 1.0 / 30.0;
     int m_pauseSamples = 300;
     double m_signal = 0.0;
     double m_noise = 0.0;
+    double m_ahead = 0.0;
     bool m_keyDown = false;
     bool m_settled = false;
     int m_current = 0;

@@ -5,8 +5,10 @@
 
 #include <DGSnapin.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <numbers>
 #include <optional>
 #include <random>
 #include <string>
@@ -37,10 +39,9 @@ TEST(CwReceiver, CopiesIndependentSendersExactly)
     for (const int wpm : {12, 20, 30, 40}) {
         const std::string name = std::string(CW_TEST_DATA) + "/fldigi-" + std::to_string(wpm) + "wpm";
         const std::optional<Audio> fldigi = ReadWav(name + ".flac");
-        ASSERT_TRUE(fldigi.has_value()) << name;
         std::string sent;
         std::getline(std::ifstream(name + ".txt"), sent);
-        EXPECT_EQ(ReceiveText(*fldigi, Receiver()), sent) << "fldigi at " << wpm << " WPM";
+        EXPECT_EQ(fldigi ? ReceiveText(*fldigi, Receiver()) : "no " + name, sent) << "fldigi at " << wpm << " WPM";
         if (!ebook2cw)
             continue;
         const std::string dir = ::testing::TempDir();
@@ -100,6 +101,9 @@ TEST(CwReceiver, CopiesThroughImpairedChannelsAndPrintsNothingForNoiseCarriersAn
     for (int16_t& s : fullScale)
         s = static_cast<int16_t>(anyValue(random));
     const Audio silence(fullScale.size(), 0);
+    // Fades to -14 dB twice a second: the threshold must come down with the marks.
+    const Gain fading = [](double t) { return 1.0 - 0.4 * (1.0 + std::cos(std::numbers::pi * t)); };
+    const Hand machine{.jitter = 0.0, .drift = 0.0, .minRatio = 3.0, .maxRatio = 3.0};
     const Audio signal =
         AddNoise(KeyText("CQ CQ DE DL2XYZ", 20, 0, kCarrierHz + 60.0), 10.0, 3, kMargin, kMargin, kKeyDownPower);
     const struct {
@@ -109,12 +113,14 @@ TEST(CwReceiver, CopiesThroughImpairedChannelsAndPrintsNothingForNoiseCarriersAn
         std::string sent;  // empty: nothing may print
         double errorRate;
     } cases[] = {
-        {"90 Hz high", KeyText(text, 20, 0, kCarrierHz + 90.0), Receiver(), text, 0.0},
         {"95 Hz low", KeyText(text, 20, 0, kCarrierHz - 95.0), Receiver(), text, 0.0},
         {"tuned to 1500 Hz without AFC", KeyText(text, 20, 0, 1500.0), Receiver(1500.0, false), text, 0.0},
         {"noise at -6 dB", AddNoise(KeyText(text, 20), -6.0, 1, kMargin, kMargin, kKeyDownPower), Receiver(), text,
          0.02},
         // Deep noise: copy, not rows of E and T.
+        {"fading",
+         AddNoise(Render(HandKeying(text, machine), kCarrierHz, fading), 20.0, 5, kMargin, kMargin, kKeyDownPower),
+         Receiver(), text, 0.02},
         {"noise at -12 dB", AddNoise(KeyText(text + " " + text, 20), -12.0, 4, kMargin, kMargin, kKeyDownPower),
          Receiver(), text + " " + text, 0.8},
         {"silence", silence, Receiver(), "", 0.0},

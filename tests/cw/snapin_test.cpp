@@ -118,7 +118,6 @@ TEST_F(CwSnapin, NamesItselfAndTakesTheControlKeys)
     EXPECT_EQ(std::u16string(setup.szName), u"CW");
     EXPECT_EQ(setup.qwMode, 16u);
     EXPECT_EQ(dg.command(DG_CONTROL_READ | DG_KEY_CONTROL), static_cast<uint32_t>(DG_CONTROL_VERSION));
-    // Key, value written, whether it is taken, value read back.
     for (const auto& [key, written, taken, readBack] : {std::tuple{DG_KEY_CARRIER, 8505, 1, 8505},
                                                         {DG_KEY_CARRIER, 50000, 1, 35000},
                                                         {DG_KEY_WPM, 35, 1, 35},
@@ -160,7 +159,6 @@ TEST(CwModule, TextSentOverTheLoopbackCardComesBack)
         return text;
     };
     rz::test::harness::LoadedModule module(dir.ModulePath());
-    ASSERT_TRUE(module.Loaded());
     const auto initDG = module.Get<decltype(&::InitDG)>("InitDG");
     const auto setRUZada = module.Get<decltype(&::SetRUZada)>("SetRUZada");
     const auto setFreq = module.Get<decltype(&::SetDGFreq)>("SetDGFreq");
@@ -172,8 +170,7 @@ TEST(CwModule, TextSentOverTheLoopbackCardComesBack)
     setFreq(8000.0);
     setSoundMode(kTransmitAndReceive, -1);
     const std::string expected = kText;
-    for (const char c : expected)
-        sendA(c);
+    std::for_each(expected.begin(), expected.end(), sendA);
     host.PumpUntil([&] { return text(host.msgChar).size() >= expected.size(); }, 60s);
     setSoundMode(0, -1);
     setFreq(0.0);
@@ -185,9 +182,7 @@ TEST(CwModule, DgtermWritesAndReadsCwFiles)
 {
     const std::string written = ::testing::TempDir() + "/cw-tx.wav";
     ASSERT_TRUE(RunProgram({DGTERM_PATH, "--mode", "CW", "--tx-file", written, "--text", kText}).has_value());
-    const std::optional<std::string> read = RunProgram({DGTERM_PATH, "--mode", "CW", "--rx-file", written});
-    ASSERT_TRUE(read.has_value());
-    EXPECT_EQ(*read, kText);
+    EXPECT_EQ(RunProgram({DGTERM_PATH, "--mode", "CW", "--rx-file", written}).value_or("dgterm failed"), kText);
 }
 
 }  // namespace

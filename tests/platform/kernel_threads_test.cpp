@@ -71,38 +71,24 @@ DWORD Finish(HANDLE thread)
     return code;
 }
 
-TEST(KernelThreads, TheHandleIsSignalledWithTheExitCodeOnceTheRoutineReturns)
-{
-    Probe probe;
-    DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 1, &Record, &probe, 0, &id);
-    ASSERT_NE(thread, nullptr);
-    ASSERT_EQ(WaitForSingleObject(thread, kLongWaitMs), WAIT_OBJECT_0);
-    EXPECT_EQ(ExitCodeOf(thread), 42u);
-    EXPECT_NE(id, 0u);
-    EXPECT_EQ(probe.threadId, id);
-    EXPECT_NE(id, GetCurrentThreadId());
-    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
-    // Terminating a thread that has ended keeps its exit code.
-    EXPECT_TRUE(TerminateThread(thread, 5));
-    EXPECT_EQ(Finish(thread), 42u);
-}
-
-// A suspended thread starts when resumed; one created during attach when the
+// A suspended thread starts when resumed, and its handle is signalled with the exit
+// code once its routine returns; one created during attach starts when the
 // outermost attach ends; one that is both, when both have happened. Terminated
-// before it started, a thread never runs.
+// before it started, a thread never runs; terminated after it ended, it keeps its code.
 TEST(KernelThreads, SuspendedAndAttachHeldThreadsStartOnlyWhenReleased)
 {
     Probe suspended, plain, both, stopped, stoppedHeld;
-    HANDLE first = CreateThread(nullptr, 0, &Record, &suspended, CREATE_SUSPENDED, nullptr);
+    DWORD id = 0;
+    HANDLE first = CreateThread(nullptr, 1, &Record, &suspended, CREATE_SUSPENDED, &id);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(WaitForSingleObject(first, kHeldWatchMs), WAIT_TIMEOUT);
     EXPECT_EQ(ExitCodeOf(first), STILL_ACTIVE);
     EXPECT_EQ(ResumeThread(first), 1u);
     ASSERT_EQ(WaitForSingleObject(first, kLongWaitMs), WAIT_OBJECT_0);
     EXPECT_EQ(ResumeThread(first), 0u);
-    CloseHandle(first);
-    EXPECT_TRUE(suspended.ran);
+    EXPECT_TRUE(TerminateThread(first, 5));
+    EXPECT_EQ(Finish(first), 42u);
+    EXPECT_TRUE(id != 0 && id != GetCurrentThreadId() && suspended.threadId == id) << id;
 
     HANDLE neverRuns = CreateThread(nullptr, 0, &Record, &stopped, CREATE_SUSPENDED, nullptr);
     BeginModuleAttach();
@@ -111,10 +97,11 @@ TEST(KernelThreads, SuspendedAndAttachHeldThreadsStartOnlyWhenReleased)
     HANDLE second = CreateThread(nullptr, 0, &Record, &both, CREATE_SUSPENDED, nullptr);
     HANDLE neverRunsHeld = CreateThread(nullptr, 0, &Record, &stoppedHeld, 0, nullptr);
     ASSERT_TRUE(first && second && neverRuns && neverRunsHeld);
-    EXPECT_TRUE(TerminateThread(neverRuns, 3));
-    EXPECT_TRUE(TerminateThread(neverRunsHeld, 4));
     EXPECT_EQ(ResumeThread(second), 1u);
     EXPECT_EQ(WaitForSingleObject(first, kHeldWatchMs), WAIT_TIMEOUT);
+    // Watched long enough to be waiting for their release, these must be woken to end.
+    EXPECT_TRUE(TerminateThread(neverRuns, 3));
+    EXPECT_TRUE(TerminateThread(neverRunsHeld, 4));
     EndModuleAttach();
     EXPECT_EQ(WaitForSingleObject(first, kHeldWatchMs), WAIT_TIMEOUT);
     EXPECT_FALSE(plain.ran || both.ran);

@@ -1,6 +1,7 @@
 // The platform's communications calls on virtual ports and pseudo-terminals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <future>
 #include <string>
@@ -16,6 +17,8 @@ namespace {
 
 using namespace rz::test::serial;
 
+bool Refused(bool succeeded, DWORD error) { return !succeeded && GetLastError() == error; }
+
 HANDLE OpenCom(int number)
 {
     const std::string name = "\\\\.\\COM" + std::to_string(number);
@@ -27,8 +30,10 @@ protected:
     void SetUp() override
     {
         wire.MapTo(41);
+        SetLastError(ERROR_ACCESS_DENIED);
         device = OpenCom(41);
         ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
+        EXPECT_EQ(GetLastError(), 0u);
     }
     void TearDown() override
     {
@@ -151,12 +156,30 @@ TEST_F(VirtualDevice, AHungUpDeviceDeliversWhatCameBeforeAndThenFails)
     DWORD count = 0;
     ASSERT_TRUE(ReadComm(device, buffer, sizeof buffer, &count));
     EXPECT_EQ(count, 4u);
-    EXPECT_EQ(WaitCommEvents(device, nullptr, 1000, &events), WAIT_FAILED);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(EscapeCommFunction(device, SETRTS));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(WriteComm(device, buffer, 1, &count, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(Refused(WaitCommEvents(device, nullptr, 1000, &events) != WAIT_FAILED, ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(Refused(EscapeCommFunction(device, SETRTS), ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(Refused(WriteComm(device, buffer, 1, &count, nullptr), ERROR_INVALID_HANDLE));
+}
+
+// A read hands out at most the input queue's 4096 bytes; the rest waits in the
+// line, and nothing is lost.
+TEST_F(VirtualDevice, ReceivedBytesBeyondTheInputQueueWaitInTheLine)
+{
+    std::vector<uint8_t> sent(5000);
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<uint8_t>(i * 7);
+    wire.Feed(sent);
+    std::vector<uint8_t> received(8192);
+    DWORD total = 0, largest = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+        DWORD count = 0;
+        ReadComm(device, received.data() + total, static_cast<DWORD>(received.size()) - total, &count);
+        largest = std::max(largest, count);
+        return (total += count) >= sent.size();
+    }));
+    EXPECT_EQ(largest, 4096u);
+    received.resize(total);
+    EXPECT_EQ(received, sent);
 }
 
 TEST_F(VirtualDevice, PurgeDropsBothDirections)
@@ -165,41 +188,43 @@ TEST_F(VirtualDevice, PurgeDropsBothDirections)
     const uint8_t out[2] = {'o', 'u'};
     DWORD count = 0;
     ASSERT_TRUE(WriteComm(device, out, 2, &count, nullptr));
+    EXPECT_TRUE(WriteComm(device, nullptr, 0, &count, nullptr));
     ASSERT_TRUE(PurgeComm(device, PURGE_RXCLEAR | PURGE_TXCLEAR));
     EXPECT_EQ(VirtualPortPending(wire.Name()), 0u);
     uint8_t buffer[4];
     ASSERT_TRUE(ReadComm(device, buffer, sizeof buffer, &count));
     EXPECT_EQ(count, 0u);
-    EXPECT_FALSE(PurgeComm(device, 0x10));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_FALSE(EscapeCommFunction(device, 9));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(Refused(PurgeComm(device, 0x10), ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(Refused(EscapeCommFunction(device, 9), ERROR_INVALID_PARAMETER));
 }
 
 TEST(CommCalls, BadNamesHandlesAndPointersAreRefused)
 {
-    const auto refused = [](bool succeeded, DWORD error) { return !succeeded && GetLastError() == error; };
     for (const char* name : {"COM1", "\\\\.\\COM0", "\\\\.\\COM", "\\\\.\\COM1x", "/dev/null"})
-        EXPECT_TRUE(refused(CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE,
+        EXPECT_TRUE(Refused(CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE,
                             ERROR_FILE_NOT_FOUND))
             << name;
     EXPECT_EQ(CreateFileA(nullptr, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    // Ports are opened whole and existing only.
+    EXPECT_TRUE(Refused(CreateFileA("\\\\.\\COM43", 0, 1, nullptr, OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE,
+                        ERROR_INVALID_PARAMETER));
 
     HANDLE bogus = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7777));
     DWORD count = 0;
     uint8_t byte = 0;
-    EXPECT_TRUE(refused(EscapeCommFunction(bogus, SETRTS), ERROR_INVALID_HANDLE));
-    EXPECT_TRUE(refused(ReadComm(nullptr, &byte, 1, &count), ERROR_INVALID_HANDLE));
-    EXPECT_TRUE(refused(ReadComm(bogus, &byte, 1, nullptr), ERROR_INVALID_PARAMETER));
-    EXPECT_TRUE(refused(WaitCommEvents(bogus, nullptr, 0, &count) != WAIT_FAILED, ERROR_INVALID_HANDLE));
-    EXPECT_TRUE(refused(WriteComm(bogus, nullptr, 4, &count, nullptr), ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(Refused(EscapeCommFunction(bogus, SETRTS), ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(Refused(ReadComm(nullptr, &byte, 1, &count), ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(Refused(ReadComm(bogus, &byte, 1, nullptr), ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(Refused(WaitCommEvents(bogus, nullptr, 0, &count) != WAIT_FAILED, ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(Refused(WriteComm(bogus, nullptr, 4, &count, nullptr), ERROR_INVALID_PARAMETER));
 
-    // A pseudo-terminal has no modem lines to switch.
+    // A pseudo-terminal has no modem lines to switch, but purges.
     PseudoTerminal terminal;
     terminal.MapTo(43);
     HANDLE device = OpenCom(43);
     ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
-    EXPECT_TRUE(refused(EscapeCommFunction(device, SETDTR), ERROR_NOT_SUPPORTED));
+    EXPECT_TRUE(Refused(EscapeCommFunction(device, SETDTR), ERROR_NOT_SUPPORTED));
+    EXPECT_TRUE(PurgeComm(device, PURGE_RXCLEAR | PURGE_TXCLEAR));
     CloseHandle(device);
 }
 

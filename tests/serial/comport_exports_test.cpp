@@ -63,12 +63,15 @@ TEST_F(ComPortExports, NumbersOutOfRangeOpenCom1AndAPortInUseOrMissingGivesAClos
     EXPECT_EQ(first->PortActive(), 1);
     DGCloseComPort(first);
 
-    setenv("RUZADA_COM4", "/nonexistent/ttyRUZ4", 1);
-    CCOMPort* missing = Open(4);
-    ASSERT_NE(missing, nullptr);
-    EXPECT_EQ(GetLastError(), 2u);
-    EXPECT_EQ(missing->PortActive(), 0);
-    DGCloseComPort(missing);
+    // A missing device, one that is no terminal, or a virtual port nobody made.
+    for (const char* device : {"/nonexistent/ttyRUZ4", "/dev/null", "virtual:nobody-made-this"}) {
+        setenv("RUZADA_COM4", device, 1);
+        CCOMPort* missing = Open(4);
+        ASSERT_NE(missing, nullptr);
+        EXPECT_EQ(GetLastError(), 2u) << device;
+        EXPECT_EQ(missing->PortActive(), 0);
+        DGCloseComPort(missing);
+    }
 }
 
 // A read hands out the whole queue or, cut to the caller's room, empties it all

@@ -92,14 +92,6 @@ MMRESULT WaveDevice::Queue(WAVEHDR& header)
     return queued ? queued : waveInStart(in);
 }
 
-std::pair<UINT, DWORD> WaveDevice::Position(UINT format) const
-{
-    MMTIME time = {};
-    time.wType = format;
-    EXPECT_EQ(Position(m_capture, m_handle, &time, sizeof time), MMSYSERR_NOERROR);
-    return {time.wType, time.u.sample};
-}
-
 MMRESULT WaveDevice::Position(bool capture, void* handle, MMTIME* time, UINT size)
 {
     return capture ? waveInGetPosition(static_cast<HWAVEIN>(handle), time, size)
@@ -137,86 +129,53 @@ std::vector<uint8_t> Record(const WAVEFORMATEX& format, size_t count, DWORD byte
     return recorded;
 }
 
-std::vector<uint8_t> Bytes(const std::vector<int16_t>& samples)
-{
-    std::vector<uint8_t> bytes(samples.size() * 2);
-    std::memcpy(bytes.data(), samples.data(), bytes.size());
-    return bytes;
-}
-
-std::vector<int16_t> WavData::Samples() const
-{
-    std::vector<int16_t> samples(data.size() / 2);
-    std::memcpy(samples.data(), data.data(), samples.size() * 2);
-    return samples;
-}
-
 namespace {
 
-void Put32(std::string& out, uint32_t value) { out.append(reinterpret_cast<const char*>(&value), 4); }
-void Put16(std::string& out, uint16_t value) { out.append(reinterpret_cast<const char*>(&value), 2); }
-uint32_t Get32(const std::string& in, size_t at)
+struct WavHeader {
+    char riff[4] = {'R', 'I', 'F', 'F'};
+    uint32_t riffBytes;
+    char waveFmt[8] = {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+    uint32_t fmtBytes = 16;
+    uint16_t pcm = 1, channels = 1;
+    uint32_t rate, bytesPerSecond;
+    uint16_t blockAlign = 2, bits = 16;
+    char data[4] = {'d', 'a', 't', 'a'};
+    uint32_t dataBytes;
+};
+static_assert(sizeof(WavHeader) == 44);
+
+WavHeader HeaderFor(uint32_t rate, size_t dataBytes)
 {
-    uint32_t value;
-    std::memcpy(&value, in.data() + at, 4);
-    return value;
-}
-uint16_t Get16(const std::string& in, size_t at)
-{
-    uint16_t value;
-    std::memcpy(&value, in.data() + at, 2);
-    return value;
+    WavHeader header;
+    header.riffBytes = static_cast<uint32_t>(36 + dataBytes);
+    header.rate = rate;
+    header.bytesPerSecond = 2 * rate;
+    header.dataBytes = static_cast<uint32_t>(dataBytes);
+    return header;
 }
 
 }  // namespace
 
-void WriteWav(const std::string& path, int rate, const std::vector<int16_t>& samples)
+void WriteWav(const std::string& path, uint32_t rate, const std::vector<int16_t>& samples)
 {
-    const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
-    std::string out = "RIFF";
-    Put32(out, 36 + dataBytes);
-    out += "WAVEfmt ";
-    Put32(out, 16);
-    Put16(out, 1);
-    Put16(out, 1);
-    Put32(out, static_cast<uint32_t>(rate));
-    Put32(out, static_cast<uint32_t>(rate) * 2);
-    Put16(out, 2);
-    Put16(out, 16);
-    out += "data";
-    Put32(out, dataBytes);
-    out.append(reinterpret_cast<const char*>(samples.data()), dataBytes);
-    std::ofstream(path, std::ios::binary) << out;
+    const WavHeader header = HeaderFor(rate, samples.size() * 2);
+    std::ofstream file(path, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(&header), sizeof header);
+    file.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
 }
 
-std::optional<WavData> ReadWav(const std::string& path)
+std::optional<std::vector<int16_t>> ReadWav(const std::string& path, uint32_t rate)
 {
     std::ifstream file(path, std::ios::binary);
     const std::string in((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (in.size() < 12 || in.compare(0, 4, "RIFF") != 0 || in.compare(8, 4, "WAVE") != 0 ||
-        Get32(in, 4) != in.size() - 8)
+    if (in.size() < sizeof(WavHeader) || in.size() % 2)
         return std::nullopt;
-    WavData wav;
-    bool haveFormat = false;
-    for (size_t at = 12; at + 8 <= in.size();) {
-        const std::string id = in.substr(at, 4);
-        const uint32_t size = Get32(in, at + 4);
-        if (at + 8 + size > in.size())
-            return std::nullopt;
-        if (id == "fmt " && size >= 16 && Get16(in, at + 8) == 1) {
-            wav.channels = Get16(in, at + 10);
-            wav.rate = static_cast<int>(Get32(in, at + 12));
-            wav.bits = Get16(in, at + 22);
-            haveFormat = true;
-        } else if (id == "data") {
-            if (!haveFormat)
-                return std::nullopt;
-            wav.data.assign(in.begin() + static_cast<long>(at + 8), in.begin() + static_cast<long>(at + 8 + size));
-            return wav;
-        }
-        at += 8 + size + (size & 1);
-    }
-    return std::nullopt;
+    const WavHeader expected = HeaderFor(rate, in.size() - sizeof(WavHeader));
+    if (std::memcmp(in.data(), &expected, sizeof expected) != 0)
+        return std::nullopt;
+    std::vector<int16_t> samples((in.size() - sizeof expected) / 2);
+    std::memcpy(samples.data(), in.data() + sizeof expected, samples.size() * 2);
+    return samples;
 }
 
 MessageBoxes::MessageBoxes() { SetMessageBoxHandler(&MessageBoxes::Collect, this); }

@@ -71,8 +71,6 @@ public:
     void* Handle() const { return m_handle; }
     // Prepares and queues; capture starts too.
     MMRESULT Queue(WAVEHDR& header);
-    // The format answered and the value of a position asked in `format`.
-    std::pair<UINT, DWORD> Position(UINT format) const;
     MMRESULT Reset();
     MMRESULT Close();
     // waveInGetPosition or waveOutGetPosition on any handle.
@@ -87,19 +85,38 @@ private:
 // Records `count` buffers of `bytes` each on a fresh capture device and returns
 // what came, in order.
 std::vector<uint8_t> Record(const WAVEFORMATEX& format, size_t count, DWORD bytes);
-std::vector<uint8_t> Bytes(const std::vector<int16_t>& samples);
 
-struct WavData {
-    int rate = 0;
-    int channels = 0;
-    int bits = 0;
-    std::vector<uint8_t> data;
-    std::vector<int16_t> Samples() const;
+// Mono 16-bit files with the plain 44-byte header; reading gives nothing unless
+// the whole file is such a file at `rate`, its sizes filled in.
+void WriteWav(const std::string& path, uint32_t rate, const std::vector<int16_t>& samples);
+std::optional<std::vector<int16_t>> ReadWav(const std::string& path, uint32_t rate);
+
+// The file driver, unpaced unless a test paces it, playing to a file of a folder
+// of its own; the variables go when it does.
+class FileAudio {
+public:
+    FileAudio()
+    {
+        UseDriver("file");
+        SetVariable("RUZADA_AUDIO_PACE", "0");
+        SetVariable("RUZADA_AUDIO_OUT", Path("out.wav").c_str());
+    }
+    ~FileAudio()
+    {
+        for (const char* name : {"RUZADA_AUDIO_IN", "RUZADA_AUDIO_OUT", "RUZADA_AUDIO_PACE"})
+            SetVariable(name, nullptr);
+    }
+    // Capture plays these samples from their start at each open.
+    void CaptureFrom(uint32_t rate, const std::vector<int16_t>& samples) const
+    {
+        WriteWav(Path("in.wav"), rate, samples);
+        SetVariable("RUZADA_AUDIO_IN", Path("in.wav").c_str());
+    }
+    std::string Path(const std::string& name) const { return m_dir.Path(name); }
+
+private:
+    TempDir m_dir;
 };
-// A plain 44-byte-header PCM file.
-void WriteWav(const std::string& path, int rate, const std::vector<int16_t>& samples);
-// Parses the RIFF chunks; nothing when the file is not a complete, consistent WAV.
-std::optional<WavData> ReadWav(const std::string& path);
 
 class MessageBoxes {
 public:

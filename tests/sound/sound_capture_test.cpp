@@ -11,21 +11,10 @@ namespace {
 // Capture from a ramp file, unpaced: the driver fills every queued buffer at once.
 class SoundCapture : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        UseDriver("file");
-        SetVariable("RUZADA_AUDIO_PACE", "0");
-    }
-    void TearDown() override
-    {
-        m_sound.CloseIn();
-        SetVariable("RUZADA_AUDIO_IN", nullptr);
-        SetVariable("RUZADA_AUDIO_PACE", nullptr);
-    }
+    void TearDown() override { m_sound.CloseIn(); }
     void OpenRamp(uint32_t rate, size_t samples)
     {
-        WriteWav(m_dir.Path("in.wav"), static_cast<int>(rate), Ramp(samples));
-        SetVariable("RUZADA_AUDIO_IN", m_dir.Path("in.wav").c_str());
+        m_files.CaptureFrom(rate, Ramp(samples));
         const WAVEFORMATEX format = MonoFormat(rate);
         ASSERT_EQ(m_sound.OpenIn(&format, WAVE_MAPPER), 0u);
     }
@@ -36,7 +25,7 @@ protected:
         WaitUntil([&] { return (got = m_sound.ReadIn(dst, count)) != 0; });
         return got;
     }
-    TempDir m_dir;
+    FileAudio m_files;
     CSound m_sound;
 };
 
@@ -84,8 +73,11 @@ TEST_F(SoundCapture, ReadsInPiecesYieldEachSampleOnceInOrderAndBuffersGoBackToTh
 TEST_F(SoundCapture, ClosedTwiceOpenedAndMissingCaptureAnswerWithTheirCodes)
 {
     short dst[100];
-    EXPECT_EQ(m_sound.ReadIn(dst, 10), -1);
-    EXPECT_EQ(m_sound.GetError(), kSoundInClosed);
+    const auto closedRead = [&] {
+        const int read = m_sound.ReadIn(dst, 10);
+        return std::pair(read, m_sound.GetError());
+    };
+    EXPECT_EQ(closedRead(), std::pair(-1, UINT{kSoundInClosed}));
     DebugLines debug;
     const WAVEFORMATEX format = MonoFormat(8000);
     EXPECT_EQ(m_sound.OpenIn(&format, 7), MMSYSERR_BADDEVICEID);
@@ -96,17 +88,14 @@ TEST_F(SoundCapture, ClosedTwiceOpenedAndMissingCaptureAnswerWithTheirCodes)
 
     OpenRamp(8000, 8000);
     const HWAVEIN handle = m_sound.GetWaveInHandle();
-    EXPECT_EQ(m_sound.IsInOpen(), 1);
     EXPECT_EQ(m_sound.OpenIn(&format, WAVE_MAPPER), MMSYSERR_ALLOCATED);
     EXPECT_EQ(m_sound.GetWaveInHandle(), handle);
     ASSERT_EQ(ReadSome(dst, 100), 100);
     EXPECT_EQ(std::vector<int16_t>(dst, dst + 100), Ramp(100));
     m_sound.CloseIn();
     m_sound.CloseIn();
-    EXPECT_EQ(m_sound.IsInOpen(), 0);
-    EXPECT_EQ(m_sound.GetWaveInHandle(), nullptr);
-    EXPECT_EQ(m_sound.ReadIn(dst, 10), -1);
-    EXPECT_EQ(m_sound.GetError(), kSoundInClosed);
+    EXPECT_EQ(std::pair(m_sound.IsInOpen(), m_sound.GetWaveInHandle()), std::pair(0, HWAVEIN{}));
+    EXPECT_EQ(closedRead(), std::pair(-1, UINT{kSoundInClosed}));
 }
 
 // Buffer counts are cut to the header arrays. A copy reports the original's
@@ -117,15 +106,14 @@ TEST(SoundConstruction, OddCountsAndCopiesLeaveTheDevicesWhole)
     const WAVEFORMATEX format = MonoFormat(8000);
     for (int count : {-5, 0, 1, 64, 1000}) {
         CSound sound(count, count);
-        EXPECT_EQ(sound.OpenIn(&format, WAVE_MAPPER), 0u) << count;
-        EXPECT_EQ(sound.OpenOut(&format, WAVE_MAPPER), 0u) << count;
+        EXPECT_EQ(std::pair(sound.OpenIn(&format, WAVE_MAPPER), sound.OpenOut(&format, WAVE_MAPPER)), std::pair(0u, 0u))
+            << count;
     }
     CSound original;
     ASSERT_EQ(original.OpenIn(&format, WAVE_MAPPER), 0u);
     {
         CSound copy(original);
-        EXPECT_EQ(copy.IsInOpen(), 1);
-        EXPECT_EQ(copy.IsOutOpen(), 0);
+        EXPECT_EQ(std::pair(copy.IsInOpen(), copy.IsOutOpen()), std::pair(1, 0));
         short dst[4];
         EXPECT_EQ(copy.ReadIn(dst, 4), -1);
         EXPECT_EQ(copy.OpenOut(&format, WAVE_MAPPER), MMSYSERR_NOTSUPPORTED);

@@ -60,19 +60,10 @@ class RaceTest : public ModuleState {
 protected:
     void SetUp() override
     {
-        UseDriver("file");
-        SetVariable("RUZADA_AUDIO_PACE", "0");
-        WriteWav(m_dir.Path("ramp.wav"), 8000, Ramp(4 * 32767));
-        SetVariable("RUZADA_AUDIO_IN", m_dir.Path("ramp.wav").c_str());
+        m_files.CaptureFrom(8000, Ramp(4 * 32767));
         ModuleState::SetUp();
     }
-    void TearDown() override
-    {
-        ModuleState::TearDown();
-        SetVariable("RUZADA_AUDIO_IN", nullptr);
-        SetVariable("RUZADA_AUDIO_PACE", nullptr);
-    }
-    TempDir m_dir;
+    FileAudio m_files;
 };
 
 TEST_F(RaceTest, RateAndDeviceChangesNeverMeetTheReceiveThreadsRead)

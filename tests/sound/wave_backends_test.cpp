@@ -1,6 +1,5 @@
 // The choice of backend and what each backend does with the audio.
 #include <cstring>
-#include <tuple>
 
 #include "SoundTestSupport.h"
 
@@ -20,10 +19,8 @@ std::string Failure()
     return GetWaveFailure(text, sizeof text) ? text : "";
 }
 
-TEST(WaveChoice, TheVariableNamesTheBackendAndAListIsTriedInOrder)
+TEST(WaveChoice, TheVariableNamesTheBackendTriedInListOrderAndChangedOnlyWhileNoDeviceIsOpen)
 {
-    UseDriver("null");
-    EXPECT_EQ(DriverName(), "null");
     UseDriver(" nosuchthing , LoopBack");
     EXPECT_EQ(DriverName(), "loopback");
     EXPECT_EQ(waveInGetNumDevs(), 1u);
@@ -33,20 +30,15 @@ TEST(WaveChoice, TheVariableNamesTheBackendAndAListIsTriedInOrder)
     EXPECT_EQ(GetWaveOutDeviceName(1, name, sizeof name), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(GetWaveInDeviceName(0, nullptr, 8), MMSYSERR_INVALPARAM);
     // Cut to the buffer, the full length still reported.
-    char shortName[5];
-    EXPECT_EQ(GetWaveDriverName(shortName, sizeof shortName), 8u);
-    EXPECT_STREQ(shortName, "loop");
-}
+    EXPECT_EQ(GetWaveDriverName(name, 5), 8u);
+    EXPECT_STREQ(name, "loop");
 
-TEST(WaveChoice, AnUnknownNameLeavesNoDeviceAndTheBackendChangesOnlyWhileNoneIsOpen)
-{
     UseDriver("nosuchthing");
     EXPECT_EQ(DriverName(), "");
     EXPECT_EQ(waveInGetNumDevs() + waveOutGetNumDevs(), 0u);
     HWAVEIN in = nullptr;
     const WAVEFORMATEX format = MonoFormat(8000);
     EXPECT_EQ(waveInOpen(&in, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
-
     UseDriver("null");
     {
         WaveDevice open(true, format);
@@ -59,77 +51,54 @@ TEST(WaveChoice, AnUnknownNameLeavesNoDeviceAndTheBackendChangesOnlyWhileNoneIsO
 TEST(NullBackend, CapturesSilenceInBothSampleWidths)
 {
     UseDriver("null");
-    const std::vector<uint8_t> silence16 = Record(MonoFormat(8000), 2, 200);
-    EXPECT_EQ(silence16, std::vector<uint8_t>(400, 0x00));
-    const WAVEFORMATEX mono8 = {WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
-    EXPECT_EQ(Record(mono8, 2, 100), std::vector<uint8_t>(200, 0x80));
+    EXPECT_EQ(Record(MonoFormat(8000), 2, 200), std::vector<uint8_t>(400, 0x00));
+    EXPECT_EQ(Record({WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0}, 2, 100), std::vector<uint8_t>(200, 0x80));
 }
 
 TEST(LoopbackBackend, EachEndOfTheCableOpensOnce)
 {
     UseDriver("loopback");
     const WAVEFORMATEX format = MonoFormat(8000);
-    HWAVEIN first = nullptr;
-    HWAVEIN second = nullptr;
-    ASSERT_EQ(waveInOpen(&first, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    HWAVEIN in[2] = {};
+    HWAVEOUT out[2] = {};
+    ASSERT_EQ(waveInOpen(&in[0], 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     Failure();
-    EXPECT_EQ(waveInOpen(&second, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+    EXPECT_EQ(waveInOpen(&in[1], 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
     EXPECT_NE(Failure().find("in use"), std::string::npos);
     EXPECT_EQ(Failure(), "");  // reported once
-    HWAVEOUT out = nullptr;
-    HWAVEOUT out2 = nullptr;
-    ASSERT_EQ(waveOutOpen(&out, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveOutOpen(&out2, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
-    EXPECT_EQ(waveInClose(first), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveInOpen(&second, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-    EXPECT_EQ(waveInClose(second), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutOpen(&out[0], 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutOpen(&out[1], 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+    EXPECT_EQ(waveInClose(in[0]), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(out[0]), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInOpen(&in[1], 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in[1]), MMSYSERR_NOERROR);
 }
 
 class FileBackend : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        UseDriver("file");
-        SetVariable("RUZADA_AUDIO_PACE", "0");
-    }
-    void TearDown() override
-    {
-        SetVariable("RUZADA_AUDIO_IN", nullptr);
-        SetVariable("RUZADA_AUDIO_OUT", nullptr);
-        SetVariable("RUZADA_AUDIO_PACE", nullptr);
-    }
-    TempDir m_dir;
+    FileAudio m_files;
 };
 
-TEST_F(FileBackend, ACaptureFileThatEndsGoesOnAsSilence)
+// The file is fitted to the device's width and channels, and goes on as silence.
+TEST_F(FileBackend, CaptureFitsAMonoFileToTheDeviceAndGoesOnAsSilenceAfterItsEnd)
 {
-    const std::vector<int16_t> ramp = Ramp(1000);
-    WriteWav(m_dir.Path("in.wav"), 8000, ramp);
-    SetVariable("RUZADA_AUDIO_IN", m_dir.Path("in.wav").c_str());
-    std::vector<uint8_t> expected = Bytes(ramp);
-    expected.resize(3000, 0);
+    m_files.CaptureFrom(8000, {0x1234, -0x1234});
+    const WAVEFORMATEX stereo8 = {WAVE_FORMAT_PCM, 2, 8000, 16000, 2, 8, 0};
+    EXPECT_EQ(Record(stereo8, 2, 4), (std::vector<uint8_t>{0x92, 0x92, 0x6D, 0x6D, 0x80, 0x80, 0x80, 0x80}));
+    m_files.CaptureFrom(8000, Ramp(1000));
+    std::vector<uint8_t> expected(3000, 0);
+    std::memcpy(expected.data(), Ramp(1000).data(), 2000);
     EXPECT_EQ(Record(MonoFormat(8000), 3, 1000), expected);
 }
 
-TEST_F(FileBackend, CaptureFitsAMonoFileToTheDevicesWidthAndChannels)
+TEST_F(FileBackend, ACaptureFileMustExistAndHoldTheOpenedRate)
 {
-    WriteWav(m_dir.Path("in.wav"), 8000, {0x1234, -0x1234, 0});
-    SetVariable("RUZADA_AUDIO_IN", m_dir.Path("in.wav").c_str());
-    const WAVEFORMATEX stereo8 = {WAVE_FORMAT_PCM, 2, 8000, 16000, 2, 8, 0};
-    EXPECT_EQ(Record(stereo8, 1, 8), (std::vector<uint8_t>{0x92, 0x92, 0x6D, 0x6D, 0x80, 0x80, 0x80, 0x80}));
-}
-
-TEST_F(FileBackend, ACaptureFileMustHoldTheOpenedRate)
-{
-    WriteWav(m_dir.Path("in.wav"), 11025, Ramp(10));
-    SetVariable("RUZADA_AUDIO_IN", m_dir.Path("in.wav").c_str());
     HWAVEIN in = nullptr;
     const WAVEFORMATEX format = MonoFormat(8000);
+    m_files.CaptureFrom(11025, Ramp(10));
     EXPECT_EQ(waveInOpen(&in, 0, &format, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
     EXPECT_NE(Failure().find("11025"), std::string::npos);
-
-    SetVariable("RUZADA_AUDIO_IN", m_dir.Path("missing.wav").c_str());
+    SetVariable("RUZADA_AUDIO_IN", m_files.Path("missing.wav").c_str());
     EXPECT_EQ(waveInOpen(&in, 0, &format, 0, 0, CALLBACK_NULL), MMSYSERR_ERROR);
     EXPECT_NE(Failure().find("missing.wav"), std::string::npos);
     EXPECT_EQ(in, nullptr);
@@ -139,10 +108,10 @@ TEST_F(FileBackend, ACaptureFileMustHoldTheOpenedRate)
 // valid as soon as a buffer has played.
 TEST_F(FileBackend, PlaybackTakesTheTimeOfItsAudioAndWritesAValidFileEvenBeforeItCloses)
 {
-    SetVariable("RUZADA_AUDIO_OUT", m_dir.Path("out.wav").c_str());
     const WAVEFORMATEX format = MonoFormat(8000);
     const std::vector<int16_t> ramp = Ramp(4000);  // half a second
     for (const char* pace : {"0", static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(pace ? "unpaced" : "paced");
         SetVariable("RUZADA_AUDIO_PACE", pace);
         {
             CallbackLog log;
@@ -155,14 +124,9 @@ TEST_F(FileBackend, PlaybackTakesTheTimeOfItsAudioAndWritesAValidFileEvenBeforeI
             ASSERT_EQ(out.Queue(buffers.headers[0]), MMSYSERR_NOERROR);
             ASSERT_TRUE(WaitUntil([&] { return log.Count(WOM_DONE) == 1; }));
             EXPECT_TRUE(pace || std::chrono::steady_clock::now() - start >= 450ms);
-            const auto whileOpen = ReadWav(m_dir.Path("out.wav"));
-            ASSERT_TRUE(whileOpen);
-            EXPECT_EQ(whileOpen->Samples(), ramp) << (pace ? "unpaced" : "paced");
+            EXPECT_EQ(ReadWav(m_files.Path("out.wav"), 8000), ramp);
         }
-        const auto closed = ReadWav(m_dir.Path("out.wav"));
-        ASSERT_TRUE(closed);
-        EXPECT_EQ(std::tuple(closed->rate, closed->channels, closed->bits), std::tuple(8000, 1, 16));
-        EXPECT_EQ(closed->Samples(), ramp);
+        EXPECT_EQ(ReadWav(m_files.Path("out.wav"), 8000), ramp);
     }
 }
 
