@@ -13,14 +13,6 @@
 
 namespace rz::test::dgterm {
 
-std::string Quoted(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 std::string TempPath(const std::string& name)
 {
     return (std::filesystem::path(::testing::TempDir()) / ("dgterm-" + std::to_string(getpid()) + "-" + name)).string();
@@ -89,9 +81,13 @@ std::string PulseServer(const std::string& folder, const char* action)
     return pipe && pclose(pipe) == 0 ? "" : output.empty() ? "failed" : output;
 }
 
-bool HaveProgram(const std::string& name)
+int StartInBackground(const std::string& command)
 {
-    return std::system(("command -v " + Quoted(name) + " >/dev/null 2>&1").c_str()) == 0;
+    const std::string pidPath = TempPath("background-pid");
+    std::system((command + " & echo $! >" + Quoted(pidPath)).c_str());
+    const int pid = std::atoi(ReadText(pidPath).c_str());
+    std::filesystem::remove(pidPath);
+    return pid;
 }
 
 }  // namespace rz::test::dgterm

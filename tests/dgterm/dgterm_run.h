@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Programs.h"
+
 namespace rz::test::dgterm {
 
 struct Run {
@@ -28,11 +30,11 @@ std::optional<std::string> Minimodem(const std::string& arguments, const std::st
 // "stop". "" when that worked, else why not.
 std::string PulseServer(const std::string& folder, const char* action);
 
-// True when `name` is a program on PATH.
-bool HaveProgram(const std::string& name);
+// Runs `command` in the background through the shell and returns its process
+// id, or 0.
+int StartInBackground(const std::string& command);
 
-// Quoted for the shell.
-std::string Quoted(const std::string& text);
+inline std::string Quoted(const std::string& text) { return rz::test::support::ShellQuoted(text); }
 
 // A fresh path in the test's temporary folder, removed by the caller.
 std::string TempPath(const std::string& name);

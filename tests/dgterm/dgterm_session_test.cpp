@@ -1,13 +1,11 @@
-// Sessions driven through tmux and read off the screen: a typed line and a macro
-// come back decoded on the loopback card and go into the log, Esc stops an over
-// at once, RTTY is tuned by keys and by a click on the waterfall onto a signal
-// off its carrier while the status line reads out what the receiver follows,
-// modes switch keeping their carriers, a lost sound device comes back, and a
-// terminal without cursor addressing gets plain lines.
+// Sessions driven through tmux and read off the screen, as an operator sees
+// them: full screen on the loopback card, a file's signal or PulseAudio, and
+// plain lines on a terminal without cursor addressing.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -41,48 +39,39 @@ struct ScreenParts {
 
 ScreenParts Parse(const std::string& screen)
 {
-    std::vector<std::string> lines;
-    std::stringstream text(screen);
-    for (std::string line; std::getline(text, line);)
-        lines.push_back(line);
     ScreenParts parts;
-    size_t at = 0;
-    for (; at < lines.size() && lines[at].rfind("0k", 0) != 0; ++at)
-        parts.waterfall.push_back(lines[at]);
-    if (at < lines.size())
-        parts.scale = lines[at++];
-    for (; at < lines.size() && lines[at].rfind(" RX ", 0) != 0 && lines[at].rfind(" TX ", 0) != 0; ++at)
-        parts.received += lines[at] + "\n";
-    if (at < lines.size())
-        parts.status = lines[at++];
-    if (at < lines.size())
-        parts.over = lines[at];
+    std::stringstream text(screen);
+    for (std::string line; std::getline(text, line);) {
+        const bool onStatus = line.rfind(" RX ", 0) == 0 || line.rfind(" TX ", 0) == 0;
+        if (parts.scale.empty() && line.rfind("0k", 0) == 0)
+            parts.scale = line;
+        else if (parts.scale.empty())
+            parts.waterfall.push_back(line);
+        else if (parts.status.empty() && onStatus)
+            parts.status = line;
+        else if (parts.status.empty())
+            parts.received += line + "\n";
+        else if (parts.over.empty())
+            parts.over = line;
+    }
     return parts;
 }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// The carrier the status line shows, or -1.
-double Carrier(const ScreenParts& screen)
+// The frequency the status line shows after `label` ("  " before the carrier,
+// "AFC on " before the one the receiver follows), or -1.
+double StatusHz(const ScreenParts& screen, const std::string& label = "  ")
 {
     std::smatch match;
-    static const std::regex carrier(R"(  (\d+\.\d) Hz)");
-    return std::regex_search(screen.status, match, carrier) ? std::stod(match[1]) : -1.0;
-}
-
-// Whether the status line shows the AFC following a signal within 3 Hz of `hz`.
-bool Tracks(const ScreenParts& screen, double hz)
-{
-    std::smatch match;
-    static const std::regex tracked(R"(AFC on (\d+\.\d) Hz)");
-    return std::regex_search(screen.status, match, tracked) && std::abs(std::stod(match[1]) - hz) <= 3.0;
+    return std::regex_search(screen.status, match, std::regex(label + R"((\d+\.\d) Hz)")) ? std::stod(match[1]) : -1.0;
 }
 
 class DgtermSession : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!rz::test::dgterm::HaveProgram("tmux"))
+        if (!rz::test::support::FindProgram("tmux"))
             GTEST_SKIP() << "tmux is not installed";
         std::filesystem::create_directories(m_config + "/dgterm");
     }
@@ -121,6 +110,13 @@ protected:
     }
     void Keys(const std::string& keys) const { Tmux("send-keys " + keys); }
     void Type(const std::string& text) const { Tmux("send-keys -l " + Quoted(text)); }
+    // Types `text` on the transmit line and sends it.
+    void SendLine(const std::string& text) const
+    {
+        Keys("t");
+        Type(text);
+        Keys("Enter");
+    }
 
     ScreenParts Capture() const
     {
@@ -155,7 +151,7 @@ protected:
     const std::string m_config = TempPath("config");
 };
 
-TEST_F(DgtermSession, TypedLineAndMacroComeBackDecodedAndLogged)
+TEST_F(DgtermSession, TypedLineAndMacroComeBackDecodedAndLoggedAndEscapeStopsAnOver)
 {
     std::ofstream(m_config + "/dgterm/dgterm.ini") << "[Macros]\nF2=QRZ {CALL} DE {MYCALL} {RST}\n";
     const std::string log = TempPath("session.log");
@@ -165,16 +161,11 @@ TEST_F(DgtermSession, TypedLineAndMacroComeBackDecodedAndLogged)
     for (double tone : {1415.0, 1585.0})
         EXPECT_EQ(idle.scale.at(static_cast<size_t>(rz::dgterm::FrequencyColumn(tone, kColumns))), '^') << idle.scale;
 
-    Keys("t");
-    Type("CQ DE TEST");
-    Keys("Enter");
+    SendLine("CQ DE TEST");
+    const std::string strongest(1, rz::dgterm::kShadeChars[rz::dgterm::kShades - 1]);
     std::set<std::vector<std::string>> signalRows;
     ASSERT_TRUE(WaitFor([&](const ScreenParts& s) {
-        const auto strongest = [](const std::string& row) {
-            return row.find(rz::dgterm::kShadeChars[rz::dgterm::kShades - 1]);
-        };
-        if (std::any_of(s.waterfall.begin(), s.waterfall.end(),
-                        [&](const std::string& row) { return strongest(row) != std::string::npos; }))
+        if (std::ranges::any_of(s.waterfall, [&](const std::string& row) { return Has(row, strongest); }))
             signalRows.insert(s.waterfall);
         return Has(s.received, "CQ DE TEST");
     })) << Capture().received;
@@ -189,6 +180,24 @@ TEST_F(DgtermSession, TypedLineAndMacroComeBackDecodedAndLogged)
         << Capture().received;
     EXPECT_TRUE(Has(Capture().status, "call W1AW")) << Capture().status;
     ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return s.status.rfind(" RX ", 0) == 0; })) << "still on the air";
+
+    // Esc stops an over of about 25 s at once.
+    const std::string longLine =
+        "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 0123456789 " + std::string(80, 'R') + " END";
+    SendLine(longLine);
+    ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.received, "THE QUICK"); })) << Capture().received;
+    Keys("Escape");
+    const auto stopped = Clock::now();
+    ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return s.status.rfind(" RX ", 0) == 0; }));
+    EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(3));
+    EXPECT_TRUE(Has(Capture().over, "[not sent: ")) << Capture().over;
+    // Nothing more arrives: the rest of the line was never played. A line sent
+    // next comes back after anything that was still on its way.
+    SendLine("QSY");
+    ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.received, "QSY"); })) << Capture().received;
+    const std::string heard = Capture().received;
+    EXPECT_FALSE(Has(heard, "RRRRRRRRRRRRRRRRRRRR")) << heard;
+    EXPECT_FALSE(Has(heard, "END")) << heard;
     EXPECT_EQ(Quit(), "0\n");
 
     const std::string logged = ReadText(log);
@@ -197,28 +206,6 @@ TEST_F(DgtermSession, TypedLineAndMacroComeBackDecodedAndLogged)
     for (const char* line : {R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\dZ TX RTTY 1500\.0 Hz: CQ DE TEST)",
                              R"(Z RX RTTY 1500\.0 Hz: CQ DE TEST)", R"(Z TX RTTY 1500\.0 Hz: QRZ W1AW DE DL1ABC 599)"})
         EXPECT_TRUE(std::regex_search(logged, std::regex(line))) << line << " not in:\n" << logged;
-}
-
-TEST_F(DgtermSession, EscapeStopsAnOverAtOnce)
-{
-    Start("RUZADA_AUDIODRIVER=loopback", "--mode RTTY");
-    // About 25 s of RTTY.
-    const std::string line = "THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 0123456789 " + std::string(80, 'R') + " END";
-    Keys("t");
-    Type(line);
-    Keys("Enter");
-    ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.received, "THE QUICK"); })) << Capture().received;
-    Keys("Escape");
-    const auto stopped = Clock::now();
-    ASSERT_TRUE(WaitFor([](const ScreenParts& s) { return s.status.rfind(" RX ", 0) == 0; }));
-    EXPECT_LT(Clock::now() - stopped, std::chrono::seconds(3));
-    EXPECT_TRUE(Has(Capture().over, "[not sent: ")) << Capture().over;
-    // Nothing more arrives: the rest of the line was never played.
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    const std::string heard = Capture().received;
-    EXPECT_FALSE(Has(heard, "RRRRRRRRRRRRRRRRRRRR")) << heard;
-    EXPECT_FALSE(Has(heard, "END")) << heard;
-    EXPECT_EQ(Quit(), "0\n");
 }
 
 TEST_F(DgtermSession, TunesOntoASignalByKeyAndClickFollowsItAndEachModeKeepsItsCarrier)
@@ -231,7 +218,7 @@ TEST_F(DgtermSession, TunesOntoASignalByKeyAndClickFollowsItAndEachModeKeepsItsC
     ASSERT_EQ(written.exitCode, 0) << written.err;
     Start("RUZADA_AUDIODRIVER=file RUZADA_AUDIO_IN=" + Quoted(signal), "--mode RTTY --carrier 1490");
     Keys("Right S-Right");
-    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Carrier(s) == 1501.0; })) << Capture().status;
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return StatusHz(s) == 1501.0; })) << Capture().status;
     // A press of the left button half a column off the signal (tmux takes the
     // terminal's own mouse report: ESC [ M, button, column and row, each + 32);
     // the AFC takes the rest.
@@ -239,13 +226,18 @@ TEST_F(DgtermSession, TunesOntoASignalByKeyAndClickFollowsItAndEachModeKeepsItsC
     std::snprintf(report, sizeof report, "-H 1b 5b 4d 20 %x %x", 33 + rz::dgterm::FrequencyColumn(1600.0, kColumns),
                   33 + 2);
     Keys(report);
-    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Tracks(s, 1600.0); })) << Capture().status;
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return std::abs(StatusHz(s, "AFC on ") - 1600.0) <= 3.0; }))
+        << Capture().status;
     EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.received, "CQ CQ CQ DE DL1ABC DL1ABC"); }))
         << Capture().received;
     const ScreenParts tuned = Capture();
     // The markers stand on the tones the receiver listens to.
-    for (double tone : {Carrier(tuned) - 85.0, Carrier(tuned) + 85.0})
+    for (double tone : {StatusHz(tuned) - 85.0, StatusHz(tuned) + 85.0})
         EXPECT_EQ(tuned.scale.at(static_cast<size_t>(rz::dgterm::FrequencyColumn(tone, kColumns))), '^') << tuned.scale;
+    // Squelch on the signal's quality, open above it; the limiter off unless asked for.
+    Keys("+");
+    EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.status, "squelch 5 open"); })) << Capture().status;
+    EXPECT_FALSE(Has(Capture().status, "limiter")) << Capture().status;
     Keys("a r");
     EXPECT_TRUE(WaitFor([](const ScreenParts& s) { return Has(s.status, "AFC off") && Has(s.status, "reverse"); }))
         << Capture().status;
@@ -262,7 +254,7 @@ TEST_F(DgtermSession, TunesOntoASignalByKeyAndClickFollowsItAndEachModeKeepsItsC
         seen.insert(mode(Capture()));
     } while (mode(Capture()) != rtty && seen.size() < 10);
     EXPECT_GE(seen.size(), 3u) << "PSK, CW and RTTY";
-    EXPECT_EQ(Carrier(Capture()), Carrier(tuned)) << Capture().status;
+    EXPECT_EQ(StatusHz(Capture()), StatusHz(tuned)) << Capture().status;
     EXPECT_EQ(Quit(), "0\n");
     std::filesystem::remove(signal);
 }

@@ -11,6 +11,7 @@
 #include "PskChannel.h"
 #include "PskTransmitter.h"
 #include "SnapinLibrary.h"
+#include "SnapinTraffic.h"
 #include "rtty_channel.h"
 
 namespace {
@@ -31,22 +32,7 @@ protected:
         init(8000.0);
     }
 
-    // Sends `text` as the transmit thread does, then idle until the postamble is out.
-    Audio Send(const std::string& text)
-    {
-        Audio audio;
-        Audio block(kEncodeCapacity);
-        for (size_t at = 0; at < text.size(); at += kEncodeBatch) {
-            const std::string batch = text.substr(at, kEncodeBatch);
-            const int n = encodeA(block.data(), kEncodeCapacity, batch.data(), static_cast<int>(batch.size()));
-            audio.insert(audio.end(), block.begin(), block.begin() + n);
-        }
-        for (int guard = 0; hasData() && guard < 100; ++guard) {
-            twiddle(block.data(), kSecond);
-            audio.insert(audio.end(), block.begin(), block.begin() + kSecond);
-        }
-        return audio;
-    }
+    Audio Send(const std::string& text) const { return rz::test::support::SendThrough(*this, text); }
 
     // The decisions wait for the symbols after: `silence` seconds of it follow.
     std::string Receive(Audio audio, int silence = 6)
