@@ -113,17 +113,6 @@ protected:
         return found;
     }
 
-    // From now on every test snap-in notes each of its loads.
-    void TraceLoads() { setenv(kLoadTraceVariable, PathOf("loads.txt").c_str(), 1); }
-    std::vector<std::string> LoadTrace() const
-    {
-        std::ifstream file(PathOf("loads.txt"));
-        std::vector<std::string> loads;
-        for (std::string line; std::getline(file, line);)
-            loads.push_back(line);
-        return loads;
-    }
-
     // What a call leaves in a buffer of `size` units filled with '~', given `len`.
     template <class Char>
     static std::basic_string<Char> Left(void (*get)(uint64_t, Char*, UINT), uint64_t mode, UINT len, size_t size = 12)

@@ -23,8 +23,6 @@ inline constexpr int kSetupResultBase = 100;
 inline constexpr int kFuncResultBase = 700;
 // The unit that fills the whole name of a snap-in built with SNAPIN_LONG_NAME.
 inline constexpr char16_t kLongNameUnit = u'L';
-// When set, names a file to which each test snap-in appends its path as it loads.
-inline constexpr char kLoadTraceVariable[] = "RUZADA_TEST_LOAD_TRACE";
 
 inline constexpr int kCodecLogSize = 4096;
 

@@ -18,12 +18,9 @@
 //   CODEC_NO_TWIDDLE        no GetDGTwiddle
 // The encoder turns each character into a burst at its own level, which the
 // decoder finds again; the twiddle plays a ramp, which it never takes for one.
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <iterator>
 
 #include <DGSnapin.h>
@@ -53,18 +50,6 @@ namespace {
 CodecLog g_log;
 SnapinCallLog g_calls;
 const auto g_loadTime = std::chrono::steady_clock::now();
-
-[[gnu::constructor]] void TraceLoad()
-{
-    const char* trace = std::getenv(kLoadTraceVariable);
-    Dl_info self{};
-    if (!trace || !dladdr(reinterpret_cast<const void*>(&TraceLoad), &self))
-        return;
-    if (FILE* file = std::fopen(trace, "a")) {
-        std::fprintf(file, "%s\n", self.dli_fname);
-        std::fclose(file);
-    }
-}
 
 // The decoder's place in the signal: the level of the burst it is in and how
 // long it has lasted so far.
