@@ -68,12 +68,10 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"List", {"--list"}, 0, "loopback cable  (default)", "", "0x"},
         CommandLineCase{"HelpMode", {"--help-mode", "rtty"}, 0, "UnshiftOnSpace", ""},
         CommandLineCase{"NothingToDo", {}, 2, "", "--mode"},
-        CommandLineCase{"ListAndDemo", {"--list", "--demo"}, 2, "", "excludes"},
         CommandLineCase{"PttNotAComPort", {"--mode", "RTTY", "--ptt", "LPT1"}, 2, "", "COM1 to COM255"},
         CommandLineCase{"CatWithoutRig", {"--mode", "RTTY", "--ptt", "cat"}, 2, "", "needs --rig"},
         CommandLineCase{
             "UnknownSetting", {"--mode", "RTTY", "--option", "Bogus=1"}, 2, "", "RTTY has no setting Bogus"},
-        CommandLineCase{"TextWithoutFile", {"--mode", "RTTY", "--text", "CQ"}, 2, "", "--tx-file"},
         CommandLineCase{
             "UnknownMode", {"--mode", "PSK31", "--tx-file", "/dev/null", "--text", "CQ"}, 2, "", "no mode named PSK31"},
         CommandLineCase{"MissingDevice", {"--mode", "RTTY", "--device", "nowhere"}, 2, "", "no device named nowhere"},

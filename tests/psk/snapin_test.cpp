@@ -112,7 +112,6 @@ TEST_F(PskSnapin, ControlKeysReadWriteAndRefuse)
     EXPECT_EQ(Read(DG_KEY_CONTROL), DG_CONTROL_VERSION);
     EXPECT_EQ(Read(DG_KEY_BAUD), 3125);
     EXPECT_EQ(Read(DG_KEY_SQUELCH), 40);
-    EXPECT_EQ(Read(DG_KEY_WPM), DG_CONTROL_NONE);
     const struct {
         int key;
         int32_t value;

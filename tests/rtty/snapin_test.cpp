@@ -153,9 +153,6 @@ TEST_F(RttySnapin, ControlsStartFromTheSettingsFileAndTakeWritesWithinWhatTheMod
         {DG_KEY_AFC, 0},
         {DG_KEY_SQUELCH, 30},
         {DG_KEY_IDLE, 1},
-        {DG_KEY_TRACKED, 22100},
-        {DG_KEY_QUALITY, 0},
-        {DG_KEY_SUBMODE, DG_CONTROL_NONE},
         {DG_KEY_WPM, DG_CONTROL_NONE},
     };
     for (const auto& r : read)
