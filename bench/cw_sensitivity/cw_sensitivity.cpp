@@ -28,9 +28,12 @@
 #include <vector>
 
 #include "CwChannel.h"
+#include "ErrorRate.h"
 
 namespace {
 
+using rz::test::support::Percent;
+using rz::test::support::RepeatedLines;
 using namespace rz::cw::testing;
 using rz::test::support::WriteWav;
 
@@ -81,11 +84,7 @@ std::string Message()
         "RIG 100W DIPOLE /P? QSL VIA BURO, TNX FER QSO ",
         "PACK MY BOX WITH FIVE DOZEN LIQUOR JUGS - 73 ES GL ",
     };
-    std::string text;
-    for (size_t i = 0; text.size() < kMessageLength; ++i)
-        text += kLines[i % std::size(kLines)];
-    text.resize(kMessageLength);
-    return text;
+    return RepeatedLines(kLines, kMessageLength);
 }
 
 struct Row {
@@ -131,15 +130,6 @@ std::optional<std::string> FldigiCopy(const std::string& path)
     std::stringstream text;
     text << file.rdbuf();
     return text.str();
-}
-
-std::string Percent(std::optional<double> rate)
-{
-    if (!rate)
-        return "n/a";
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * *rate);
-    return text;
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ErrorRate.h"
 #include "PskChannel.h"
 #include "Varicode.h"
 #include "rtty_channel.h"
@@ -25,6 +26,8 @@
 
 namespace {
 
+using rz::test::support::Percent;
+using rz::test::support::RepeatedLines;
 using namespace rz::psk::testing;
 using rz::rtty::testing::AddNoise;
 using rz::rtty::testing::CharacterErrorRate;
@@ -48,11 +51,7 @@ std::string Message()
         "Rig 100W (dipole) /P? $73 #42 \"QSL\" via buro; tnx 'OM' <ok> [de] {?} 50% @ 7+3=10. ",
         "Pack my box with five dozen liquor jugs - 73 es GL. ",
     };
-    std::string text;
-    for (size_t i = 0; text.size() < kMessageLength; ++i)
-        text += kLines[i % std::size(kLines)];
-    text.resize(kMessageLength);
-    return text;
+    return RepeatedLines(kLines, kMessageLength);
 }
 
 // Ideal differential detection of BPSK errs on a bit with 1/2 exp(-Eb/N0); a
@@ -104,15 +103,6 @@ std::map<std::string, std::string> ReadFldigiResults(const std::string& path)
         results[file.substr(file.find_last_of('/') + 1)] = field("text");
     }
     return results;
-}
-
-std::string Percent(std::optional<double> rate)
-{
-    if (!rate)
-        return "n/a";
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * *rate);
-    return text;
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "ErrorRate.h"
 #include "RttyTiming.h"
 #include "minimodem.h"
 #include "rtty_channel.h"
@@ -25,6 +26,8 @@
 
 namespace {
 
+using rz::test::support::Percent;
+using rz::test::support::RepeatedLines;
 using namespace rz::rtty::testing;
 
 constexpr int kMessageLength = 500;
@@ -49,11 +52,7 @@ std::string Message()
         "RIG 100W (DIPOLE) /P? $73 #42 \"QSL\" VIA BURO; TNX 'OM'\r\n",
         "PACK MY BOX WITH FIVE DOZEN LIQUOR JUGS - 73 ES GL\r\n",
     };
-    std::string text;
-    for (size_t i = 0; text.size() < kMessageLength; ++i)
-        text += kLines[i % std::size(kLines)];
-    text.resize(kMessageLength);
-    return text;
+    return RepeatedLines(kLines, kMessageLength);
 }
 
 struct Rates {
@@ -92,15 +91,6 @@ std::optional<std::vector<int16_t>> Recording(const char* path)
     if (!audio)
         std::fprintf(stderr, "cannot read %s\n", path);
     return audio;
-}
-
-std::string Percent(std::optional<double> rate)
-{
-    if (!rate)
-        return "n/a";
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * *rate);
-    return text;
 }
 
 }  // namespace

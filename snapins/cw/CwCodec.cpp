@@ -10,6 +10,7 @@
 #include "CwReceiver.h"
 #include "CwSettings.h"
 #include "MorseCode.h"
+#include "ReceiverReadout.h"
 #include "Settings.h"
 #include "Snapin.h"
 
@@ -40,11 +41,11 @@ public:
     void Restart() override
     {
         const CwSettings settings = SettingsFromProfile();
-        m_carrierTenths = Tenths(settings.carrierHz);
+        m_readout.carrierTenths = Tenths(settings.carrierHz);
         m_wpm = settings.wpm;
         m_farnsworth = settings.farnsworthWpm;
-        m_afc = settings.afc;
-        m_squelch = settings.squelch;
+        m_readout.afc = settings.afc;
+        m_readout.squelch = settings.squelch;
         m_modem.emplace(settings);
         m_applied = m_changes.load();
         m_hasData = false;
@@ -82,23 +83,15 @@ public:
 
     std::optional<int32_t> Read(int key) const override
     {
+        if (const std::optional<int32_t> common = m_readout.Read(key))
+            return common;
         switch (key) {
-            case DG_KEY_CARRIER:
-                return m_carrierTenths.load();
-            case DG_KEY_AFC:
-                return m_afc.load() ? 1 : 0;
             case DG_KEY_WPM:
                 return m_wpm.load();
             case DG_KEY_FARNSWORTH:
                 return m_farnsworth.load();
             case DG_KEY_RX_WPM:
                 return m_rxWpm.load();
-            case DG_KEY_TRACKED:
-                return m_trackedTenths.load();
-            case DG_KEY_QUALITY:
-                return m_quality.load();
-            case DG_KEY_SQUELCH:
-                return m_squelch.load();
             default:
                 return std::nullopt;
         }
@@ -108,12 +101,12 @@ public:
     {
         switch (key) {
             case DG_KEY_CARRIER:
-                m_carrierTenths = Tenths(ClampCarrier(value / 10.0));
+                m_readout.carrierTenths = Tenths(ClampCarrier(value / 10.0));
                 break;
             case DG_KEY_AFC:
                 if (value != 0 && value != 1)
                     return false;
-                m_afc = value != 0;
+                m_readout.afc = value != 0;
                 break;
             case DG_KEY_WPM:
                 m_wpm = ClampWpm(value);
@@ -123,7 +116,7 @@ public:
                 m_farnsworth = ClampFarnsworth(value, m_wpm);
                 break;
             case DG_KEY_SQUELCH:
-                m_squelch = ClampSquelch(value);
+                m_readout.squelch = ClampSquelch(value);
                 break;
             default:
                 return false;
@@ -148,33 +141,29 @@ private:
         if (changes == m_applied)
             return;
         m_applied = changes;
-        const double carrierHz = m_carrierTenths.load() / 10.0;
+        const double carrierHz = m_readout.carrierTenths.load() / 10.0;
         m_modem->keyer.SetCarrier(carrierHz);
         m_modem->keyer.SetSpeed(m_wpm, m_farnsworth);
         m_modem->receiver.SetCarrier(carrierHz);
-        m_modem->receiver.SetAfc(m_afc);
-        m_modem->receiver.SetSquelch(m_squelch);
+        m_modem->receiver.SetAfc(m_readout.afc);
+        m_modem->receiver.SetSquelch(m_readout.squelch);
     }
 
     void Publish()
     {
         const CwReceiver& receiver = m_modem->receiver;
         m_rxWpm = static_cast<int32_t>(std::lround(receiver.Wpm()));
-        m_trackedTenths = Tenths(receiver.ListeningHz());
-        m_quality = receiver.Quality();
+        m_readout.trackedTenths = Tenths(receiver.ListeningHz());
+        m_readout.quality = receiver.Quality();
     }
 
     std::optional<Modem> m_modem;
     int m_applied = 0;
     std::atomic<int> m_changes{0};
-    std::atomic<int32_t> m_carrierTenths{kDefaultCarrierHz * 10};
     std::atomic<int32_t> m_wpm{kDefaultWpm};
     std::atomic<int32_t> m_farnsworth{0};
-    std::atomic<bool> m_afc{true};
-    std::atomic<int32_t> m_squelch{kDefaultSquelch};
     std::atomic<int32_t> m_rxWpm{kDefaultWpm};
-    std::atomic<int32_t> m_trackedTenths{kDefaultCarrierHz * 10};
-    std::atomic<int32_t> m_quality{0};
+    snapin::ReceiverReadout m_readout{kDefaultCarrierHz * 10, kDefaultSquelch};
     std::atomic<bool> m_hasData{false};
 };
 

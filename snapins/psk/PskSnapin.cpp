@@ -10,6 +10,7 @@
 #include "PskReceiver.h"
 #include "PskSubmode.h"
 #include "PskTransmitter.h"
+#include "ReceiverReadout.h"
 #include "Settings.h"
 #include "Snapin.h"
 
@@ -120,23 +121,15 @@ public:
 
     std::optional<int32_t> Read(int key) const override
     {
+        if (const std::optional<int32_t> common = m_readout.Read(key))
+            return common;
         switch (key) {
-            case DG_KEY_CARRIER:
-                return m_carrierTenths.load();
-            case DG_KEY_AFC:
-                return m_afc.load() ? 1 : 0;
             case DG_KEY_REVERSE:
                 return m_lsb.load() ? 1 : 0;
             case DG_KEY_SUBMODE:
                 return m_submode.load();
             case DG_KEY_BAUD:
                 return static_cast<int32_t>(std::lround(SubmodeOf(m_submode.load()).BaudRate() * 100.0));
-            case DG_KEY_TRACKED:
-                return m_trackedTenths.load();
-            case DG_KEY_QUALITY:
-                return m_quality.load();
-            case DG_KEY_SQUELCH:
-                return m_squelch.load();
             default:
                 return std::nullopt;
         }
@@ -146,10 +139,10 @@ public:
     {
         switch (key) {
             case DG_KEY_CARRIER:
-                m_carrierTenths = ClampedCarrierTenths(value);
+                m_readout.carrierTenths = ClampedCarrierTenths(value);
                 return true;
             case DG_KEY_AFC:
-                m_afc = value != 0;
+                m_readout.afc = value != 0;
                 return true;
             case DG_KEY_REVERSE:
                 m_lsb = value != 0;
@@ -161,7 +154,7 @@ public:
                 }
                 return false;
             case DG_KEY_SQUELCH:
-                m_squelch = std::clamp(value, 0, 100);
+                m_readout.squelch = std::clamp(value, 0, 100);
                 return true;
             default:
                 return false;
@@ -171,14 +164,14 @@ public:
 private:
     void Request(const Tuning& tuning)
     {
-        m_carrierTenths = tuning.carrierTenths;
-        m_afc = tuning.afc;
+        m_readout.carrierTenths = tuning.carrierTenths;
+        m_readout.afc = tuning.afc;
         m_lsb = tuning.lsb;
         m_submode = tuning.submode;
-        m_squelch = tuning.squelch;
+        m_readout.squelch = tuning.squelch;
     }
 
-    Tuning Requested() const { return {m_carrierTenths, m_afc, m_lsb, m_submode, m_squelch}; }
+    Tuning Requested() const { return {m_readout.carrierTenths, m_readout.afc, m_lsb, m_submode, m_readout.squelch}; }
 
     // The modem, with what the host asked for since the last call in effect.
     Modem& CurrentModem()
@@ -230,20 +223,16 @@ private:
     void Publish()
     {
         const PskReceiver& receiver = m_modem->receiver;
-        m_trackedTenths = static_cast<int32_t>(std::lround(receiver.TrackedHz() * 10.0));
-        m_quality = static_cast<int32_t>(std::lround(receiver.Quality() * 100.0));
+        m_readout.trackedTenths = static_cast<int32_t>(std::lround(receiver.TrackedHz() * 10.0));
+        m_readout.quality = static_cast<int32_t>(std::lround(receiver.Quality() * 100.0));
     }
 
     std::optional<Modem> m_modem;
     std::atomic<bool> m_hasData{false};
     // Host threads read and write these at any time.
-    std::atomic<int32_t> m_carrierTenths{kDefaultCarrierHz * 10};
-    std::atomic<bool> m_afc{true};
     std::atomic<bool> m_lsb{false};
     std::atomic<DGPskSubmode> m_submode{DG_PSK_BPSK31};
-    std::atomic<int32_t> m_squelch{kDefaultSquelch};
-    std::atomic<int32_t> m_trackedTenths{kDefaultCarrierHz * 10};
-    std::atomic<int32_t> m_quality{0};
+    snapin::ReceiverReadout m_readout{kDefaultCarrierHz * 10, kDefaultSquelch};
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "ErrorRate.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace rz::test::support {
@@ -20,6 +21,24 @@ double CharacterErrorRate(const std::string& sent, const std::string& received)
         std::swap(previous, current);
     }
     return sent.empty() ? 0.0 : static_cast<double>(previous[received.size()]) / static_cast<double>(sent.size());
+}
+
+std::string Percent(std::optional<double> rate)
+{
+    if (!rate)
+        return "n/a";
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * *rate);
+    return text;
+}
+
+std::string RepeatedLines(std::span<const char* const> lines, size_t length)
+{
+    std::string text;
+    for (size_t i = 0; !lines.empty() && text.size() < length; ++i)
+        text += lines[i % lines.size()];
+    text.resize(length);
+    return text;
 }
 
 }  // namespace rz::test::support
