@@ -8,6 +8,7 @@
 #include "CwKeyer.h"
 #include "CwTiming.h"
 #include "MorseCode.h"
+#include "ReceiveInBlocks.h"
 
 namespace rz::cw::testing {
 
@@ -100,18 +101,8 @@ ReceiverSettings Receiver(double carrierHz, bool afc) { return ReceiverSettings{
 std::string ReceiveText(const std::vector<int16_t>& samples, const ReceiverSettings& settings, int block)
 {
     CwReceiver receiver(settings);
-    std::vector<int16_t> stream = samples;
     // The lookahead and the longest gap that ends a character at the slowest speed.
-    stream.resize(stream.size() + 3 * kSampleRate);
-    std::string text;
-    char chars[64];
-    for (size_t at = 0; at < stream.size(); at += static_cast<size_t>(block)) {
-        const int count = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), stream.size() - at));
-        receiver.Process(stream.data() + at, count);
-        for (int n; (n = receiver.TakeText(chars, 64)) > 0;)
-            text.append(chars, static_cast<size_t>(n));
-    }
-    return text;
+    return test::support::ReceiveInBlocks<char>(receiver, samples, 3 * kSampleRate, block);
 }
 
 }  // namespace rz::cw::testing

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "PskTransmitter.h"
+#include "ReceiveInBlocks.h"
 
 namespace rz::psk::testing {
 
@@ -29,18 +30,8 @@ std::string ReceiveText(const std::vector<int16_t>& samples, DGPskSubmode submod
                         int block)
 {
     PskReceiver receiver(SubmodeOf(submode), settings);
-    std::vector<int16_t> stream = samples;
-    stream.resize(stream.size() + static_cast<size_t>(receiver.DecisionDelaySamples()));
-    std::string text;
-    char32_t chars[64];
-    for (size_t at = 0; at < stream.size(); at += static_cast<size_t>(block)) {
-        const int count = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), stream.size() - at));
-        receiver.Process(stream.data() + at, count);
-        for (int n; (n = receiver.TakeText(chars, 64)) > 0;)
-            for (int i = 0; i < n; ++i)
-                text += static_cast<char>(chars[i]);
-    }
-    return text;
+    return test::support::ReceiveInBlocks<char32_t>(receiver, samples,
+                                                    static_cast<size_t>(receiver.DecisionDelaySamples()), block);
 }
 
 }  // namespace rz::psk::testing

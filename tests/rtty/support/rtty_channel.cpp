@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ReceiveInBlocks.h"
 #include "RttyReceiver.h"
 #include "RttyTiming.h"
 #include "RttyTransmitter.h"
@@ -30,17 +31,8 @@ std::string ReceiveText(const std::vector<int16_t>& samples, Tones tones, int bl
                         bool unshiftOnSpace)
 {
     RttyReceiver receiver(tones, timing, unshiftOnSpace);
-    std::vector<int16_t> stream = samples;
-    stream.resize(stream.size() + static_cast<size_t>(receiver.MaxDecisionDelay()));
-    std::string text;
-    char chars[64];
-    for (size_t at = 0; at < stream.size(); at += static_cast<size_t>(block)) {
-        const int count = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), stream.size() - at));
-        receiver.Process(stream.data() + at, count);
-        for (int n; (n = receiver.TakeText(chars, 64)) > 0;)
-            text.append(chars, static_cast<size_t>(n));
-    }
-    return text;
+    return test::support::ReceiveInBlocks<char>(receiver, samples, static_cast<size_t>(receiver.MaxDecisionDelay()),
+                                                block);
 }
 
 }  // namespace rz::rtty::testing
