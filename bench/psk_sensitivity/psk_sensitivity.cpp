@@ -20,9 +20,9 @@
 
 #include "ErrorRate.h"
 #include "PskChannel.h"
+#include "RttyChannel.h"
+#include "RttyWav.h"
 #include "Varicode.h"
-#include "rtty_channel.h"
-#include "wav_file.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "DgtermRun.h"
 #include "SuiteHelpers.h"
-#include "dgterm_run.h"
 
 namespace {
 

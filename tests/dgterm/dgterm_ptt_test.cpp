@@ -21,11 +21,11 @@
 #include <ruzada/kernel.h>
 #include <ruzada/virtualport.h>
 
+#include "DgtermRun.h"
 #include "ModuleHost.h"
 #include "Over.h"
 #include "Rig.h"
 #include "SuiteHelpers.h"
-#include "dgterm_run.h"
 
 namespace {
 

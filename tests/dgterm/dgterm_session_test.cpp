@@ -12,9 +12,9 @@
 #include <set>
 #include <thread>
 
+#include "DgtermRun.h"
 #include "SuiteHelpers.h"
 #include "Waterfall.h"
-#include "dgterm_run.h"
 
 namespace {
 

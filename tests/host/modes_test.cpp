@@ -3,7 +3,7 @@
 #include <clocale>
 #include <filesystem>
 
-#include "module_fixture.h"
+#include "ModuleFixture.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <numeric>
 #include <thread>
 
+#include "ModuleFixture.h"
 #include "WavFile.h"
-#include "module_fixture.h"
 
 namespace rz::test::host {
 namespace {

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "module_fixture.h"
+#include "ModuleFixture.h"
 
 namespace rz::test::host {
 namespace {

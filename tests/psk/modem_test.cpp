@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "PskChannel.h"
-#include "rtty_channel.h"
+#include "RttyChannel.h"
 
 namespace {
 

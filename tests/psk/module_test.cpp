@@ -15,10 +15,10 @@
 #include <DGSnapin.h>
 #include <RUZada.h>
 
+#include "DgtermRun.h"
 #include "HostHarness.h"
 #include "PskChannel.h"
-#include "dgterm_run.h"
-#include "wav_file.h"
+#include "RttyWav.h"
 
 namespace {
 

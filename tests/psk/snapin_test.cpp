@@ -10,9 +10,9 @@
 
 #include "PskChannel.h"
 #include "PskTransmitter.h"
+#include "RttyChannel.h"
 #include "SnapinLibrary.h"
 #include "SnapinTraffic.h"
-#include "rtty_channel.h"
 
 namespace {
 

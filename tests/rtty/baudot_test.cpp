@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Baudot.h"
-#include "rtty_channel.h"
+#include "RttyChannel.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "DgtermRun.h"
+#include "RttyChannel.h"
 #include "RttyTiming.h"
 #include "RttyTransmitter.h"
-#include "dgterm_run.h"
-#include "rtty_channel.h"
-#include "signal_probe.h"
-#include "wav_file.h"
+#include "RttyWav.h"
+#include "SignalProbe.h"
 
 namespace {
 

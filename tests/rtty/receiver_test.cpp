@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "Minimodem.h"
+#include "RttyChannel.h"
 #include "RttyTiming.h"
-#include "minimodem.h"
-#include "rtty_channel.h"
-#include "wav_file.h"
+#include "RttyWav.h"
 
 namespace {
 

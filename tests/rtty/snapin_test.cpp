@@ -15,13 +15,13 @@
 
 #include <DGSnapin.h>
 
+#include "RttyChannel.h"
 #include "RttyTiming.h"
 #include "RttyTransmitter.h"
+#include "RttyWav.h"
+#include "SignalProbe.h"
 #include "SnapinLibrary.h"
 #include "SnapinTraffic.h"
-#include "rtty_channel.h"
-#include "signal_probe.h"
-#include "wav_file.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "RttyChannel.h"
 #include "RttyTiming.h"
 #include "RttyTransmitter.h"
-#include "rtty_channel.h"
-#include "signal_probe.h"
+#include "SignalProbe.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The shared WAV helpers, under the names the RTTY and PSK suites use.
-#ifndef RTTY_TEST_WAV_FILE_H
-#define RTTY_TEST_WAV_FILE_H
+#ifndef RTTY_TEST_RTTY_WAV_H
+#define RTTY_TEST_RTTY_WAV_H
 
 #include "WavFile.h"
 

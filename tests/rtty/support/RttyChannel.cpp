@@ -1,4 +1,4 @@
-#include "rtty_channel.h"
+#include "RttyChannel.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "dgterm_run.h"
+#include "DgtermRun.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "minimodem.h"
+#include "Minimodem.h"
 
 #include <sys/wait.h>
 

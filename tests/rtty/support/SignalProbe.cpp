@@ -1,4 +1,4 @@
-#include "signal_probe.h"
+#include "SignalProbe.h"
 
 #include <fftw3.h>
 
