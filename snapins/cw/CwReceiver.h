@@ -14,6 +14,7 @@
 
 #include "Baseband.h"
 #include "CarrierSearch.h"
+#include "DeepNoiseReader.h"
 #include "DurationGroups.h"
 #include "KeyingDetector.h"
 #include "MatchedFilter.h"
@@ -62,6 +63,8 @@ private:
     void WatchScout(Complex sample);
     void WatchAhead(Complex sample);
     void FollowBand();
+    void ReadDeepNoise(Complex sample);
+    bool KeyedBand() const;
     double NoiseEnvelope() const;
 
     double m_carrierHz;
@@ -100,6 +103,10 @@ private:
     DurationGroups m_scoutMarks{12};
     int m_scoutFaster = 0;
     std::string m_decoded;
+    // Takes over from the reader in deep noise.
+    DeepNoiseReader m_deepReader;
+    std::string m_deepDecoded;
+    bool m_deep = false;
     std::deque<char> m_text;
 };
 
