@@ -52,6 +52,7 @@ constexpr int kMaxAheadHalf = 256;
 // the reader takes over again (about -10 dB).
 constexpr double kDeepDotSnrBelow = 15.0;
 constexpr double kDeepDotSnrAbove = 24.0;
+constexpr int kDeepAfter = kBasebandRate;
 
 }  // namespace
 
@@ -172,14 +173,16 @@ void CwReceiver::OnBaseband(Complex sample)
 void CwReceiver::ReadDeepNoise(Complex sample)
 {
     // The timing learned on a clear signal; the reader's own is corrupt in deep noise.
-    if (!m_deep)
+    if (!m_deep && m_deepReader.DotSnr() > kDeepDotSnrAbove)
         m_deepReader.Follow(m_reader.Dot());
     // The keying's level against the noise and up says little here: the line
     // in the spectrum and the keyed power of the band tell whether there is keying.
     m_deepDecoded.clear();
     m_deepReader.Push(sample, m_search.NoisePower(), m_lineOpen && KeyedBand(), m_deepDecoded);
     const double snr = m_deepReader.DotSnr();
-    m_deep = m_deep ? !(snr > kDeepDotSnrAbove) : snr < kDeepDotSnrBelow;
+    // Noise alone is no deep noise, nor the start of a signal whose level is still being measured.
+    m_weakFor = snr < kDeepDotSnrBelow && m_lineOpen ? m_weakFor + 1 : 0;
+    m_deep = m_deep ? !(snr > kDeepDotSnrAbove) : m_weakFor > kDeepAfter;
     if (m_deep)
         m_decoded.swap(m_deepDecoded);
 }
