@@ -10,7 +10,7 @@ namespace rz::cw {
 namespace {
 
 // The level is measured every few samples.
-constexpr int kMeasureInterval = 4;
+constexpr int kMeasureInterval = 8;
 constexpr double kSnrRise = 2.0 * kMeasureInterval / kBasebandRate;
 constexpr double kSnrFall = kMeasureInterval / (3.0 * kBasebandRate);
 // The probes listen this much slower and faster.
@@ -21,6 +21,9 @@ constexpr double kLeadMemorySteps = 10.0 * 4.0 * 20.0 / 1.2;
 constexpr double kLeadToMove = 8.0;
 // The steps stay a quarter dot give or take this much, else the decoders start again.
 constexpr double kStepReach = 1.3;
+// On a signal this clear the reader prints and the decoders rest; they start
+// again as it weakens, seconds before they are needed.
+constexpr double kRestAbove = 48.0;
 constexpr double kMinDot = DotSeconds(kMaxWpm) * kBasebandRate;
 constexpr double kMaxDot = DotSeconds(kMinWpm) * kBasebandRate;
 
@@ -71,6 +74,14 @@ void DeepNoiseReader::Push(Complex sample, double noisePower, bool open, std::st
             const double snr = m_level.KeyDown() * m_level.KeyDown() * m_dot / noisePower;
             m_dotSnr += (snr > m_dotSnr ? kSnrRise : kSnrFall) * (snr - m_dotSnr);
         }
+    }
+    if (m_dotSnr > kRestAbove) {
+        m_resting = true;
+        return;
+    }
+    if (m_resting) {
+        m_resting = false;
+        Restart(m_dot);
     }
     m_stepSum += sample;
     if (++m_stepCount < m_decoders[0].StepSamples())

@@ -57,6 +57,7 @@ private:
     bool m_printedAny = false;
     bool m_spacePending = false;
     double m_dotSnr = 0.0;
+    bool m_resting = false;
 };
 
 }  // namespace rz::cw

@@ -271,7 +271,7 @@ SequenceDecoder::State SequenceDecoder::BestNow(bool& charEnded, double& margin)
     }
     const int longestElementGap = std::min<int64_t>(m_durations.MaxSteps(Duration::kElementGap), t);
     for (size_t n = 1; n < m_nodes; ++n) {
-        const double goesOn = std::log1p(-std::exp(nodes[n].logEnd));
+        const double goesOn = nodes[n].logGoesOn;
         if (!std::isfinite(goesOn))
             continue;
         for (int k = 1; k <= longestElementGap; ++k)
