@@ -40,6 +40,7 @@ public:
 private:
     void Restart(double dotSamples);
     void SetDot(double dotSamples);
+    void MoveTo(size_t probe, double dotSamples);
     void CompareSpeeds(bool open);
     void Print(std::string& text);
 
