@@ -220,7 +220,11 @@ void CwReceiver::WatchScout(Complex sample)
     }
     m_scoutMarks.Add(run->samples);
     const auto split = m_scoutMarks.Groups(2.0, 6);
-    const bool faster = split && split->shortMedian < kScoutFasterBy * m_reader.Dot();
+    // Marks shorter than the dot of 60 WPM are no sender's: in a fade the short
+    // filter passes the crumbs that noise leaves of the marks, and a restart
+    // at such a speed would read every dot as a dash from then on.
+    const bool faster = split && split->shortMedian < kScoutFasterBy * m_reader.Dot() &&
+                        split->shortMedian >= MorseReader::kShortestDot;
     m_scoutFaster = faster ? m_scoutFaster + 1 : 0;
     if (m_scoutFaster >= kScoutMarksToTrust) {
         m_reader.Restart(split->shortMedian);
