@@ -48,10 +48,10 @@ constexpr double kAheadQuantile = 0.95;
 constexpr int kAheadInterval = 4;
 constexpr int kMaxAheadHalf = 256;
 // The energy of a dot over the noise density below which the sequence decoder
-// reads instead of the reader (about -12 dB SNR at 20 WPM), and above which
-// the reader takes over again (about -10 dB).
-constexpr double kDeepDotSnrBelow = 15.0;
-constexpr double kDeepDotSnrAbove = 24.0;
+// reads instead of the reader (about -10.5 dB SNR at 20 WPM), and above which
+// the reader takes over again (about -9 dB).
+constexpr double kDeepDotSnrBelow = 21.0;
+constexpr double kDeepDotSnrAbove = 30.0;
 constexpr int kDeepAfter = kBasebandRate;
 
 }  // namespace

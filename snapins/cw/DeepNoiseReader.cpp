@@ -16,9 +16,9 @@ constexpr double kSnrRise = 2.0 * kMeasureInterval / kBasebandRate;
 constexpr double kSnrFall = kMeasureInterval / (3.0 * kBasebandRate);
 // The probes listen this much slower and faster.
 constexpr double kProbeRatio = 1.15;
-// A probe's lead in log-likelihood is forgotten over about ten seconds; one
-// that gains this much moves the speed.
-constexpr double kLeadMemorySteps = 10.0 * 4.0 * 20.0 / 1.2;
+// A probe's lead in log-likelihood is forgotten over about 170 dots (ten
+// seconds at 20 WPM); one that gains this much moves the speed.
+constexpr double kLeadMemorySteps = 4.0 * 170.0;
 constexpr double kLeadToMove = 8.0;
 // The steps stay a quarter dot give or take this much, else the decoders start again.
 constexpr double kStepReach = 1.3;
