@@ -71,8 +71,7 @@ constexpr int kOverCapacity = 0;
 // decoder stalled on it waits in an ordinary lock, which no cancellation ends.
 pthread_mutex_t g_heldLock = PTHREAD_MUTEX_INITIALIZER;
 #ifdef CODEC_STALL_DECODER
-[[maybe_unused]] const int g_lockHeld =
-    Stall::CODEC_STALL_DECODER == Stall::Lock ? pthread_mutex_lock(&g_heldLock) : 0;
+[[maybe_unused]] const int g_lockHeld = Stall::CODEC_STALL_DECODER == Stall::Lock ? pthread_mutex_lock(&g_heldLock) : 0;
 #endif
 
 [[maybe_unused]] void StallCall(Stall how)
