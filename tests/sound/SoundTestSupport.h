@@ -1,5 +1,5 @@
-// What the sound tests share: the choice of wave driver, WAV files read and
-// written without the driver's own library, the module state that attach would
+// What the sound tests share: the choice of wave driver, devices and their
+// callbacks, WAV files for the file driver, the module state that attach would
 // have built, and a sink for the message boxes.
 #pragma once
 
@@ -14,6 +14,7 @@
 #include <ruzada/wave.h>
 
 #include "SuiteHelpers.h"
+#include "WavFile.h"
 
 class CSound;
 
@@ -86,11 +87,6 @@ private:
 // what came, in order.
 std::vector<uint8_t> Record(const WAVEFORMATEX& format, size_t count, DWORD bytes);
 
-// Mono 16-bit files with the plain 44-byte header; reading gives nothing unless
-// the whole file is such a file at `rate`, its sizes filled in.
-void WriteWav(const std::string& path, uint32_t rate, const std::vector<int16_t>& samples);
-std::optional<std::vector<int16_t>> ReadWav(const std::string& path, uint32_t rate);
-
 // The file driver, unpaced unless a test paces it, playing to a file of a folder
 // of its own; the variables go when it does.
 class FileAudio {
@@ -109,7 +105,7 @@ public:
     // Capture plays these samples from their start at each open.
     void CaptureFrom(uint32_t rate, const std::vector<int16_t>& samples) const
     {
-        WriteWav(Path("in.wav"), rate, samples);
+        WriteWav(Path("in.wav"), samples, static_cast<int>(rate));
         SetVariable("RUZADA_AUDIO_IN", Path("in.wav").c_str());
     }
     std::string Path(const std::string& name) const { return m_dir.Path(name); }

@@ -33,31 +33,27 @@ std::tuple<DWORD, DWORD, WORD, WORD> CardFormat()
     return {format.nSamplesPerSec, format.nAvgBytesPerSec, format.wBitsPerSample, format.nBlockAlign};
 }
 
-TEST_F(SampleRate, EveryRateButZeroRunsTheCardAt8000)
+// Every rate but zero runs the card at 8000, or six times that with 48 kHz; a
+// second call with the same rate leaves the card untouched.
+TEST_F(SampleRate, EveryRateButZeroRunsTheCardAt8000OrSixTimesFaster)
 {
-    for (double freq : {11025.0, -3.0, 1.0, 8000.0}) {
-        EXPECT_EQ(SetDGFreq(0.5), 1);
-        EXPECT_FALSE(Sound().IsInOpen() || Sound().IsOutOpen());
-        EXPECT_EQ(GetDGFreq(), 0.0);
-        EXPECT_EQ(SetDGFreq(freq), 1) << freq;
-        EXPECT_TRUE(Running()) << freq;
-        EXPECT_EQ(CardFormat(), std::make_tuple(8000u, 16000u, WORD{16}, WORD{2}));
-        EXPECT_EQ(GetDGFreq(), 8000.0);
+    for (const bool use48 : {false, true}) {
+        g_bUse48KHz = use48;
+        const DWORD rate = use48 ? 48000 : 8000;
+        for (double freq : {11025.0, -3.0, 1.0, 8000.0}) {
+            EXPECT_EQ(SetDGFreq(0.5), 1);
+            EXPECT_FALSE(Sound().IsInOpen() || Sound().IsOutOpen());
+            EXPECT_EQ(GetDGFreq(), 0.0);
+            EXPECT_EQ(SetDGFreq(freq), 1) << freq;
+            EXPECT_TRUE(Running()) << freq;
+            EXPECT_EQ(CardFormat(), std::make_tuple(rate, 2 * rate, WORD{16}, WORD{2}));
+            EXPECT_EQ(GetDGFreq(), 8000.0);
+        }
+        const auto handles = std::pair(Sound().GetWaveInHandle(), Sound().GetWaveOutHandle());
+        EXPECT_EQ(SetDGFreq(8000.0), 1);
+        EXPECT_EQ(std::pair(Sound().GetWaveInHandle(), Sound().GetWaveOutHandle()), handles);
     }
     EXPECT_EQ(g_nOpenSoundDevice, -1);
-}
-
-// A second call with the same rate leaves the card untouched.
-TEST_F(SampleRate, With48KHzTheCardRunsSixTimesFaster)
-{
-    g_bUse48KHz = true;
-    ASSERT_EQ(SetDGFreq(8000.0), 1);
-    EXPECT_TRUE(Running());
-    EXPECT_EQ(CardFormat(), std::make_tuple(48000u, 96000u, WORD{16}, WORD{2}));
-    EXPECT_EQ(GetDGFreq(), 8000.0);
-    const auto handles = std::pair(Sound().GetWaveInHandle(), Sound().GetWaveOutHandle());
-    EXPECT_EQ(SetDGFreq(8000.0), 1);
-    EXPECT_EQ(std::pair(Sound().GetWaveInHandle(), Sound().GetWaveOutHandle()), handles);
 }
 
 TEST_F(SampleRate, RunningTheCardWakesTheTransmitThreadWhileTransmitting)
