@@ -7,6 +7,7 @@
 #include <memory>
 #include <numeric>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <RUZada.h>
@@ -222,9 +223,8 @@ TEST_F(TerminalPort, FiveBitPortRunsAtTheTeleprinterRateThroughBotherAndDecodesB
 {
     Open(13, 1, 5, 45);
     const termios2 settings = terminal.Settings();
-    EXPECT_EQ(settings.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));
-    EXPECT_EQ(settings.c_ospeed, 45u);
-    EXPECT_EQ(settings.c_ispeed, 45u);
+    EXPECT_EQ(std::tuple(settings.c_cflag & CBAUD, settings.c_ospeed, settings.c_ispeed),
+              std::tuple(tcflag_t{BOTHER}, speed_t{45}, speed_t{45}));
     EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(settings.c_cflag & CRTSCTS, 0u) << "no hardware handshake unless asked";
     terminal.Send({31, 5, 9, 27, 5, 9});
@@ -263,8 +263,7 @@ TEST_F(TerminalPort, DeviceVanishingInTheMiddleOfAWriteEndsThePortAndLeaksNothin
     ASSERT_TRUE(WaitUntil([&] { return port->outsize() < 64 * 1024; }));
     terminal.Close();
     EXPECT_TRUE(WaitUntil([&] { return port->PortActive() == 0; }));
-    EXPECT_FALSE(port->IsOpen());
-    EXPECT_EQ(port->CommActive(), 0);
+    EXPECT_EQ(std::pair(port->IsOpen(), port->CommActive()), std::pair(false, 0));
     EXPECT_EQ(TakeReceived(*port, 2), (std::vector<uint8_t>{'h', 'i'}));
     EXPECT_EQ(port->Activate(0), 1);
     EXPECT_EQ(GetLastError(), 0u);
@@ -284,8 +283,7 @@ TEST_F(TerminalPort, OpeningTwiceReportsAlreadyAssignedAndChangedSettingsCloseTh
     port->SetPort(18, 0, 0, 8, 9600);
     EXPECT_TRUE(port->IsOpen());
     port->SetPort(18, 0, 0, 8, 4800);
-    EXPECT_FALSE(port->IsOpen());
-    EXPECT_EQ(port->PortActive(), 0);
+    EXPECT_EQ(std::pair(port->IsOpen(), port->PortActive()), std::pair(false, 0));
     EXPECT_EQ(port->Activate(1), 1);
     EXPECT_EQ(terminal.Settings().c_ospeed, 4800u);
 }

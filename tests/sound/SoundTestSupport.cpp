@@ -124,23 +124,6 @@ std::vector<uint8_t> Record(const WAVEFORMATEX& format, size_t count, DWORD byte
     return recorded;
 }
 
-MessageBoxes::MessageBoxes() { SetMessageBoxHandler(&MessageBoxes::Collect, this); }
-MessageBoxes::~MessageBoxes() { SetMessageBoxHandler(nullptr, nullptr); }
-
-int MessageBoxes::Collect(HWND owner, const char* text, const char* caption, UINT type, void* self)
-{
-    auto* boxes = static_cast<MessageBoxes*>(self);
-    std::lock_guard hold(boxes->m_lock);
-    boxes->m_shown.push_back({owner, text ? text : "", caption ? caption : "", type});
-    return IDOK;
-}
-
-std::vector<MessageBoxes::Shown> MessageBoxes::All() const
-{
-    std::lock_guard hold(m_lock);
-    return m_shown;
-}
-
 void ModuleState::SetUp()
 {
     InitializeCriticalSection(&g_csSendQueue);

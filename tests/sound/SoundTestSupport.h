@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <ruzada/wave.h>
@@ -114,20 +115,26 @@ private:
     TempDir m_dir;
 };
 
+// Every message box shown while it lives: owner, text, caption and type.
 class MessageBoxes {
 public:
-    struct Shown {
-        HWND owner;
-        std::string text;
-        std::string caption;
-        UINT type;
-    };
-    MessageBoxes();
-    ~MessageBoxes();
-    std::vector<Shown> All() const;
+    using Shown = std::tuple<HWND, std::string, std::string, UINT>;
+    MessageBoxes() { SetMessageBoxHandler(&Collect, this); }
+    ~MessageBoxes() { SetMessageBoxHandler(nullptr, nullptr); }
+    std::vector<Shown> All() const
+    {
+        std::lock_guard hold(m_lock);
+        return m_shown;
+    }
 
 private:
-    static int Collect(HWND owner, const char* text, const char* caption, UINT type, void* self);
+    static int Collect(HWND owner, const char* text, const char* caption, UINT type, void* self)
+    {
+        auto* boxes = static_cast<MessageBoxes*>(self);
+        std::lock_guard hold(boxes->m_lock);
+        boxes->m_shown.emplace_back(owner, text ? text : "", caption ? caption : "", type);
+        return IDOK;
+    }
     mutable std::mutex m_lock;
     std::vector<Shown> m_shown;
 };

@@ -93,11 +93,9 @@ TEST_F(SampleRate, ADeviceThatFailsToOpenIsShownAndReported)
 
     // The caption is the system's, as none is given.
     const std::string errorText = static_cast<const char*>(SystemErrorText(MMSYSERR_ALLOCATED));
-    std::vector<std::tuple<HWND, std::string, std::string, UINT>> shown;
-    for (const MessageBoxes::Shown& box : boxes.All())
-        shown.emplace_back(box.owner, box.text, box.caption, box.type);
-    EXPECT_EQ(shown, (decltype(shown){{nullptr, "Soundcard In Open:\n" + errorText, "Error", MB_ICONEXCLAMATION},
-                                      {nullptr, "Soundcard Out Open:\n" + errorText, "Error", MB_ICONEXCLAMATION}}));
+    EXPECT_EQ(boxes.All(), (std::vector<MessageBoxes::Shown>{
+                               {nullptr, "Soundcard In Open:\n" + errorText, "Error", MB_ICONEXCLAMATION},
+                               {nullptr, "Soundcard Out Open:\n" + errorText, "Error", MB_ICONEXCLAMATION}}));
 }
 
 TEST_F(SampleRate, AModeWithoutSoundCardClosesItAndKeepsTheRate)
