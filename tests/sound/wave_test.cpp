@@ -18,7 +18,7 @@ protected:
     WAVEFORMATEX m_format = MonoFormat(8000);
 };
 
-TEST_F(WaveDriver, OpenAnswersBadArgumentsWithTheirCodes)
+TEST_F(WaveDriver, BadArgumentsFormatsAndHandlesGetTheirCodes)
 {
     HWAVEIN in = reinterpret_cast<HWAVEIN>(1);
     EXPECT_EQ(waveInOpen(nullptr, 0, &m_format, 0, 0, CALLBACK_NULL), MMSYSERR_INVALPARAM);
@@ -48,12 +48,8 @@ TEST_F(WaveDriver, OpenAnswersBadArgumentsWithTheirCodes)
     }
     EXPECT_EQ(WaveDevice(true, {WAVE_FORMAT_PCM, 2, 44100, 88200, 2, 8, 0}, nullptr, WAVE_MAPPER).Opened(),
               MMSYSERR_NOERROR);
-}
 
-TEST_F(WaveDriver, ClosedUnknownAndMismatchedHandlesAreInvalid)
-{
-    HWAVEIN in = nullptr;
-    HWAVEOUT out = nullptr;
+    // Closed, unknown and mismatched handles are invalid.
     ASSERT_EQ(waveInOpen(&in, 0, &m_format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     ASSERT_EQ(waveOutOpen(&out, 0, &m_format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     // A capture handle is no playback handle and the other way round.
@@ -190,17 +186,12 @@ constexpr DWORD kFrames = 160;  // 20 ms at 8 kHz
 // A stray byte that no 16-bit frame fills: it is neither moved nor counted.
 constexpr DWORD kBufferBytes = 2 * kFrames + 1;
 
-BOOL OpenPosition(bool capture, DWORD* samples)
-{
-    return capture ? GetOpenWaveInPosition(samples) : GetOpenWaveOutPosition(samples);
-}
-
 // The newest open device's position in its direction; nothing, and the value left
 // alone, while none is open.
 std::optional<DWORD> OpenDevicePosition(bool capture)
 {
     DWORD samples = 12345;
-    const bool open = OpenPosition(capture, &samples);
+    const bool open = capture ? GetOpenWaveInPosition(&samples) : GetOpenWaveOutPosition(&samples);
     EXPECT_TRUE(open || samples == 12345);
     return open ? std::optional(samples) : std::nullopt;
 }
