@@ -94,7 +94,8 @@ TEST_F(HostLinkQueue, PostsComeBackInOrderAndDispatchCallsTheProcedureOfTheirWin
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
 }
 
-// A destroyed window, a null one and one never made get the same answers.
+// A destroyed window, a null one and one never made get the same answers; null
+// arguments get theirs.
 TEST_F(HostLinkQueue, ADestroyedWindowIsNoWindowAndLosesItsPosts)
 {
     Calls calls;
@@ -113,6 +114,10 @@ TEST_F(HostLinkQueue, ADestroyedWindowIsNoWindowAndLosesItsPosts)
         EXPECT_EQ(DispatchMessageA(&msg), 0);
         EXPECT_FALSE(IsWindow(gone) || GetHostWindowUser(gone) || DestroyHostWindow(gone));
     }
+    EXPECT_EQ(Attempt([] { return CreateHostWindow(nullptr, nullptr); }), (Outcome{0, ERROR_INVALID_PARAMETER}));
+    EXPECT_EQ(Attempt([] { return PeekMessageA(nullptr, nullptr, 0, 0, PM_REMOVE); }),
+              (Outcome{FALSE, ERROR_INVALID_PARAMETER}));
+    EXPECT_FALSE(DispatchMessageA(nullptr) || TranslateMessage(nullptr));
     // Handles are never reused, so the old one stays dead beside a new window.
     HWND next = Make(calls);
     EXPECT_NE(next, window);
@@ -143,17 +148,6 @@ TEST_F(HostLinkQueue, PostsBeyondTheLimitAreRefused)
     EXPECT_TRUE(PostMessageA(window, WM_USER, 0, 0)) << "room again once taken";
 }
 
-TEST(HostLinkArguments, NullArgumentsGetTheFixedAnswers)
-{
-    EXPECT_EQ(Attempt([] { return CreateHostWindow(nullptr, nullptr); }), (Outcome{0, ERROR_INVALID_PARAMETER}));
-    EXPECT_EQ(DispatchMessageA(nullptr), 0);
-    EXPECT_FALSE(TranslateMessage(nullptr));
-    EXPECT_EQ(Attempt([] { return PeekMessageA(nullptr, nullptr, 0, 0, PM_REMOVE); }),
-              (Outcome{FALSE, ERROR_INVALID_PARAMETER}));
-    EXPECT_EQ(Attempt([] { return RegisterWindowMessageA(nullptr); }), (Outcome{0, ERROR_INVALID_PARAMETER}));
-    EXPECT_EQ(RegisterWindowMessageA(""), 0u);
-}
-
 TEST(HostLinkRegistry, EachNameHasOneIdentifierInRangeWhateverItsCase)
 {
     const UINT id = RegisterWindowMessageA("AZ_REGISTRY_CASE");
@@ -167,6 +161,8 @@ TEST(HostLinkRegistry, EachNameHasOneIdentifierInRangeWhateverItsCase)
     EXPECT_LE(*ids.rbegin(), 0xFFFFu);
     // Names that differ only beyond ASCII letters are not folded together.
     EXPECT_NE(RegisterWindowMessageA("HL_REGISTRY_[1]"), RegisterWindowMessageA("HL_REGISTRY_{1}"));
+    EXPECT_EQ(Attempt([] { return RegisterWindowMessageA(nullptr); }), (Outcome{0, ERROR_INVALID_PARAMETER}));
+    EXPECT_EQ(RegisterWindowMessageA(""), 0u);
 }
 
 constexpr auto kDeadline = 10s;

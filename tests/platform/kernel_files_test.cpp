@@ -94,17 +94,18 @@ TEST_F(KernelProfile, ReadsNumbersAsWindowsDoes)
 
 TEST_F(KernelProfile, ReadsTextsWithTheirDefaultsAndCutsToTheBuffer)
 {
-    char text[8];
-    EXPECT_EQ(GetPrivateProfileStringA("ruzada", "Quoted", "x", text, sizeof text, file.c_str()), 1u);
-    EXPECT_STREQ(text, "9");
-    EXPECT_EQ(GetPrivateProfileStringA("RUZada", "Garbage", "x", text, sizeof text, file.c_str()), 3u);
-    EXPECT_STREQ(text, "abc");
-    EXPECT_EQ(GetPrivateProfileStringA("RUZada", "Absent", "  BPSK31 ", text, sizeof text, file.c_str()), 6u);
-    EXPECT_STREQ(text, "BPSK31");
-    EXPECT_EQ(GetPrivateProfileStringA("RUZada", "Absent", nullptr, text, sizeof text, file.c_str()), 0u);
-    EXPECT_STREQ(text, "");
-    EXPECT_EQ(GetPrivateProfileStringA("RUZada", "Absent", "too long a text", text, sizeof text, file.c_str()), 7u);
-    EXPECT_STREQ(text, "too lon");
+    const std::tuple<const char*, const char*, const char*, std::string> cases[] = {
+        {"ruzada", "Quoted", "x", "9"},
+        {"RUZada", "Garbage", "x", "abc"},
+        {"RUZada", "Absent", "  BPSK31 ", "BPSK31"},
+        {"RUZada", "Absent", nullptr, ""},
+        {"RUZada", "Absent", "too long a text", "too lon"},
+    };
+    for (const auto& [section, key, fallback, expected] : cases) {
+        char text[8];
+        EXPECT_EQ(GetPrivateProfileStringA(section, key, fallback, text, sizeof text, file.c_str()), expected.size());
+        EXPECT_EQ(text, expected) << key;
+    }
     EXPECT_EQ(GetPrivateProfileStringA("RUZada", "Hex", "", nullptr, 0, file.c_str()), 0u);
 }
 

@@ -108,7 +108,7 @@ private:
     HMODULE m_saved = nullptr;
 };
 
-TEST_F(NStringTable, LongEntriesLoadWholeAndMissingOnesGiveAnEmptyString)
+TEST_F(NStringTable, EntriesLoadWholeByTheirSixteenBitIdentifiersAndMissingOnesGiveAnEmptyString)
 {
     CNString text;
     for (const unsigned id : kLongIds) {
@@ -120,11 +120,8 @@ TEST_F(NStringTable, LongEntriesLoadWholeAndMissingOnesGiveAnEmptyString)
     text = "previous";
     EXPECT_EQ(text.LoadText(nullptr, kLongIds[0]), 0);
     EXPECT_EQ(Text(text), "");
-}
 
-TEST_F(NStringTable, OnlySixteenBitIdentifiersAreLoadedAndFormattingKeepsTheLastError)
-{
-    CNString text;
+    // Only 16-bit identifiers are loaded, and formatting keeps the last error.
     text = "untouched";
     for (const uintptr_t notAnId : {uintptr_t{0}, uintptr_t{0x10000}, reinterpret_cast<uintptr_t>("a pointer")})
         EXPECT_FALSE(text.LoadIfTextId(reinterpret_cast<const void*>(notAnId)));
