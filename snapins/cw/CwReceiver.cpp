@@ -47,6 +47,12 @@ constexpr double kAheadDots = 1.7;
 constexpr double kAheadQuantile = 0.95;
 constexpr int kAheadInterval = 4;
 constexpr int kMaxAheadHalf = 256;
+// The energy of a dot over the noise density below which the sequence decoder
+// reads instead of the reader (about -10.5 dB SNR at 20 WPM), and above which
+// the reader takes over again (about -9 dB).
+constexpr double kDeepDotSnrBelow = 21.0;
+constexpr double kDeepDotSnrAbove = 30.0;
+constexpr int kDeepAfter = kBasebandRate;
 
 }  // namespace
 
@@ -57,7 +63,8 @@ CwReceiver::CwReceiver(const ReceiverSettings& settings)
       m_baseband(settings.carrierHz),
       m_delay(kLookahead),
       m_aheadLevels(kLookahead + kMaxAheadHalf),
-      m_reader(settings.wpm)
+      m_reader(settings.wpm),
+      m_deepReader(kLookahead, m_reader.Dot())
 {
     m_scout.SetTiming(kScoutFilter, kScoutDebounce, kScoutFilter);
 }
@@ -101,6 +108,7 @@ void CwReceiver::WatchAhead(Complex sample)
     m_aheadFilter.SetLength(m_reader.FilterLength());
     const int size = static_cast<int>(m_aheadLevels.size());
     m_aheadLevels[static_cast<size_t>(m_aheadAt)] = static_cast<float>(m_aheadFilter.Push(tuned));
+    m_deepReader.PushAhead(tuned);
     m_aheadAt = (m_aheadAt + 1) % size;
     if (!m_delayFilled || m_aheadAt % kAheadInterval != 0)
         return;
@@ -145,8 +153,7 @@ void CwReceiver::OnBaseband(Complex sample)
     // and against the key-up level, which a carrier keeps as high as its key-down.
     FollowBand();
     m_open = m_lineOpen && m_detector.SignalLevel() > kOpenContrast * NoiseEnvelope() &&
-             m_detector.SignalLevel() > kOpenContrast * m_detector.NoiseLevel() &&
-             m_bandDown.mean - m_bandUp.mean > kKeyedShare * (m_bandDown.mean - m_search.NoisePower());
+             m_detector.SignalLevel() > kOpenContrast * m_detector.NoiseLevel() && KeyedBand();
     m_reader.SetOpen(m_open);
     const double signal = m_detector.SignalLevel();
     const bool weak = signal < kDeepBelow * NoiseEnvelope() && signal < kKeyUpBelow * m_detector.NoiseLevel();
@@ -155,11 +162,29 @@ void CwReceiver::OnBaseband(Complex sample)
     m_reader.OnOngoing(m_detector.KeyDown(), m_detector.Current(), m_decoded);
     WatchScout(tuned);
 
+    ReadDeepNoise(tuned);
     for (const char ch : m_decoded) {
         if (m_text.size() < kMaxHeldChars)
             m_text.push_back(ch);
     }
     m_decoded.clear();
+}
+
+void CwReceiver::ReadDeepNoise(Complex sample)
+{
+    // The timing learned on a clear signal; the reader's own is corrupt in deep noise.
+    if (!m_deep && m_deepReader.DotSnr() > kDeepDotSnrAbove)
+        m_deepReader.Follow(m_reader.Dot());
+    // The keying's level against the noise and up says little here: the line
+    // in the spectrum and the keyed power of the band tell whether there is keying.
+    m_deepDecoded.clear();
+    m_deepReader.Push(sample, m_search.NoisePower(), m_lineOpen && KeyedBand(), m_deepDecoded);
+    const double snr = m_deepReader.DotSnr();
+    // Noise alone is no deep noise, nor the start of a signal whose level is still being measured.
+    m_weakFor = snr < kDeepDotSnrBelow && m_lineOpen ? m_weakFor + 1 : 0;
+    m_deep = m_deep ? !(snr > kDeepDotSnrAbove) : m_weakFor > kDeepAfter;
+    if (m_deep)
+        m_decoded.swap(m_deepDecoded);
 }
 
 void CwReceiver::FollowBand()
@@ -170,6 +195,11 @@ void CwReceiver::FollowBand()
     BandPower& band = m_detector.KeyDown() ? m_bandDown : m_bandUp;
     band.count = std::min(band.count + 1.0, kBandMemory);
     band.mean += (power - band.mean) / band.count;
+}
+
+bool CwReceiver::KeyedBand() const
+{
+    return m_bandDown.mean - m_bandUp.mean > kKeyedShare * (m_bandDown.mean - m_search.NoisePower());
 }
 
 double CwReceiver::NoiseEnvelope() const
@@ -190,7 +220,11 @@ void CwReceiver::WatchScout(Complex sample)
     }
     m_scoutMarks.Add(run->samples);
     const auto split = m_scoutMarks.Groups(2.0, 6);
-    const bool faster = split && split->shortMedian < kScoutFasterBy * m_reader.Dot();
+    // Marks shorter than the dot of 60 WPM are no sender's: in a fade the short
+    // filter passes the crumbs that noise leaves of the marks, and a restart
+    // at such a speed would read every dot as a dash from then on.
+    const bool faster = split && split->shortMedian < kScoutFasterBy * m_reader.Dot() &&
+                        split->shortMedian >= MorseReader::kShortestDot;
     m_scoutFaster = faster ? m_scoutFaster + 1 : 0;
     if (m_scoutFaster >= kScoutMarksToTrust) {
         m_reader.Restart(split->shortMedian);

@@ -2,8 +2,8 @@
 // detector and the Morse reader in a row, keeping their state from one block of
 // samples to the next. The keying is read one second behind the search, so the
 // receiver is on the signal's frequency, and the squelch knows whether there
-// is a signal, before the first character. Decoded text waits until the caller
-// takes it.
+// is a signal, before the first character. In deep noise a sequence decoder
+// reads instead of the Morse reader. Decoded text waits until the caller takes it.
 #ifndef CW_RECEIVER_H
 #define CW_RECEIVER_H
 
@@ -14,6 +14,7 @@
 
 #include "Baseband.h"
 #include "CarrierSearch.h"
+#include "DeepNoiseReader.h"
 #include "DurationGroups.h"
 #include "KeyingDetector.h"
 #include "MatchedFilter.h"
@@ -62,6 +63,8 @@ private:
     void WatchScout(Complex sample);
     void WatchAhead(Complex sample);
     void FollowBand();
+    void ReadDeepNoise(Complex sample);
+    bool KeyedBand() const;
     double NoiseEnvelope() const;
 
     double m_carrierHz;
@@ -100,6 +103,11 @@ private:
     DurationGroups m_scoutMarks{12};
     int m_scoutFaster = 0;
     std::string m_decoded;
+    // Takes over from the reader in deep noise.
+    DeepNoiseReader m_deepReader;
+    std::string m_deepDecoded;
+    bool m_deep = false;
+    int m_weakFor = 0;
     std::deque<char> m_text;
 };
 

@@ -11,7 +11,7 @@ namespace rz::cw {
 namespace {
 
 // Dots from 60 WPM down to 4 WPM, in baseband samples.
-constexpr double kMinDot = 1.2 / 60.0 * kBasebandRate;
+constexpr double kMinDot = MorseReader::kShortestDot;
 constexpr double kMaxDot = 1.2 / 4.0 * kBasebandRate;
 constexpr double kDotDashRatio = 2.0;
 constexpr double kLongestDash = 4.5 * kMaxDot;

@@ -10,12 +10,16 @@
 #include <utility>
 #include <vector>
 
+#include "Baseband.h"
 #include "DurationGroups.h"
 
 namespace rz::cw {
 
 class MorseReader {
 public:
+    // The dot of 60 WPM, in baseband samples: no sender is faster.
+    static constexpr double kShortestDot = 1.2 / 60.0 * kBasebandRate;
+
     // Durations are in baseband samples; `wpm` is the speed expected at first.
     explicit MorseReader(double wpm);
 

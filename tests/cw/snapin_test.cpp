@@ -168,9 +168,12 @@ TEST(CwModule, TextSentOverTheLoopbackCardComesBack)
     ASSERT_EQ(initDG(host.Handle()) & kCwMode, kCwMode);
     setRUZada(kCwMode);
     setFreq(8000.0);
-    setSoundMode(kTransmitAndReceive, -1);
+    // The whole text is queued before the transmitter starts: the module keys
+    // what it finds queued and idles (silence) once the queue is empty, so a
+    // host thread held up between two characters would put a word gap between them.
     const std::string expected = kText;
     std::for_each(expected.begin(), expected.end(), sendA);
+    setSoundMode(kTransmitAndReceive, -1);
     host.PumpUntil([&] { return text(host.msgChar).size() >= expected.size(); }, 60s);
     setSoundMode(0, -1);
     setFreq(0.0);

@@ -1,0 +1,160 @@
+#include "DeepNoiseReader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "CwTiming.h"
+
+namespace rz::cw {
+
+namespace {
+
+// The level is measured every few samples.
+constexpr int kMeasureInterval = 8;
+constexpr double kSnrRise = 2.0 * kMeasureInterval / kBasebandRate;
+constexpr double kSnrFall = kMeasureInterval / (3.0 * kBasebandRate);
+// The probes listen this much slower and faster.
+constexpr double kProbeRatio = 1.15;
+// A probe's lead in log-likelihood is forgotten over about 170 dots (ten
+// seconds at 20 WPM); one that gains this much moves the speed.
+constexpr double kLeadMemorySteps = 4.0 * 170.0;
+constexpr double kLeadToMove = 8.0;
+// The steps stay a quarter dot give or take this much, else the decoders start again.
+constexpr double kStepReach = 1.3;
+// On a signal this clear the reader prints and the decoders rest; they start
+// again as it weakens, seconds before they are needed.
+constexpr double kRestAbove = 48.0;
+constexpr double kMinDot = DotSeconds(kMaxWpm) * kBasebandRate;
+constexpr double kMaxDot = DotSeconds(kMinWpm) * kBasebandRate;
+
+}  // namespace
+
+DeepNoiseReader::DeepNoiseReader(int delay, double dotSamples) : m_level(delay), m_dot(dotSamples)
+{
+    Restart(dotSamples);
+}
+
+void DeepNoiseReader::Restart(double dotSamples)
+{
+    for (SequenceDecoder& decoder : m_decoders) {
+        decoder.Reset();
+        decoder.SetTiming(StandardTimes(dotSamples));
+    }
+    m_stepSum = Complex();
+    m_stepCount = 0;
+    SetDot(dotSamples);
+}
+
+void DeepNoiseReader::SetDot(double dotSamples)
+{
+    m_dot = std::clamp(dotSamples, kMinDot, kMaxDot);
+    m_level.SetDot(m_dot);
+    m_decoders[0].SetDurations(StandardTimes(m_dot));
+    m_decoders[1].SetDurations(StandardTimes(m_dot * kProbeRatio));
+    m_decoders[2].SetDurations(StandardTimes(m_dot / kProbeRatio));
+    for (size_t i = 0; i < m_decoders.size(); ++i)
+        m_lastScores[i] = m_decoders[i].BestScore();
+    m_leads.fill(0.0);
+}
+
+void DeepNoiseReader::MoveTo(size_t probe, double dotSamples)
+{
+    // The probe prints from now on, the decoder that printed listens on the
+    // other side, and a copy of the new one listens further on this side: each
+    // keeps the path it has weighed at its own speed.
+    const size_t other = m_decoders.size() - probe;
+    std::swap(m_decoders[0], m_decoders[probe]);
+    std::swap(m_decoders[probe], m_decoders[other]);
+    m_decoders[probe] = m_decoders[0];
+    m_dot = dotSamples;
+    m_level.SetDot(m_dot);
+    m_decoders[probe].SetDurations(StandardTimes(probe == 1 ? m_dot * kProbeRatio : m_dot / kProbeRatio));
+    for (size_t i = 0; i < m_decoders.size(); ++i)
+        m_lastScores[i] = m_decoders[i].BestScore();
+    m_leads.fill(0.0);
+}
+
+void DeepNoiseReader::Follow(double dotSamples)
+{
+    if (dotSamples > kProbeRatio * m_dot || m_dot > kProbeRatio * dotSamples)
+        Restart(dotSamples);
+}
+
+void DeepNoiseReader::Push(Complex sample, double noisePower, bool open, std::string& text)
+{
+    if (++m_measureCount >= kMeasureInterval) {
+        m_measureCount = 0;
+        m_level.Measure(noisePower);
+        // Followed fast up, when a signal comes, and slowly down: the level
+        // sinks in word gaps, which say nothing of the signal.
+        if (noisePower > 0.0) {
+            const double snr = m_level.KeyDown() * m_level.KeyDown() * m_dot / noisePower;
+            m_dotSnr += (snr > m_dotSnr ? kSnrRise : kSnrFall) * (snr - m_dotSnr);
+        }
+    }
+    if (m_dotSnr > kRestAbove) {
+        m_resting = true;
+        return;
+    }
+    if (m_resting) {
+        m_resting = false;
+        Restart(m_dot);
+    }
+    m_stepSum += sample;
+    if (++m_stepCount < m_decoders[0].StepSamples())
+        return;
+    const DecoderStep step{m_stepSum, m_stepCount, m_level.KeyDown(), noisePower, open};
+    m_stepSum = Complex();
+    m_stepCount = 0;
+    m_chars.clear();
+    m_decoders[0].Push(step, m_chars);
+    for (size_t i = 1; i < m_decoders.size(); ++i) {
+        m_probeChars.clear();
+        m_decoders[i].Push(step, m_probeChars);
+    }
+    Print(text);
+    CompareSpeeds(open);
+}
+
+void DeepNoiseReader::CompareSpeeds(bool open)
+{
+    std::array<double, 3> gains{};
+    for (size_t i = 0; i < m_decoders.size(); ++i) {
+        gains[i] = m_decoders[i].BestScore() - m_lastScores[i];
+        m_lastScores[i] = m_decoders[i].BestScore();
+    }
+    // Noise alone would walk the speed anywhere.
+    if (!open)
+        return;
+    for (size_t i = 1; i < m_decoders.size(); ++i) {
+        m_leads[i] += gains[i] - gains[0] - m_leads[i] / kLeadMemorySteps;
+        if (m_leads[i] < kLeadToMove)
+            continue;
+        const double dot = std::clamp(i == 1 ? m_dot * kProbeRatio : m_dot / kProbeRatio, kMinDot, kMaxDot);
+        const double step = m_decoders[0].StepSamples();
+        if (dot / step > 4.0 * kStepReach || dot / step < 4.0 / kStepReach)
+            Restart(dot);
+        else
+            MoveTo(i, dot);
+        return;
+    }
+}
+
+void DeepNoiseReader::Print(std::string& text)
+{
+    for (const DecodedChar& decoded : m_chars) {
+        // Characters heard while the squelch was closed are noise; what follows is a new word.
+        if (!decoded.open) {
+            m_spacePending = m_printedAny;
+            continue;
+        }
+        if ((decoded.afterWordGap || m_spacePending) && m_printedAny)
+            text += ' ';
+        text += decoded.text;
+        m_printedAny = true;
+        m_spacePending = false;
+    }
+}
+
+}  // namespace rz::cw
