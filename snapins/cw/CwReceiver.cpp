@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "CwTiming.h"
+
 namespace rz::cw {
 
 namespace {
@@ -168,6 +170,11 @@ void CwReceiver::OnBaseband(Complex sample)
             m_text.push_back(ch);
     }
     m_decoded.clear();
+}
+
+double CwReceiver::Wpm() const
+{
+    return m_deep ? DotSeconds(1.0) * kBasebandRate / m_deepReader.Dot() : m_reader.Wpm();
 }
 
 void CwReceiver::ReadDeepNoise(Complex sample)

@@ -49,27 +49,35 @@ void DeepNoiseReader::Restart(double dotSamples)
 void DeepNoiseReader::SetDot(double dotSamples)
 {
     m_dot = std::clamp(dotSamples, kMinDot, kMaxDot);
-    m_level.SetDot(m_dot);
-    m_decoders[0].SetDurations(StandardTimes(m_dot));
-    m_decoders[1].SetDurations(StandardTimes(m_dot * kProbeRatio));
-    m_decoders[2].SetDurations(StandardTimes(m_dot / kProbeRatio));
     for (size_t i = 0; i < m_decoders.size(); ++i)
-        m_lastScores[i] = m_decoders[i].BestScore();
-    m_leads.fill(0.0);
+        m_decoders[i].SetDurations(StandardTimes(DotOf(i)));
+    StartComparing();
 }
 
-void DeepNoiseReader::MoveTo(size_t probe, double dotSamples)
+void DeepNoiseReader::MoveTo(size_t probe)
 {
     // The probe prints from now on, the decoder that printed listens on the
     // other side, and a copy of the new one listens further on this side: each
     // keeps the path it has weighed at its own speed.
     const size_t other = m_decoders.size() - probe;
+    m_dot = DotOf(probe);
     std::swap(m_decoders[0], m_decoders[probe]);
     std::swap(m_decoders[probe], m_decoders[other]);
     m_decoders[probe] = m_decoders[0];
-    m_dot = dotSamples;
+    m_decoders[probe].SetDurations(StandardTimes(DotOf(probe)));
+    StartComparing();
+}
+
+double DeepNoiseReader::DotOf(size_t decoder) const
+{
+    if (decoder == 0)
+        return m_dot;
+    return std::clamp(decoder == 1 ? m_dot * kProbeRatio : m_dot / kProbeRatio, kMinDot, kMaxDot);
+}
+
+void DeepNoiseReader::StartComparing()
+{
     m_level.SetDot(m_dot);
-    m_decoders[probe].SetDurations(StandardTimes(probe == 1 ? m_dot * kProbeRatio : m_dot / kProbeRatio));
     for (size_t i = 0; i < m_decoders.size(); ++i)
         m_lastScores[i] = m_decoders[i].BestScore();
     m_leads.fill(0.0);
@@ -131,12 +139,12 @@ void DeepNoiseReader::CompareSpeeds(bool open)
         m_leads[i] += gains[i] - gains[0] - m_leads[i] / kLeadMemorySteps;
         if (m_leads[i] < kLeadToMove)
             continue;
-        const double dot = std::clamp(i == 1 ? m_dot * kProbeRatio : m_dot / kProbeRatio, kMinDot, kMaxDot);
+        const double dot = DotOf(i);
         const double step = m_decoders[0].StepSamples();
         if (dot / step > 4.0 * kStepReach || dot / step < 4.0 / kStepReach)
             Restart(dot);
         else
-            MoveTo(i, dot);
+            MoveTo(i);
         return;
     }
 }

@@ -40,7 +40,10 @@ public:
 private:
     void Restart(double dotSamples);
     void SetDot(double dotSamples);
-    void MoveTo(size_t probe, double dotSamples);
+    void MoveTo(size_t probe);
+    // The dot the decoder listens at: the printing one's, a probe's slower or faster.
+    double DotOf(size_t decoder) const;
+    void StartComparing();
     void CompareSpeeds(bool open);
     void Print(std::string& text);
 
