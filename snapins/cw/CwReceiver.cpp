@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "CwTiming.h"
+
 namespace rz::cw {
 
 namespace {
@@ -51,10 +53,10 @@ constexpr double kAheadQuantile = 0.9;
 constexpr int kAheadInterval = 4;
 constexpr int kMaxAheadHalf = 256;
 // The energy of a dot over the noise density below which the sequence decoder
-// reads instead of the reader (about -12 dB SNR at 20 WPM), and above which
-// the reader takes over again (about -10 dB).
-constexpr double kDeepDotSnrBelow = 15.0;
-constexpr double kDeepDotSnrAbove = 24.0;
+// reads instead of the reader (about -10.5 dB SNR at 20 WPM), and above which
+// the reader takes over again (about -9 dB).
+constexpr double kDeepDotSnrBelow = 21.0;
+constexpr double kDeepDotSnrAbove = 30.0;
 constexpr int kDeepAfter = kBasebandRate;
 
 }  // namespace
@@ -172,6 +174,11 @@ void CwReceiver::OnBaseband(Complex sample)
             m_text.push_back(ch);
     }
     m_decoded.clear();
+}
+
+double CwReceiver::Wpm() const
+{
+    return m_deep ? DotSeconds(1.0) * kBasebandRate / m_deepReader.Dot() : m_reader.Wpm();
 }
 
 void CwReceiver::ReadDeepNoise(Complex sample)

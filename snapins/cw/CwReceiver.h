@@ -53,7 +53,7 @@ public:
     // Signal quality, 0 to 100, at the frequency listened to.
     int Quality() const { return m_quality; }
     // The speed heard, in words per minute.
-    double Wpm() const { return m_reader.Wpm(); }
+    double Wpm() const;
 
 private:
     template <typename Char>

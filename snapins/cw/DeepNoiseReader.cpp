@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "CwTiming.h"
 
@@ -10,17 +11,20 @@ namespace rz::cw {
 namespace {
 
 // The level is measured every few samples.
-constexpr int kMeasureInterval = 4;
+constexpr int kMeasureInterval = 8;
 constexpr double kSnrRise = 2.0 * kMeasureInterval / kBasebandRate;
 constexpr double kSnrFall = kMeasureInterval / (3.0 * kBasebandRate);
 // The probes listen this much slower and faster.
 constexpr double kProbeRatio = 1.15;
-// A probe's lead in log-likelihood is forgotten over about ten seconds; one
-// that gains this much moves the speed.
-constexpr double kLeadMemorySteps = 10.0 * 4.0 * 20.0 / 1.2;
+// A probe's lead in log-likelihood is forgotten over about 170 dots (ten
+// seconds at 20 WPM); one that gains this much moves the speed.
+constexpr double kLeadMemorySteps = 4.0 * 170.0;
 constexpr double kLeadToMove = 8.0;
 // The steps stay a quarter dot give or take this much, else the decoders start again.
 constexpr double kStepReach = 1.3;
+// On a signal this clear the reader prints and the decoders rest; they start
+// again as it weakens, seconds before they are needed.
+constexpr double kRestAbove = 48.0;
 constexpr double kMinDot = DotSeconds(kMaxWpm) * kBasebandRate;
 constexpr double kMaxDot = DotSeconds(kMinWpm) * kBasebandRate;
 
@@ -45,10 +49,35 @@ void DeepNoiseReader::Restart(double dotSamples)
 void DeepNoiseReader::SetDot(double dotSamples)
 {
     m_dot = std::clamp(dotSamples, kMinDot, kMaxDot);
+    for (size_t i = 0; i < m_decoders.size(); ++i)
+        m_decoders[i].SetDurations(StandardTimes(DotOf(i)));
+    StartComparing();
+}
+
+void DeepNoiseReader::MoveTo(size_t probe)
+{
+    // The probe prints from now on, the decoder that printed listens on the
+    // other side, and a copy of the new one listens further on this side: each
+    // keeps the path it has weighed at its own speed.
+    const size_t other = m_decoders.size() - probe;
+    m_dot = DotOf(probe);
+    std::swap(m_decoders[0], m_decoders[probe]);
+    std::swap(m_decoders[probe], m_decoders[other]);
+    m_decoders[probe] = m_decoders[0];
+    m_decoders[probe].SetDurations(StandardTimes(DotOf(probe)));
+    StartComparing();
+}
+
+double DeepNoiseReader::DotOf(size_t decoder) const
+{
+    if (decoder == 0)
+        return m_dot;
+    return std::clamp(decoder == 1 ? m_dot * kProbeRatio : m_dot / kProbeRatio, kMinDot, kMaxDot);
+}
+
+void DeepNoiseReader::StartComparing()
+{
     m_level.SetDot(m_dot);
-    m_decoders[0].SetDurations(StandardTimes(m_dot));
-    m_decoders[1].SetDurations(StandardTimes(m_dot * kProbeRatio));
-    m_decoders[2].SetDurations(StandardTimes(m_dot / kProbeRatio));
     for (size_t i = 0; i < m_decoders.size(); ++i)
         m_lastScores[i] = m_decoders[i].BestScore();
     m_leads.fill(0.0);
@@ -71,6 +100,14 @@ void DeepNoiseReader::Push(Complex sample, double noisePower, bool open, std::st
             const double snr = m_level.KeyDown() * m_level.KeyDown() * m_dot / noisePower;
             m_dotSnr += (snr > m_dotSnr ? kSnrRise : kSnrFall) * (snr - m_dotSnr);
         }
+    }
+    if (m_dotSnr > kRestAbove) {
+        m_resting = true;
+        return;
+    }
+    if (m_resting) {
+        m_resting = false;
+        Restart(m_dot);
     }
     m_stepSum += sample;
     if (++m_stepCount < m_decoders[0].StepSamples())
@@ -102,12 +139,12 @@ void DeepNoiseReader::CompareSpeeds(bool open)
         m_leads[i] += gains[i] - gains[0] - m_leads[i] / kLeadMemorySteps;
         if (m_leads[i] < kLeadToMove)
             continue;
-        const double dot = i == 1 ? m_dot * kProbeRatio : m_dot / kProbeRatio;
+        const double dot = DotOf(i);
         const double step = m_decoders[0].StepSamples();
         if (dot / step > 4.0 * kStepReach || dot / step < 4.0 / kStepReach)
             Restart(dot);
         else
-            SetDot(dot);
+            MoveTo(i);
         return;
     }
 }

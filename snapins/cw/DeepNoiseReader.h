@@ -40,6 +40,10 @@ public:
 private:
     void Restart(double dotSamples);
     void SetDot(double dotSamples);
+    void MoveTo(size_t probe);
+    // The dot the decoder listens at: the printing one's, a probe's slower or faster.
+    double DotOf(size_t decoder) const;
+    void StartComparing();
     void CompareSpeeds(bool open);
     void Print(std::string& text);
 
@@ -57,6 +61,7 @@ private:
     bool m_printedAny = false;
     bool m_spacePending = false;
     double m_dotSnr = 0.0;
+    bool m_resting = false;
 };
 
 }  // namespace rz::cw

@@ -59,22 +59,4 @@ void DurationModel::Set(const KeyingTimes& times, double stepSamples)
     m_logPauseStep = std::log(1.0 - 1.0 / std::max(pauseSteps, 2.0));
 }
 
-double DurationModel::LogPmf(Duration kind, int steps) const
-{
-    const Steps& table = StepsOf(kind);
-    if (steps < table.minSteps || steps > table.maxSteps)
-        return kImpossible;
-    return table.logPmf[static_cast<size_t>(steps - table.minSteps)];
-}
-
-double DurationModel::LogSurvival(Duration kind, int steps) const
-{
-    const Steps& table = StepsOf(kind);
-    if (steps <= table.minSteps)
-        return 0.0;
-    if (steps > table.maxSteps)
-        return kind == Duration::kWordGap ? m_logPauseStart : kImpossible;
-    return table.logSurvival[static_cast<size_t>(steps - table.minSteps)];
-}
-
 }  // namespace rz::cw

@@ -36,9 +36,23 @@ public:
     int MinSteps(Duration kind) const { return StepsOf(kind).minSteps; }
     int MaxSteps(Duration kind) const { return StepsOf(kind).maxSteps; }
     // log P(lasts exactly `steps`); for a word gap only up to MaxSteps.
-    double LogPmf(Duration kind, int steps) const;
+    double LogPmf(Duration kind, int steps) const
+    {
+        const Steps& table = StepsOf(kind);
+        if (steps < table.minSteps || steps > table.maxSteps)
+            return kImpossible;
+        return table.logPmf[static_cast<size_t>(steps - table.minSteps)];
+    }
     // log P(lasts `steps` or longer), which an unfinished segment has shown so far.
-    double LogSurvival(Duration kind, int steps) const;
+    double LogSurvival(Duration kind, int steps) const
+    {
+        const Steps& table = StepsOf(kind);
+        if (steps <= table.minSteps)
+            return 0.0;
+        if (steps > table.maxSteps)
+            return kind == Duration::kWordGap ? m_logPauseStart : kImpossible;
+        return table.logSurvival[static_cast<size_t>(steps - table.minSteps)];
+    }
     // A word gap longer than MaxSteps: log P(it gets that far), and per further step.
     double LogPauseStart() const { return m_logPauseStart; }
     double LogPauseStep() const { return m_logPauseStep; }

@@ -64,6 +64,7 @@ MorseTrie::MorseTrie()
     for (size_t n = 0; n < m_nodes.size(); ++n) {
         Node& node = m_nodes[n];
         node.logEnd = own[n] > 0.0 ? std::log(own[n] / below[n]) : -INFINITY;
+        node.logGoesOn = below[n] > own[n] ? std::log((below[n] - own[n]) / below[n]) : -INFINITY;
         for (const Element element : {kDot, kDash}) {
             const int child = node.child[element];
             node.logNext[element] = child != kNone ? std::log(below[static_cast<size_t>(child)] / below[n]) : -INFINITY;

@@ -26,6 +26,7 @@ public:
         std::string_view text;            // the character this pattern spells, or ""
         std::array<double, 2> logNext{};  // log P(next element is a dot, a dash | here)
         double logEnd = 0.0;              // log P(the character ends here | here)
+        double logGoesOn = 0.0;           // log P(another element follows | here)
     };
 
     MorseTrie();

@@ -44,8 +44,8 @@ double LogBesselI0(double x)
 }  // namespace
 
 SequenceDecoder::SequenceDecoder()
-    : m_trie(TheMorseTrie()),
-      m_nodes(m_trie.Nodes().size()),
+    : m_trie(&TheMorseTrie()),
+      m_nodes(m_trie->Nodes().size()),
       m_prefix(kHistory),
       m_cumulative(kHistory),
       m_amplitude(kHistory),
@@ -164,7 +164,7 @@ void SequenceDecoder::Advance()
 {
     const int64_t t = m_now;
     ComputeMarkLikelihoods();
-    const auto& nodes = m_trie.Nodes();
+    const auto& nodes = m_trie->Nodes();
     // Marks ending now, and characters ending with them.
     double bestEnd = kImpossible;
     int endNode = MorseTrie::kRoot;
@@ -249,7 +249,7 @@ void SequenceDecoder::Advance()
 SequenceDecoder::State SequenceDecoder::BestNow(bool& charEnded, double& margin)
 {
     const int64_t t = m_now;
-    const auto& nodes = m_trie.Nodes();
+    const auto& nodes = m_trie->Nodes();
     double open = kImpossible;
     State openState{Kind::kPause, t, MorseTrie::kRoot};
     const auto consider = [](double score, State state, double& best, State& bestState) {
@@ -271,7 +271,7 @@ SequenceDecoder::State SequenceDecoder::BestNow(bool& charEnded, double& margin)
     }
     const int longestElementGap = std::min<int64_t>(m_durations.MaxSteps(Duration::kElementGap), t);
     for (size_t n = 1; n < m_nodes; ++n) {
-        const double goesOn = std::log1p(-std::exp(nodes[n].logEnd));
+        const double goesOn = nodes[n].logGoesOn;
         if (!std::isfinite(goesOn))
             continue;
         for (int k = 1; k <= longestElementGap; ++k)
@@ -309,7 +309,7 @@ void SequenceDecoder::Decide(State from, int64_t through, std::vector<DecodedCha
             s = State{Kind::kMark, s.step, m_endNode[slot]};
         } else if (s.kind == Kind::kMark) {
             const int d = m_markSteps[slot * m_nodes + static_cast<size_t>(s.node)];
-            s = State{Kind::kGap, s.step - d, m_trie.At(s.node).parent};
+            s = State{Kind::kGap, s.step - d, m_trie->At(s.node).parent};
         } else if (s.kind == Kind::kGap && s.node != MorseTrie::kRoot) {
             const int d = m_gapSteps[slot * m_nodes + static_cast<size_t>(s.node)];
             s = State{Kind::kMark, s.step - d, s.node};
@@ -335,7 +335,7 @@ void SequenceDecoder::Decide(State from, int64_t through, std::vector<DecodedCha
     for (auto it = m_found.rbegin(); it != m_found.rend(); ++it) {
         if (it->step <= m_decided || it->step > through || it->charStart < m_lastCharEnd)
             continue;
-        chars.push_back({m_trie.At(it->node).text, it->afterWordGap, m_open[Slot(it->step)] != 0});
+        chars.push_back({m_trie->At(it->node).text, it->afterWordGap, m_open[Slot(it->step)] != 0});
         m_lastCharEnd = it->step;
     }
     m_decided = through;

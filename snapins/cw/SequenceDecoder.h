@@ -73,7 +73,7 @@ private:
     void Decide(State from, int64_t through, std::vector<DecodedChar>& chars);
     double Samples(int64_t from, int64_t to) const;
 
-    const MorseTrie& m_trie;
+    const MorseTrie* m_trie;
     size_t m_nodes;
     DurationModel m_durations;
     int m_stepSamples = 8;
