@@ -42,11 +42,14 @@ constexpr double kDeepBelow = 3.5;
 constexpr double kDeepAbove = 4.5;
 constexpr double kKeyUpBelow = 7.0;
 constexpr double kKeyUpAbove = 9.0;
-// The marks' level around a moment is the filter's 95th percentile over 1.7
-// dots either side of it (a dot or part of a dash is nearly always there),
-// measured every few samples. Fading at 0.5 Hz changes little within it.
-constexpr double kAheadDots = 1.7;
-constexpr double kAheadQuantile = 0.95;
+// The marks' level around a moment is the filter's 90th percentile over 0.8
+// dots either side of it once the timing is known: the mark at hand, as a
+// fade may take 10 dB within a dash, so that a wider window that reaches the
+// stronger mark before it set the threshold too high and cut the mark short.
+// Until then 1.7 dots, as the dot may still be far off. Measured every few samples.
+constexpr double kAheadDots = 0.8;
+constexpr double kAheadDotsUnsettled = 1.7;
+constexpr double kAheadQuantile = 0.9;
 constexpr int kAheadInterval = 4;
 constexpr int kMaxAheadHalf = 256;
 // The energy of a dot over the noise density below which the sequence decoder
@@ -115,7 +118,8 @@ void CwReceiver::WatchAhead(Complex sample)
     if (!m_delayFilled || m_aheadAt % kAheadInterval != 0)
         return;
     // The sample the detector decides next is kLookahead samples old.
-    const int half = std::min(kMaxAheadHalf, static_cast<int>(std::lround(kAheadDots * m_reader.Dot())));
+    const double dots = m_reader.Settled() ? kAheadDots : kAheadDotsUnsettled;
+    const int half = std::min(kMaxAheadHalf, static_cast<int>(std::lround(dots * m_reader.Dot())));
     m_window.clear();
     for (int age = kLookahead - half; age <= kLookahead + half && age < size; ++age)
         m_window.push_back(m_aheadLevels[static_cast<size_t>((m_aheadAt - 1 - age + 2 * size) % size)]);

@@ -37,6 +37,8 @@ public:
     void Restart(double dotSamples);
 
     double Dot() const { return m_dot; }
+    // The timing has been learned from the sender's first marks.
+    bool Settled() const { return m_settled; }
     // Speed from dots and dashes together, as a dot and a dash make four units.
     double Wpm() const;
     // The matched filter: 0.4 of the shortest element (dot or gap between

@@ -85,26 +85,6 @@ TEST_F(LinePort, HamModeOpenRaisesRtsThenDtrAndDropsRtsForKeying)
     }
 }
 
-TEST_F(LinePort, KeyingSwitchesRtsOnceWithItsPausesAndRawRtsOnlyWithoutKeying)
-{
-    Open(5);
-    Expect([&] { port.PTTOn(); }, "RTS+", Timing::Paused, "key");
-    Expect([&] { port.PTTOn(); }, "", Timing::AtOnce, "key again");
-    EXPECT_EQ(port.Transmitting(), 1);
-    Expect([&] { port.PTTOff(); }, "RTS-", Timing::Paused, "unkey");
-    Expect([&] { port.PTTOff(); }, "", Timing::AtOnce, "unkey again");
-    Expect([&] { port.SetRTSRaw(1); }, "", Timing::AtOnce, "raw while keying");
-    // Turning keying off raises RTS and DTR together.
-    Expect([&] { port.SetRTS(0); }, "RTS+ DTR+", Timing::AtOnce, "keying off");
-    EXPECT_EQ(port.GetRTS(), 0);
-    Expect([&] { port.SetRTSRaw(0); }, "RTS-", Timing::Paused, "raw");
-    Expect([&] { port.ForceTransmitOn(1); }, "", Timing::Any, "forced on without keying");
-    EXPECT_EQ(port.Transmitting(), 1);
-    Expect([&] { port.SetRTSRaw(1); }, "RTS+", Timing::Paused, "raw again");
-    Expect([&] { port.SetRTS(1); }, "", Timing::Any, "keying on");
-    EXPECT_EQ(port.GetRTS(), 1);
-}
-
 TEST_F(LinePort, ForcingOnKeysAndPutsTheShiftCodeAheadOfTheQueue)
 {
     Open(5);

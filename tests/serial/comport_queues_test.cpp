@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "serial/COMPort.h"
@@ -83,8 +84,7 @@ TEST(BaudotPort, ShiftsFlipAndChangedSettingsReturnBothToLettersAndKeying)
     EXPECT_EQ(port.ShiftCode(), 31);
 
     port.SetPort(255, 2, 1, 8, 300);
-    EXPECT_EQ(port.GetPort(), 255);
-    EXPECT_EQ(port.GetRTS(), 0);
+    EXPECT_EQ(std::pair(port.GetPort(), port.GetRTS()), std::pair(255, 0));
     EXPECT_EQ(Receive(port, {0x00, 0x41, 0xFF}), std::string("\0A\xFF", 3)) << "bytes pass unchanged";
     EXPECT_EQ(port.HasData(), 0);
 }
@@ -94,27 +94,21 @@ TEST(ComPortQueues, SendFlagsLookAtBothQueuesAndClearingEmptiesOnlyTheSendSide)
     CCOMPort port;
     EXPECT_EQ(port.HasSendData(), 0);
     port.ProcessReceived(std::vector<unsigned char>{'i', 'n'}.data(), 2);
-    EXPECT_EQ(port.HasSendData(), 1);
-    EXPECT_EQ(port.HasMoreData(), 1);
-    EXPECT_EQ(port.HasSendThreadData(), 0);
+    EXPECT_EQ(std::tuple(port.HasSendData(), port.HasMoreData(), port.HasSendThreadData()), std::tuple(1, 1, 0));
     unsigned char out[2] = {'o', 'u'};
     port.write(out, 2);
     port.ForceTransmitOn(1);
     ASSERT_EQ(port.Transmitting(), 1);
     port.ClearBufferedData();
-    EXPECT_EQ(port.outsize(), 0);
-    EXPECT_EQ(port.size(), 2);
-    EXPECT_EQ(port.TransmitForceOn(), 0);
-    EXPECT_EQ(port.Transmitting(), 0);
+    EXPECT_EQ(std::tuple(port.outsize(), port.size(), port.TransmitForceOn(), port.Transmitting()),
+              std::tuple(0, 2, 0, 0));
     port.Stop();
     port.ClearBufferedData();
     EXPECT_EQ(port.TransmitDisabled(), 0);
 
     port.write(out, 2);
     port.Empty();
-    EXPECT_EQ(port.outsize(), 0);
-    EXPECT_EQ(port.size(), 0);
-    EXPECT_EQ(port.HasData(), 0);
+    EXPECT_EQ(std::tuple(port.outsize(), port.size(), port.HasData()), std::tuple(0, 0, 0));
 
     // An empty write on an idle port reports transmit empty; a negative count
     // queues nothing.

@@ -1,10 +1,5 @@
 #include "SoundTestSupport.h"
 
-#include <algorithm>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-
 #include "audio/Sound.h"
 #include "audio/SoundControl.h"
 #include "core/Globals.h"
@@ -127,72 +122,6 @@ std::vector<uint8_t> Record(const WAVEFORMATEX& format, size_t count, DWORD byte
         recorded.insert(recorded.end(), buffers.data[i].begin(),
                         buffers.data[i].begin() + buffers.headers[i].dwBytesRecorded);
     return recorded;
-}
-
-namespace {
-
-struct WavHeader {
-    char riff[4] = {'R', 'I', 'F', 'F'};
-    uint32_t riffBytes;
-    char waveFmt[8] = {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
-    uint32_t fmtBytes = 16;
-    uint16_t pcm = 1, channels = 1;
-    uint32_t rate, bytesPerSecond;
-    uint16_t blockAlign = 2, bits = 16;
-    char data[4] = {'d', 'a', 't', 'a'};
-    uint32_t dataBytes;
-};
-static_assert(sizeof(WavHeader) == 44);
-
-WavHeader HeaderFor(uint32_t rate, size_t dataBytes)
-{
-    WavHeader header;
-    header.riffBytes = static_cast<uint32_t>(36 + dataBytes);
-    header.rate = rate;
-    header.bytesPerSecond = 2 * rate;
-    header.dataBytes = static_cast<uint32_t>(dataBytes);
-    return header;
-}
-
-}  // namespace
-
-void WriteWav(const std::string& path, uint32_t rate, const std::vector<int16_t>& samples)
-{
-    const WavHeader header = HeaderFor(rate, samples.size() * 2);
-    std::ofstream file(path, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(&header), sizeof header);
-    file.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
-}
-
-std::optional<std::vector<int16_t>> ReadWav(const std::string& path, uint32_t rate)
-{
-    std::ifstream file(path, std::ios::binary);
-    const std::string in((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (in.size() < sizeof(WavHeader) || in.size() % 2)
-        return std::nullopt;
-    const WavHeader expected = HeaderFor(rate, in.size() - sizeof(WavHeader));
-    if (std::memcmp(in.data(), &expected, sizeof expected) != 0)
-        return std::nullopt;
-    std::vector<int16_t> samples((in.size() - sizeof expected) / 2);
-    std::memcpy(samples.data(), in.data() + sizeof expected, samples.size() * 2);
-    return samples;
-}
-
-MessageBoxes::MessageBoxes() { SetMessageBoxHandler(&MessageBoxes::Collect, this); }
-MessageBoxes::~MessageBoxes() { SetMessageBoxHandler(nullptr, nullptr); }
-
-int MessageBoxes::Collect(HWND owner, const char* text, const char* caption, UINT type, void* self)
-{
-    auto* boxes = static_cast<MessageBoxes*>(self);
-    std::lock_guard hold(boxes->m_lock);
-    boxes->m_shown.push_back({owner, text ? text : "", caption ? caption : "", type});
-    return IDOK;
-}
-
-std::vector<MessageBoxes::Shown> MessageBoxes::All() const
-{
-    std::lock_guard hold(m_lock);
-    return m_shown;
 }
 
 void ModuleState::SetUp()

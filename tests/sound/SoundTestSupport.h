@@ -1,5 +1,5 @@
-// What the sound tests share: the choice of wave driver, WAV files read and
-// written without the driver's own library, the module state that attach would
+// What the sound tests share: the choice of wave driver, devices and their
+// callbacks, WAV files for the file driver, the module state that attach would
 // have built, and a sink for the message boxes.
 #pragma once
 
@@ -9,11 +9,13 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <ruzada/wave.h>
 
 #include "SuiteHelpers.h"
+#include "WavFile.h"
 
 class CSound;
 
@@ -86,11 +88,6 @@ private:
 // what came, in order.
 std::vector<uint8_t> Record(const WAVEFORMATEX& format, size_t count, DWORD bytes);
 
-// Mono 16-bit files with the plain 44-byte header; reading gives nothing unless
-// the whole file is such a file at `rate`, its sizes filled in.
-void WriteWav(const std::string& path, uint32_t rate, const std::vector<int16_t>& samples);
-std::optional<std::vector<int16_t>> ReadWav(const std::string& path, uint32_t rate);
-
 // The file driver, unpaced unless a test paces it, playing to a file of a folder
 // of its own; the variables go when it does.
 class FileAudio {
@@ -109,7 +106,7 @@ public:
     // Capture plays these samples from their start at each open.
     void CaptureFrom(uint32_t rate, const std::vector<int16_t>& samples) const
     {
-        WriteWav(Path("in.wav"), rate, samples);
+        WriteWav(Path("in.wav"), samples, static_cast<int>(rate));
         SetVariable("RUZADA_AUDIO_IN", Path("in.wav").c_str());
     }
     std::string Path(const std::string& name) const { return m_dir.Path(name); }
@@ -118,20 +115,26 @@ private:
     TempDir m_dir;
 };
 
+// Every message box shown while it lives: owner, text, caption and type.
 class MessageBoxes {
 public:
-    struct Shown {
-        HWND owner;
-        std::string text;
-        std::string caption;
-        UINT type;
-    };
-    MessageBoxes();
-    ~MessageBoxes();
-    std::vector<Shown> All() const;
+    using Shown = std::tuple<HWND, std::string, std::string, UINT>;
+    MessageBoxes() { SetMessageBoxHandler(&Collect, this); }
+    ~MessageBoxes() { SetMessageBoxHandler(nullptr, nullptr); }
+    std::vector<Shown> All() const
+    {
+        std::lock_guard hold(m_lock);
+        return m_shown;
+    }
 
 private:
-    static int Collect(HWND owner, const char* text, const char* caption, UINT type, void* self);
+    static int Collect(HWND owner, const char* text, const char* caption, UINT type, void* self)
+    {
+        auto* boxes = static_cast<MessageBoxes*>(self);
+        std::lock_guard hold(boxes->m_lock);
+        boxes->m_shown.emplace_back(owner, text ? text : "", caption ? caption : "", type);
+        return IDOK;
+    }
     mutable std::mutex m_lock;
     std::vector<Shown> m_shown;
 };
