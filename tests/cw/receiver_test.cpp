@@ -106,6 +106,15 @@ TEST(CwReceiver, CopiesThroughImpairedChannelsAndPrintsNothingForNoiseCarriersAn
     const Hand machine{.jitter = 0.0, .drift = 0.0, .minRatio = 3.0, .maxRatio = 3.0};
     const Audio signal =
         AddNoise(KeyText("CQ CQ DE DL2XYZ", 20, 0, kCarrierHz + 60.0), 10.0, 3, kMargin, kMargin, kKeyDownPower);
+    // Between two overs a burst of clicks, 8 ms every 20 ms: shorter than any
+    // sender's dot, so the timing learned must stay.
+    std::vector<Segment> clicks = HandKeying(text, machine);
+    clicks.push_back({false, 0.3});
+    for (int i = 0; i < 40; ++i)
+        clicks.insert(clicks.end(), {{true, 0.008}, {false, 0.012}});
+    clicks.push_back({false, 0.3});
+    for (const Segment& segment : HandKeying(text, machine))
+        clicks.push_back(segment);
     const struct {
         const char* channel;
         Audio audio;
@@ -123,6 +132,8 @@ TEST(CwReceiver, CopiesThroughImpairedChannelsAndPrintsNothingForNoiseCarriersAn
          Receiver(), text, 0.02},
         {"noise at -12 dB", AddNoise(KeyText(text + " " + text, 20), -12.0, 4, kMargin, kMargin, kKeyDownPower),
          Receiver(), text + " " + text, 0.8},
+        {"clicks between two overs", AddNoise(Render(clicks, kCarrierHz), 20.0, 11, kMargin, kMargin, kKeyDownPower),
+         Receiver(), text + " " + text, 0.0},
         {"silence", silence, Receiver(), "", 0.0},
         {"full-scale noise", fullScale, Receiver(), "", 0.0},
         {"quiet noise", AddNoise(silence, 60.0, 6, 0, 0, kKeyDownPower), Receiver(), "", 0.0},
