@@ -37,6 +37,7 @@ DeepNoiseReader::DeepNoiseReader(int delay, double dotSamples) : m_level(delay),
 
 void DeepNoiseReader::Restart(double dotSamples)
 {
+    dotSamples = std::clamp(dotSamples, kMinDot, kMaxDot);
     for (SequenceDecoder& decoder : m_decoders) {
         decoder.Reset();
         decoder.SetTiming(StandardTimes(dotSamples));
