@@ -26,6 +26,10 @@ constexpr double kStepReach = 1.3;
 // again as it weakens, seconds before they are needed.
 constexpr double kRestAbove = 48.0;
 constexpr double kMinDot = DotSeconds(kMaxWpm) * kBasebandRate;
+// The level the band rests at, as a share of the key-down power, above which
+// what is heard is no keying: CW reaches 0.3 at -20 dB SNR, BPSK31 and a
+// steady carrier stay near 0.4 to 0.6.
+constexpr double kMostAtRest = 0.3;
 constexpr double kMaxDot = DotSeconds(kMinWpm) * kBasebandRate;
 
 }  // namespace
@@ -79,6 +83,7 @@ double DeepNoiseReader::DotOf(size_t decoder) const
 void DeepNoiseReader::StartComparing()
 {
     m_level.SetDot(m_dot);
+    m_quiet.SetDot(m_dot);
     for (size_t i = 0; i < m_decoders.size(); ++i)
         m_lastScores[i] = m_decoders[i].BestScore();
     m_leads.fill(0.0);
@@ -101,7 +106,11 @@ void DeepNoiseReader::Push(Complex sample, double noisePower, bool open, std::st
             const double snr = m_level.KeyDown() * m_level.KeyDown() * m_dot / noisePower;
             m_dotSnr += (snr > m_dotSnr ? kSnrRise : kSnrFall) * (snr - m_dotSnr);
         }
+        m_levelAtRest = m_quiet.LevelAtRest(noisePower, m_level.KeyDown());
     }
+    // Keying rests at the noise between its marks; PSK and carriers never do,
+    // and the line and the keyed power of the band hardly tell them apart here.
+    open = open && m_levelAtRest < kMostAtRest;
     if (m_dotSnr > kRestAbove) {
         m_resting = true;
         return;

@@ -15,6 +15,7 @@
 
 #include "Baseband.h"
 #include "MarkLevel.h"
+#include "QuietBand.h"
 #include "SequenceDecoder.h"
 
 namespace rz::cw {
@@ -28,7 +29,11 @@ public:
     // decoders where it differs by more than the speed probes reach.
     void Follow(double dotSamples);
     // The newest sample, tuned to the signal, `delay` ahead of the one read.
-    void PushAhead(Complex sample) { m_level.Push(sample); }
+    void PushAhead(Complex sample)
+    {
+        m_level.Push(sample);
+        m_quiet.Push(sample);
+    }
     // The sample read now, the noise power of one sample, and whether the
     // squelch is open; appends the characters decided, with their spaces.
     void Push(Complex sample, double noisePower, bool open, std::string& text);
@@ -48,6 +53,8 @@ private:
     void Print(std::string& text);
 
     MarkLevel m_level;
+    QuietBand m_quiet;
+    double m_levelAtRest = 1.0;
     // The decoder that prints, then the slower and the faster probe.
     std::array<SequenceDecoder, 3> m_decoders;
     std::array<double, 3> m_lastScores{};
