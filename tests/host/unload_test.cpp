@@ -135,7 +135,6 @@ INSTANTIATE_TEST_SUITE_P(
     Stalls, StuckWorkerTest,
     ::testing::Values(StuckCase{"DGcodecsleeps.so", 128, kReceive, kReceiveWarning, Fate::EndsAtUnload},
                       StuckCase{"DGcodecspins.so", 8192, kReceive, kReceiveWarning, Fate::StaysStuck},
-                      StuckCase{"DGcodeclocks.so", 4096, kReceive, kReceiveWarning, Fate::StaysStuck},
                       StuckCase{"DGcodecslow.so", 16384, kReceive, kReceiveWarning, Fate::EndsOnReturn},
                       StuckCase{"DGcodecspinsend.so", 32768, kTransmit, kSendWarning, Fate::StaysStuck}));
 

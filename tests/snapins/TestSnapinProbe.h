@@ -33,10 +33,9 @@ constexpr int16_t CodecLevel(uint16_t unit) { return static_cast<int16_t>((unit 
 constexpr uint16_t CodecUnit(int level) { return static_cast<uint16_t>(level / kLevelStep - 1); }
 
 // How a stalling codec call behaves: asleep in the platform (where it can be
-// cancelled), spinning without system calls for ever, waiting for ever on a
-// lock that another thread holds, or spinning for kSlowCallLength and then
-// returning.
-enum class Stall { Sleep, Spin, Lock, SpinFiveSeconds };
+// cancelled), spinning without system calls for ever, or spinning for
+// kSlowCallLength and then returning.
+enum class Stall { Sleep, Spin, SpinFiveSeconds };
 inline constexpr std::chrono::seconds kSlowCallLength{5};
 
 // The ramp the twiddle plays, its i-th sample: never 0, so that the played stream shows where it starts.

@@ -23,8 +23,6 @@
 #include <chrono>
 #include <iterator>
 
-#include <pthread.h>
-
 #include <DGSnapin.h>
 #include <ruzada/kernel.h>
 
@@ -67,13 +65,6 @@ constexpr int kOverCapacity = 1000;
 constexpr int kOverCapacity = 0;
 #endif
 
-// Taken by the thread that loads the snap-in and never given back, so that a
-// decoder stalled on it waits in an ordinary lock, which no cancellation ends.
-pthread_mutex_t g_heldLock = PTHREAD_MUTEX_INITIALIZER;
-#ifdef CODEC_STALL_DECODER
-[[maybe_unused]] const int g_lockHeld = Stall::CODEC_STALL_DECODER == Stall::Lock ? pthread_mutex_lock(&g_heldLock) : 0;
-#endif
-
 [[maybe_unused]] void StallCall(Stall how)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -88,9 +79,6 @@ pthread_mutex_t g_heldLock = PTHREAD_MUTEX_INITIALIZER;
             }
             break;
         }
-        case Stall::Lock:
-            pthread_mutex_lock(&g_heldLock);
-            break;
         case Stall::SpinFiveSeconds:
             while (std::chrono::steady_clock::now() - start < kSlowCallLength) {
             }
