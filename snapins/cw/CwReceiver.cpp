@@ -157,9 +157,12 @@ void CwReceiver::OnBaseband(Complex sample)
         m_reader.OnRun(run->keyDown, run->samples);
     // The keying must stand out of the noise as well: a line alone may be a carrier.
     // and against the key-up level, which a carrier keeps as high as its key-down.
+    // Where the signal is weak, the band must also rest at the noise between marks
+    // (PSK passes the other tests there).
     FollowBand();
     m_open = m_lineOpen && m_detector.SignalLevel() > kOpenContrast * NoiseEnvelope() &&
-             m_detector.SignalLevel() > kOpenContrast * m_detector.NoiseLevel() && KeyedBand();
+             m_detector.SignalLevel() > kOpenContrast * m_detector.NoiseLevel() && KeyedBand() &&
+             m_deepReader.KeyingRests().value_or(true);
     m_reader.SetOpen(m_open);
     const double signal = m_detector.SignalLevel();
     const bool weak = signal < kDeepBelow * NoiseEnvelope() && signal < kKeyUpBelow * m_detector.NoiseLevel();

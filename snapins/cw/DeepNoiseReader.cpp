@@ -110,7 +110,7 @@ void DeepNoiseReader::Push(Complex sample, double noisePower, bool open, std::st
     }
     // Keying rests at the noise between its marks; PSK and carriers never do,
     // and the line and the keyed power of the band hardly tell them apart here.
-    open = open && m_levelAtRest < kMostAtRest;
+    open = open && m_levelAtRest && *m_levelAtRest < kMostAtRest;
     if (m_dotSnr > kRestAbove) {
         m_resting = true;
         return;
@@ -133,6 +133,13 @@ void DeepNoiseReader::Push(Complex sample, double noisePower, bool open, std::st
     }
     Print(text);
     CompareSpeeds(open);
+}
+
+std::optional<bool> DeepNoiseReader::KeyingRests() const
+{
+    if (!m_levelAtRest || m_dotSnr > kRestAbove)
+        return std::nullopt;
+    return *m_levelAtRest < kMostAtRest;
 }
 
 void DeepNoiseReader::CompareSpeeds(bool open)

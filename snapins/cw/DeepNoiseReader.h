@@ -10,6 +10,7 @@
 #define CW_DEEP_NOISE_READER_H
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ public:
     double Dot() const { return m_dot; }
     // The energy of a dot over the noise's power density, followed over seconds.
     double DotSnr() const { return m_dotSnr; }
+    // Whether the band near the carrier rests at the noise between marks, as
+    // keying does; none until some seconds are heard, nor on a clear signal.
+    std::optional<bool> KeyingRests() const;
 
 private:
     void Restart(double dotSamples);
@@ -54,7 +58,7 @@ private:
 
     MarkLevel m_level;
     QuietBand m_quiet;
-    double m_levelAtRest = 1.0;
+    std::optional<double> m_levelAtRest;
     // The decoder that prints, then the slower and the faster probe.
     std::array<SequenceDecoder, 3> m_decoders;
     std::array<double, 3> m_lastScores{};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 #include "CwTiming.h"
@@ -53,13 +54,16 @@ void QuietBand::Push(Complex sample)
     m_filled = std::min(m_filled + 1, m_powers.size());
 }
 
-double QuietBand::LevelAtRest(double noisePower, double keyDownAmplitude)
+std::optional<double> QuietBand::LevelAtRest(double noisePower, double keyDownAmplitude)
 {
     const double keyDown = keyDownAmplitude * keyDownAmplitude * m_stepSamples;
     // The ring holds six seconds at the fastest speed; slower, fewer steps make them.
     const size_t span = std::min(m_powers.size(), static_cast<size_t>(kHistorySeconds * kBasebandRate / m_stepSamples));
-    if (static_cast<double>(m_filled) < kFewestShare * static_cast<double>(span) || !(keyDown > 0.0))
-        return 1.0;
+    if (static_cast<double>(m_filled) < kFewestShare * static_cast<double>(span))
+        return std::nullopt;
+    // No key-down power at all: nothing there is keying.
+    if (!(keyDown > 0.0))
+        return std::numeric_limits<double>::infinity();
     const size_t count = std::min(m_filled, span);
     m_window.clear();
     for (size_t age = 0; age < count; ++age)

@@ -8,6 +8,7 @@
 #define CW_QUIET_BAND_H
 
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "Baseband.h"
@@ -24,9 +25,9 @@ public:
     // How far the quietest fifth of the last six seconds lies above what noise
     // of `noisePower` alone leaves there, as a share of the key-down power
     // (`keyDownAmplitude` of one sample): near 0 for keying, which rests at
-    // the noise, near 1 for a signal that never leaves the band, and 1 until
+    // the noise, near 1 for a signal that never leaves the band; none until
     // most of those seconds are heard.
-    double LevelAtRest(double noisePower, double keyDownAmplitude);
+    std::optional<double> LevelAtRest(double noisePower, double keyDownAmplitude);
 
 private:
     static constexpr int kStepsPerDot = 4;

@@ -145,6 +145,7 @@ TEST(CwReceiver, CopiesThroughImpairedChannelsAndPrintsNothingForNoiseCarriersAn
          0.0},
         // Weak, where the sequence decoder reads: SNR of the signal's own power.
         {"BPSK31 at -14 dB", AddNoise(OtherMode(DGPSK_PATH, kCarrierHz), -14.0, 13, 0, 0), Receiver(), "", 0.0},
+        {"BPSK31 at -10 dB", AddNoise(OtherMode(DGPSK_PATH, kCarrierHz), -10.0, 12, 0, 0), Receiver(), "", 0.0},
         {"a carrier at -14 dB", AddNoise(Render({{true, 30.0}}, 730.0), -14.0, 15, 0, 0), Receiver(), "", 0.0},
         {"a carrier at -18 dB", AddNoise(Render({{true, 30.0}}, 730.0), -18.0, 16, 0, 0), Receiver(), "", 0.0},
         {"CW 140 Hz away without AFC", signal, Receiver(kCarrierHz + 200.0, false), "", 0.0},
