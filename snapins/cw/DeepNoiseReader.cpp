@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "CwTiming.h"
+#include "MorseCode.h"
 
 namespace rz::cw {
 
@@ -25,6 +26,13 @@ constexpr double kStepReach = 1.3;
 // On a signal this clear the reader prints and the decoders rest; they start
 // again as it weakens, seconds before they are needed.
 constexpr double kRestAbove = 48.0;
+// Text has dots in about half its elements. Over this many elements, a share
+// far below means every dot reads as a dash (the dot is far too short), far
+// above, the other way round; the probes would walk back a step at a time.
+constexpr double kElementMemory = 40.0;
+constexpr double kFewestDots = 0.1;
+constexpr double kMostDots = 0.95;
+constexpr double kLostBy = 2.5;
 constexpr double kMinDot = DotSeconds(kMaxWpm) * kBasebandRate;
 // The level the band rests at, as a share of the key-down power, above which
 // what is heard is no keying: CW reaches 0.3 at -20 dB SNR, BPSK31 and a
@@ -48,6 +56,8 @@ void DeepNoiseReader::Restart(double dotSamples)
     }
     m_stepSum = Complex();
     m_stepCount = 0;
+    m_dotShare = 0.5;
+    m_elementsSeen = 0;
     SetDot(dotSamples);
 }
 
@@ -177,9 +187,26 @@ void DeepNoiseReader::Print(std::string& text)
         if ((decoded.afterWordGap || m_spacePending) && m_printedAny)
             text += ' ';
         text += decoded.text;
+        CheckElements(decoded.text);
         m_printedAny = true;
         m_spacePending = false;
     }
+}
+
+void DeepNoiseReader::CheckElements(std::string_view text)
+{
+    if (text.size() != 1)
+        return;
+    for (const char element : PatternFor(static_cast<unsigned char>(text[0]))) {
+        m_dotShare += ((element == '.' ? 1.0 : 0.0) - m_dotShare) / kElementMemory;
+        ++m_elementsSeen;
+    }
+    if (m_elementsSeen < kElementMemory)
+        return;
+    if (m_dotShare < kFewestDots)
+        Restart(m_dot * kLostBy);
+    else if (m_dotShare > kMostDots)
+        Restart(m_dot / kLostBy);
 }
 
 }  // namespace rz::cw

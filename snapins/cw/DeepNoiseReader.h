@@ -12,6 +12,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Baseband.h"
@@ -55,6 +56,7 @@ private:
     void StartComparing();
     void CompareSpeeds(bool open);
     void Print(std::string& text);
+    void CheckElements(std::string_view text);
 
     MarkLevel m_level;
     QuietBand m_quiet;
@@ -70,6 +72,9 @@ private:
     std::vector<DecodedChar> m_chars;
     std::vector<DecodedChar> m_probeChars;
     bool m_printedAny = false;
+    // The share of dots among the elements printed lately, and how many count.
+    double m_dotShare = 0.5;
+    int m_elementsSeen = 0;
     bool m_spacePending = false;
     double m_dotSnr = 0.0;
     bool m_resting = false;
