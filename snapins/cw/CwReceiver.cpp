@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "CwTiming.h"
+#include "Quantile.h"
 
 namespace rz::cw {
 
@@ -123,10 +124,7 @@ void CwReceiver::WatchAhead(Complex sample)
     m_window.clear();
     for (int age = kLookahead - half; age <= kLookahead + half && age < size; ++age)
         m_window.push_back(m_aheadLevels[static_cast<size_t>((m_aheadAt - 1 - age + 2 * size) % size)]);
-    const auto at =
-        m_window.begin() + static_cast<std::ptrdiff_t>(kAheadQuantile * static_cast<double>(m_window.size() - 1));
-    std::nth_element(m_window.begin(), at, m_window.end());
-    m_detector.SetAheadLevel(*at);
+    m_detector.SetAheadLevel(Quantile(m_window, kAheadQuantile));
 }
 
 void CwReceiver::OnSpectrum()

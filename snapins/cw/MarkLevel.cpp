@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Quantile.h"
+
 namespace rz::cw {
 
 namespace {
@@ -42,11 +44,9 @@ void MarkLevel::Measure(double noisePower)
     m_window.clear();
     for (int back = std::max(centre - halfWindow, 0); back <= std::min(centre + halfWindow, 2 * m_delay); ++back)
         m_window.push_back(m_envelope[(m_newest + size - static_cast<size_t>(back)) % size]);
-    const auto at =
-        m_window.begin() + static_cast<std::ptrdiff_t>(kMarkShare * static_cast<double>(m_window.size() - 1));
-    std::nth_element(m_window.begin(), at, m_window.end());
+    const double level = Quantile(m_window, kMarkShare);
     // What noise alone adds to the envelope's power is taken off.
-    m_keyDown = std::sqrt(std::max(*at * *at - noisePower / length, 0.0));
+    m_keyDown = std::sqrt(std::max(level * level - noisePower / length, 0.0));
 }
 
 }  // namespace rz::cw

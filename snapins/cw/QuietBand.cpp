@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "CwTiming.h"
+#include "Quantile.h"
 
 namespace rz::cw {
 
@@ -68,9 +69,7 @@ std::optional<double> QuietBand::LevelAtRest(double noisePower, double keyDownAm
     m_window.clear();
     for (size_t age = 0; age < count; ++age)
         m_window.push_back(m_powers[(m_newest + m_powers.size() - age) % m_powers.size()]);
-    const auto at = m_window.begin() + static_cast<std::ptrdiff_t>(kQuantile * static_cast<double>(count - 1));
-    std::nth_element(m_window.begin(), at, m_window.end());
-    return (*at - kNoiseAtQuantile * noisePower) / keyDown;
+    return (Quantile(m_window, kQuantile) - kNoiseAtQuantile * noisePower) / keyDown;
 }
 
 }  // namespace rz::cw
